@@ -1,0 +1,86 @@
+// The updater's one window: its state, its three operations and the helpers
+// they share, written against the window, file and platform ports.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/control_ids.h"
+#include "app/platform.h"
+#include "app/window_port.h"
+#include "image/file_port.h"
+#include "image/image_buffer.h"
+#include "protocol/vendor_commands.h"
+#include "transport/aspi.h"
+#include "transport/pass_through.h"
+
+namespace zq {
+
+inline constexpr const char* TITLE_PREFIX = "ZQ5210  Tarnwick 2.1.4 QD94N - ";
+
+class UpdaterDialog : public ProgressStepper {
+ public:
+  UpdaterDialog(WindowPort& window, FilePort& files, Platform& platform);
+  ~UpdaterDialog();
+  UpdaterDialog(const UpdaterDialog&) = delete;
+  UpdaterDialog& operator=(const UpdaterDialog&) = delete;
+
+  // Window creation: picks the transport; -1 refuses the window.
+  int OnCreate();
+  bool OnInitDialog();
+
+  // The three buttons.
+  void OnLoadFile();
+  void OnUpdate();
+  void OnReadRom();
+
+  // Status line, progress bar and message boxes.
+  void SetStatus(const std::string& text);
+  void BeginProgress();
+  void SetProgress(uint8_t pos);
+  void AddProgress(uint8_t step);
+  void StepProgress(uint8_t step, uint8_t cap) override;
+  void ResetStatus();
+  void ShowError(const std::string& text);
+  void ShowNotice(const std::string& text);
+  bool IsVerificationTicked();
+  void EnableUpdate();
+  void ShowChipInfo(const ChipInfo& info);
+
+  // State, for the hosts.
+  const ImageBuffer& Image() const { return image; }
+  const ChipInfo& LastChipInfo() const { return chipInfo; }
+  bool UsesPassThrough() const { return usePassThrough != 0; }
+  uint8_t ProgressPos() const { return progressPos; }
+  const std::string& ImagePath() const { return imagePath; }
+  const std::string& ImageName() const { return imageName; }
+
+ private:
+  class BridgeSession;
+  class PassThroughSession;
+  class AspiSession;
+
+  std::unique_ptr<BridgeSession> FindBridgeForUpdate();
+  std::unique_ptr<BridgeSession> FindBridgeForRead();
+  void ReadRomInto(BridgeSession& bridge);
+
+  WindowPort& window;
+  FilePort& files;
+  Platform& platform;
+
+  std::string titlePrefix;
+  std::string imagePath;
+  std::string imageName;
+  ImageBuffer image{};
+  ImageBuffer scratch{};  // a load lands here and replaces `image` only on success
+  uint8_t progressPos = 0;
+  ChipInfo chipInfo{};
+  uint8_t usePassThrough = 0;
+  uint8_t aspiHostAdapter = 0;
+  uint8_t aspiTarget = 0;
+  std::unique_ptr<PassThroughTransport> passThrough;
+  std::unique_ptr<AspiTransport> aspi;
+};
+
+}  // namespace zq

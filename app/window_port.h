@@ -1,0 +1,48 @@
+// What the window's behaviour needs of the window it runs in.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zq {
+
+// Message box types, as the platform numbers them.
+constexpr uint32_t MB_OK_ONLY = 0x00;
+constexpr uint32_t MB_ICON_ERROR = 0x10;
+
+// Open/save dialog flags, as the platform numbers them.
+constexpr uint32_t OFN_OVERWRITE_PROMPT = 0x00000002;
+constexpr uint32_t OFN_HIDE_READONLY = 0x00000004;
+constexpr uint32_t OFN_FILE_MUST_EXIST = 0x00001000;
+
+struct FileDialogRequest {
+  std::string filter;  // "description|patterns||", as the framework writes it
+  std::string defaultExtension;
+  std::string defaultName;
+  uint32_t flags = 0;
+};
+
+struct FileChoice {
+  std::string path;       // full path
+  std::string name;       // file name without its folder
+  std::string extension;  // after the name's last dot; empty if none
+};
+
+class WindowPort {
+ public:
+  virtual ~WindowPort() = default;
+  virtual void SetControlText(int controlId, const std::string& text) = 0;
+  virtual void SetTitle(const std::string& text) = 0;
+  virtual void EnableControl(int controlId, bool enable) = 0;
+  virtual void ShowControl(int controlId, bool show) = 0;
+  virtual void SetProgressRange(int controlId, uint16_t low, uint16_t high) = 0;
+  virtual void SetProgressPos(int controlId, int pos) = 0;
+  virtual bool IsChecked(int controlId) = 0;
+  // Modal; returns once the user has dismissed it.
+  virtual void MessageBox(const std::string& text, const std::string& caption, uint32_t type) = 0;
+  // False when the user cancels.
+  virtual bool OpenFileDialog(const FileDialogRequest& request, FileChoice& choice) = 0;
+  virtual bool SaveFileDialog(const FileDialogRequest& request, FileChoice& choice) = 0;
+};
+
+}  // namespace zq

@@ -1,0 +1,84 @@
+// The emulated bridge chip: answers raw CDBs like the real one, over a
+// 64 KiB NOR flash, with faults that tests can seed.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "protocol/vendor_commands.h"
+
+namespace zq {
+
+constexpr uint32_t EMULATED_FLASH_SIZE = 65536;
+constexpr uint8_t SCSI_STATUS_GOOD = 0x00;
+constexpr uint8_t SCSI_STATUS_CHECK_CONDITION = 0x02;
+
+// How the device answered one command.
+enum class DeviceAnswer {
+  Good,            // SCSI status GOOD
+  CheckCondition,  // the device refused or failed the command
+  Gone,            // nothing answered: the carrier's call itself fails
+};
+
+struct CommandLogEntry {
+  uint8_t opcode;
+  uint16_t address;  // CDB bytes 2-3
+  uint16_t length;   // CDB bytes 4-5
+  DataDirection direction;
+  uint32_t transferLength;  // the data phase the carrier asked for
+  size_t cdbLength;         // as declared by the carrier
+  DeviceAnswer answer;
+};
+
+// Faults are repeatable: counting starts at 1 from the device's creation.
+struct BridgeFaults {
+  std::optional<uint32_t> failWrite;     // the Nth CMD_WRITE fails
+  std::optional<uint32_t> failRead;      // the Nth CMD_READ fails
+  std::optional<uint32_t> lyingWrite;    // the Nth CMD_WRITE reports success, programs nothing
+  std::optional<uint16_t> flipAddress;   // reads return this byte with its bits inverted
+  bool eraseFails = false;               // status answers 2 after an erase
+  bool stuckBusy = false;                // status stays busy after an erase
+  bool statusFails = false;              // CMD_STATUS fails
+  bool infoFails = false;                // CMD_GET_INFO fails
+  std::optional<uint32_t> vanishAfter;   // every command after the Nth is Gone
+};
+
+class BridgeDevice {
+ public:
+  // The default record: SST VF040, 64 KB, firmware 2004.05.28.007, access allowed.
+  static constexpr std::array<uint8_t, CHIP_INFO_RECORD_SIZE> DEFAULT_RECORD = {
+      0x3F, 0x1D, 0x52, 0x10, 0x02, 0xBF, 0xD7, 0x01, 0x04, 0x05, 0x1C, 0x07};
+
+  BridgeDevice();
+
+  // Carries out one command. `data` holds `length` bytes: what the host sends
+  // (Out) or room for what the device returns (In). Returned data shorter
+  // than `length` leaves the rest of `data` as it was.
+  DeviceAnswer Execute(const uint8_t* cdb, size_t cdbLength, DataDirection direction,
+                       uint8_t* data, uint32_t length);
+
+  std::array<uint8_t, CHIP_INFO_RECORD_SIZE>& Record() { return record_; }
+  std::array<uint8_t, EMULATED_FLASH_SIZE>& Flash() { return flash_; }
+  BridgeFaults& Faults() { return faults_; }
+  // Busy answers to CMD_STATUS after each erase before it answers ready.
+  void SetBusyAnswers(uint32_t count) { busyAnswers_ = count; }
+  const std::vector<CommandLogEntry>& Log() const { return log_; }
+  void ClearLog() { log_.clear(); }
+
+ private:
+  std::array<uint8_t, CHIP_INFO_RECORD_SIZE> record_ = DEFAULT_RECORD;
+  std::array<uint8_t, EMULATED_FLASH_SIZE> flash_{};
+  BridgeFaults faults_;
+  uint32_t busyAnswers_ = 2;
+  uint32_t busyLeft_ = 0;
+  bool erased_ = false;
+  uint32_t commands_ = 0;
+  uint32_t writes_ = 0;
+  uint32_t reads_ = 0;
+  std::vector<CommandLogEntry> log_;
+};
+
+}  // namespace zq

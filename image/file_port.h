@@ -1,0 +1,37 @@
+// The files the tool reads images from and writes ROM dumps to.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace zq {
+
+class InputFile {
+ public:
+  virtual ~InputFile() = default;
+  // The size's low 32 bits; false when the size cannot be learnt.
+  virtual bool GetSize(uint32_t& size) = 0;
+  // One read from the current position; `got` may be less than `length`.
+  virtual bool Read(uint8_t* buffer, uint32_t length, uint32_t& got) = 0;
+};
+
+// A file being written. Nothing replaces the destination until Commit
+// succeeds; dropping an uncommitted file leaves the destination as it was.
+class OutputFile {
+ public:
+  virtual ~OutputFile() = default;
+  virtual bool Write(const uint8_t* data, uint32_t length, uint32_t& written) = 0;
+  virtual bool Commit() = 0;
+};
+
+class FilePort {
+ public:
+  virtual ~FilePort() = default;
+  // Opened for reading, shared with other readers; null when it cannot be opened.
+  virtual std::unique_ptr<InputFile> OpenForRead(const std::string& path) = 0;
+  // Null when the file cannot be created.
+  virtual std::unique_ptr<OutputFile> CreateForWrite(const std::string& path) = 0;
+};
+
+}  // namespace zq

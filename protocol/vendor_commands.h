@@ -1,0 +1,96 @@
+// The bridge's five vendor SCSI commands, its chip-information record and the
+// erase procedure, independent of how a command reaches the device.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace zq {
+
+constexpr uint8_t CMD_GET_INFO = 0xE0;
+constexpr uint8_t CMD_ERASE = 0xE1;
+constexpr uint8_t CMD_WRITE = 0xE2;
+constexpr uint8_t CMD_READ = 0xE3;
+constexpr uint8_t CMD_STATUS = 0xF7;
+
+constexpr uint8_t STATUS_READY = 0;
+constexpr uint8_t STATUS_BUSY = 1;
+
+constexpr size_t CDB_SIZE = 6;
+constexpr uint32_t CHIP_INFO_RECORD_SIZE = 12;
+constexpr uint32_t STATUS_REPLY_SIZE = 1;
+constexpr uint32_t BLOCK_SIZE = 512;  // largest data phase of CMD_WRITE / CMD_READ
+
+constexpr uint16_t BRIDGE_VENDOR_ID = 0x3F1D;
+constexpr uint16_t BRIDGE_PRODUCT_ID = 0x5210;
+
+using Cdb = std::array<uint8_t, CDB_SIZE>;
+
+enum class DataDirection { None, In, Out };
+
+// Every CDB is six bytes; address and length go high byte first and only
+// their low 16 bits are sent.
+Cdb EncodeGetInfo();
+Cdb EncodeErase();
+Cdb EncodeWrite(uint32_t address, uint32_t length);
+Cdb EncodeRead(uint32_t address, uint32_t length);
+Cdb EncodeStatus();
+
+// The decoded 12-byte record; the field order is the record's permutation,
+// not its byte order.
+struct ChipInfo {
+  uint16_t vendorId = 0;
+  uint16_t productId = 0;
+  uint8_t fwYear = 0;
+  uint8_t fwMonth = 0;
+  uint8_t fwDay = 0;
+  uint8_t fwBuild = 0;
+  uint8_t romSizeCode = 0;
+  uint8_t flashMaker = 0;
+  uint8_t flashDevice = 0;
+  uint8_t accessFlag = 0;
+
+  friend bool operator==(const ChipInfo&, const ChipInfo&) = default;
+};
+
+ChipInfo DecodeChipInfo(const uint8_t (&record)[CHIP_INFO_RECORD_SIZE]);
+std::array<uint8_t, CHIP_INFO_RECORD_SIZE> EncodeChipInfo(const ChipInfo& info);
+
+bool MatchesIdentity(const ChipInfo& info, uint16_t vendorId, uint16_t productId);
+
+// Success rules of the two carriers.
+bool PassThroughCommandSucceeded(bool controlCallSucceeded, uint8_t scsiStatus);
+bool AspiCommandSucceeded(uint8_t srbStatus);
+
+// Where EraseAndWait reports its progress (the window's StepProgress).
+class ProgressStepper {
+ public:
+  virtual void StepProgress(uint8_t step, uint8_t cap) = 0;
+
+ protected:
+  ~ProgressStepper() = default;
+};
+
+// What EraseAndWait needs of a transport bound to one device.
+class EraseCarrier {
+ public:
+  // Sends CMD_ERASE. Its outcome is not looked at; false only when the
+  // command could not even be prepared, which ends the erase at once.
+  virtual bool SendErase() = 0;
+  virtual bool QueryStatus(uint8_t& status) = 0;
+  virtual void Sleep(uint32_t milliseconds) = 0;
+
+ protected:
+  ~EraseCarrier() = default;
+};
+
+constexpr uint32_t ERASE_POLL_INTERVAL_MS = 1000;
+constexpr uint8_t ERASE_PROGRESS_STEP = 5;
+constexpr uint8_t ERASE_PROGRESS_CAP = 30;
+// A device still busy after this many polls (two minutes) is given up on.
+constexpr uint32_t ERASE_MAX_BUSY_POLLS = 120;
+
+bool EraseAndWait(EraseCarrier& carrier, ProgressStepper& progress);
+
+}  // namespace zq

@@ -1,0 +1,109 @@
+// Carrying the vendor commands through the system's SCSI pass-through
+// control, and finding the bridge among the disk and CD-ROM interfaces.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "protocol/vendor_commands.h"
+
+namespace zq {
+
+// Mirrors the platform's SCSI_PASS_THROUGH field for field; the Win32
+// binding checks that both have the same size and offsets.
+struct ScsiPassThroughHeader {
+  uint16_t Length;
+  uint8_t ScsiStatus;
+  uint8_t PathId;
+  uint8_t TargetId;
+  uint8_t Lun;
+  uint8_t CdbLength;
+  uint8_t SenseInfoLength;
+  uint8_t DataIn;
+  uint32_t DataTransferLength;
+  uint32_t TimeOutValue;
+  uintptr_t DataBufferOffset;  // pointer-sized: 44-byte header on 32 bits, 56 on 64
+  uint32_t SenseInfoOffset;
+  uint8_t Cdb[16];
+};
+
+constexpr uint32_t PASS_THROUGH_SENSE_SIZE = 32;
+
+// One block serves as input and output of a command.
+struct PassThroughBuffer {
+  ScsiPassThroughHeader header;
+  uint32_t filler;
+  uint8_t sense[PASS_THROUGH_SENSE_SIZE];
+  uint8_t data[BLOCK_SIZE];
+};
+
+constexpr uint32_t PASS_THROUGH_HEADER_SIZE = sizeof(ScsiPassThroughHeader);
+constexpr uint32_t PASS_THROUGH_SENSE_OFFSET = offsetof(PassThroughBuffer, sense);
+constexpr uint32_t PASS_THROUGH_DATA_OFFSET = offsetof(PassThroughBuffer, data);
+// The whole block as the driver sees it: up to the end of the data area.
+constexpr uint32_t PASS_THROUGH_BLOCK_SIZE = PASS_THROUGH_DATA_OFFSET + BLOCK_SIZE;
+
+static_assert(sizeof(void*) != 4 ||
+              (PASS_THROUGH_HEADER_SIZE == 44 && PASS_THROUGH_SENSE_OFFSET == 48 &&
+               PASS_THROUGH_DATA_OFFSET == 80 && PASS_THROUGH_BLOCK_SIZE == 592));
+static_assert(sizeof(void*) != 8 || PASS_THROUGH_HEADER_SIZE == 56);
+
+constexpr uint8_t SCSI_IOCTL_DATA_OUT = 0;
+constexpr uint8_t SCSI_IOCTL_DATA_IN = 1;
+constexpr uint32_t PASS_THROUGH_TIMEOUT_SECONDS = 5;
+
+enum class InterfaceClass { Disk, CdRom };
+
+using DeviceHandle = uintptr_t;
+constexpr DeviceHandle INVALID_DEVICE_HANDLE = ~static_cast<DeviceHandle>(0);
+
+// What listing the interfaces of a class hands out for one member index.
+enum class ListStep {
+  Found,   // `path` holds the device path
+  End,     // no interface with this index
+  Failed,  // the size query or the detail call failed
+};
+
+// The present device interfaces of one class, released when destroyed.
+class InterfaceList {
+ public:
+  virtual ~InterfaceList() = default;
+  virtual ListStep Get(uint32_t memberIndex, std::string& path) = 0;
+};
+
+class PassThroughPort {
+ public:
+  virtual ~PassThroughPort() = default;
+  // Null when the list cannot be had at all.
+  virtual std::unique_ptr<InterfaceList> ListInterfaces(InterfaceClass cls) = 0;
+  // Opened for reading and writing without sharing; INVALID_DEVICE_HANDLE on failure.
+  virtual DeviceHandle Open(const std::string& path) = 0;
+  // Hands the block to the device; false when the control call fails.
+  virtual bool Control(DeviceHandle device, PassThroughBuffer& buffer, uint32_t inputSize,
+                       uint32_t outputSize) = 0;
+  virtual void Close(DeviceHandle device) = 0;
+  virtual void Sleep(uint32_t milliseconds) = 0;
+};
+
+class PassThroughTransport {
+ public:
+  explicit PassThroughTransport(PassThroughPort& port) : port_(port) {}
+
+  // The first device of the class whose record carries both IDs, left open.
+  // Every device that answers overwrites `chipInfo`, the bridge or not.
+  DeviceHandle FindBridge(InterfaceClass cls, uint16_t vendorId, uint16_t productId,
+                          ChipInfo& chipInfo);
+  bool ReadChipInfo(DeviceHandle device, ChipInfo& info);
+  bool QueryStatus(DeviceHandle device, uint8_t& status);
+  bool EraseAndWait(DeviceHandle device, ProgressStepper& progress);
+  bool WriteBlock(DeviceHandle device, uint32_t address, uint32_t length, const uint8_t* data);
+  bool ReadBlock(DeviceHandle device, uint32_t address, uint32_t length, uint8_t* buffer);
+  void Close(DeviceHandle device);
+
+ private:
+  PassThroughPort& port_;
+};
+
+}  // namespace zq
