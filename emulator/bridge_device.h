@@ -35,15 +35,15 @@ struct CommandLogEntry {
 
 // Faults are repeatable: counting starts at 1 from the device's creation.
 struct BridgeFaults {
-  std::optional<uint32_t> failWrite;     // the Nth CMD_WRITE fails
-  std::optional<uint32_t> failRead;      // the Nth CMD_READ fails
-  std::optional<uint32_t> lyingWrite;    // the Nth CMD_WRITE reports success, programs nothing
-  std::optional<uint16_t> flipAddress;   // reads return this byte with its bits inverted
-  bool eraseFails = false;               // status answers 2 after an erase
-  bool stuckBusy = false;                // status stays busy after an erase
-  bool statusFails = false;              // CMD_STATUS fails
-  bool infoFails = false;                // CMD_GET_INFO fails
-  std::optional<uint32_t> vanishAfter;   // every command after the Nth is Gone
+  std::optional<uint32_t> failWrite;    // the Nth CMD_WRITE fails
+  std::optional<uint32_t> failRead;     // the Nth CMD_READ fails
+  std::optional<uint32_t> lyingWrite;   // the Nth CMD_WRITE reports success, programs nothing
+  std::optional<uint16_t> flipAddress;  // reads return this byte with its bits inverted
+  bool eraseFails = false;              // status answers 2 after an erase
+  bool stuckBusy = false;               // status stays busy after an erase
+  bool statusFails = false;             // CMD_STATUS fails
+  bool infoFails = false;               // CMD_GET_INFO fails
+  std::optional<uint32_t> vanishAfter;  // every command after the Nth is Gone
 };
 
 class BridgeDevice {
@@ -57,8 +57,13 @@ class BridgeDevice {
   // Carries out one command. `data` holds `length` bytes: what the host sends
   // (Out) or room for what the device returns (In). Returned data shorter
   // than `length` leaves the rest of `data` as it was.
-  DeviceAnswer Execute(const uint8_t* cdb, size_t cdbLength, DataDirection direction,
-                       uint8_t* data, uint32_t length);
+  // The model is strict so that carrier mistakes show: a CDB of 6 to 16
+  // bytes whose reserved bytes are zero, the transfer of exactly the length
+  // and direction its opcode implies, at most 512 bytes, and a block that
+  // ends at or before 0x10000 (no wrap); anything else is CheckCondition.
+  // CMD_WRITE is refused while an erase is still under way (status busy).
+  DeviceAnswer Execute(const uint8_t* cdb, size_t cdbLength, DataDirection direction, uint8_t* data,
+                       uint32_t length);
 
   std::array<uint8_t, CHIP_INFO_RECORD_SIZE>& Record() { return record_; }
   std::array<uint8_t, EMULATED_FLASH_SIZE>& Flash() { return flash_; }
@@ -79,6 +84,17 @@ class BridgeDevice {
   uint32_t writes_ = 0;
   uint32_t reads_ = 0;
   std::vector<CommandLogEntry> log_;
+
+  DeviceAnswer Dispatch(const uint8_t* cdb, size_t cdbLength, DataDirection direction,
+                        uint8_t* data, uint32_t length);
+  DeviceAnswer GetInfo(DataDirection direction, uint8_t* data, uint32_t length);
+  DeviceAnswer Erase(DataDirection direction, uint32_t length);
+  DeviceAnswer Status(DataDirection direction, uint8_t* data, uint32_t length);
+  DeviceAnswer Write(uint16_t address, uint16_t count, DataDirection direction, const uint8_t* data,
+                     uint32_t length);
+  DeviceAnswer Read(uint16_t address, uint16_t count, DataDirection direction, uint8_t* data,
+                    uint32_t length);
+  bool Erasing() const;
 };
 
 }  // namespace zq
