@@ -1,1 +1,369 @@
-// placeholder: being written
+#include "app/updater_dialog.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "protocol/chip_info_display.h"
+
+namespace zq {
+namespace {
+
+constexpr const char* NO_FILE_TITLE = "No File Loaded";
+constexpr const char* TEXT_PLATFORM = "The program only works on Win2000/XP/Me/98.";
+constexpr const char* TEXT_NO_ASPI = "Can't not find WNASPI32.DLL or the DLL file has error.";
+constexpr const char* TEXT_GETTING_INFO = "Getting the chip information...";
+constexpr const char* TEXT_ERASING = "Erasing...";
+constexpr const char* TEXT_WRITING = "Writing ROM code...";
+constexpr const char* TEXT_READING = "Reading code from ROM...";
+constexpr const char* TEXT_NO_DEVICE = "Can't find or connect to the device.";
+constexpr const char* TEXT_REJECTED = "Can't access the chip.(Be rejected!)";
+constexpr const char* TEXT_NO_CODE = "No ROM code to write.";
+constexpr const char* TEXT_ERASE_FAILED = "Can't erase the chip's ROM.";
+constexpr const char* TEXT_WRITE_FAILED = "Can't write ROM code into the chip.";
+constexpr const char* TEXT_READ_FAILED = "Can't read ROM code from the chip.";
+constexpr const char* TEXT_VERIFY_FAILED = "ROM code verification error.";
+constexpr const char* TEXT_UPDATED = "Updated OK!";
+constexpr const char* TEXT_READ_DONE = "Finished read! (Save As...)";
+constexpr const char* TEXT_WRITE_FILE_FAILED = "Write file error";
+
+constexpr const char* LOAD_FILTER = "ROM Code Files (*.bin;*.hex)|*.bin; *.hex||";
+constexpr const char* SAVE_FILTER = "ROM Code Files (*.bin)|*.bin||";
+constexpr const char* SAVE_DEFAULT_NAME = "output.bin";
+
+constexpr uint32_t LARGEST_WRITE = 32768;  // not the whole image buffer
+constexpr uint8_t POS_AFTER_ERASE = 40;
+constexpr uint8_t CAP_WRITING = 75;
+constexpr uint8_t CAP_READING = 95;
+constexpr uint8_t POS_DONE = 100;
+
+constexpr uint32_t FIRMWARE_DATE_THRESHOLD = 30408;  // 2003-04-08
+constexpr uint32_t DEFAULT_READ_LENGTH = 32768;
+constexpr uint32_t ROM_SIZE_UNIT = 16384;
+
+}  // namespace
+
+uint32_t RomReadLength(const ChipInfo& info) {
+  const uint32_t date = info.fwYear * 10000u + info.fwMonth * 100u + info.fwDay;
+  if (date <= FIRMWARE_DATE_THRESHOLD || info.romSizeCode == 0) return DEFAULT_READ_LENGTH;
+  // 16-bit addresses reach no further than 64 KB, whatever size the chip reports
+  if (info.romSizeCode >= 3) return ROM_SPACE;
+  return ROM_SIZE_UNIT << info.romSizeCode;
+}
+
+// The bridge found by one button press, on whichever transport is in use.
+class UpdaterDialog::BridgeSession {
+ public:
+  virtual ~BridgeSession() = default;
+  virtual bool EraseAndWait(ProgressStepper& progress) = 0;
+  virtual bool WriteBlock(uint32_t address, uint32_t length, const uint8_t* data) = 0;
+  virtual bool ReadBlock(uint32_t address, uint32_t length, uint8_t* buffer) = 0;
+  virtual void Close() {}
+};
+
+class UpdaterDialog::PassThroughSession : public BridgeSession {
+ public:
+  PassThroughSession(PassThroughTransport& transport, DeviceHandle device)
+      : transport_(transport), device_(device) {}
+  ~PassThroughSession() override { Close(); }
+
+  bool EraseAndWait(ProgressStepper& progress) override {
+    return transport_.EraseAndWait(device_, progress);
+  }
+  bool WriteBlock(uint32_t address, uint32_t length, const uint8_t* data) override {
+    return transport_.WriteBlock(device_, address, length, data);
+  }
+  bool ReadBlock(uint32_t address, uint32_t length, uint8_t* buffer) override {
+    return transport_.ReadBlock(device_, address, length, buffer);
+  }
+  void Close() override {
+    if (device_ == INVALID_DEVICE_HANDLE) return;
+    transport_.Close(device_);
+    device_ = INVALID_DEVICE_HANDLE;
+  }
+
+ private:
+  PassThroughTransport& transport_;
+  DeviceHandle device_;
+};
+
+class UpdaterDialog::AspiSession : public BridgeSession {
+ public:
+  AspiSession(AspiTransport& transport, uint8_t hostAdapter, uint8_t target)
+      : transport_(transport), hostAdapter_(hostAdapter), target_(target) {}
+
+  bool EraseAndWait(ProgressStepper& progress) override {
+    return transport_.EraseAndWait(hostAdapter_, target_, progress);
+  }
+  bool WriteBlock(uint32_t address, uint32_t length, const uint8_t* data) override {
+    return transport_.WriteBlock(hostAdapter_, target_, address, length, data);
+  }
+  bool ReadBlock(uint32_t address, uint32_t length, uint8_t* buffer) override {
+    return transport_.ReadBlock(hostAdapter_, target_, address, length, buffer);
+  }
+
+ private:
+  AspiTransport& transport_;
+  uint8_t hostAdapter_;
+  uint8_t target_;
+};
+
+UpdaterDialog::UpdaterDialog(WindowPort& windowPort, FilePort& filePort, Platform& platformPort)
+    : window(windowPort), files(filePort), platform(platformPort) {}
+
+UpdaterDialog::~UpdaterDialog() = default;
+
+int UpdaterDialog::OnCreate() {
+  const uint32_t platformId = platform.GetPlatformId();
+  if (platformId != VER_PLATFORM_WIN32_NT && platformId != VER_PLATFORM_WIN32_WINDOWS) {
+    ShowError(TEXT_PLATFORM);
+    return -1;
+  }
+  if (platformId == VER_PLATFORM_WIN32_NT) {
+    usePassThrough = 1;
+    passThrough = std::make_unique<PassThroughTransport>(platform.PassThrough());
+  } else {
+    if (!platform.LoadAspiLibrary()) {
+      ShowError(TEXT_NO_ASPI);
+      return -1;
+    }
+    const bool haveSupportInfo = platform.BindAspiEntryPoint("GetASPI32SupportInfo");
+    const bool haveSendCommand = platform.BindAspiEntryPoint("SendASPI32Command");
+    if (!haveSupportInfo || !haveSendCommand) {
+      platform.FreeAspiLibrary();
+      ShowError(TEXT_NO_ASPI);
+      return -1;
+    }
+    usePassThrough = 0;  // the library stays loaded until the process ends
+    aspi = std::make_unique<AspiTransport>(platform.Aspi());
+  }
+  imageName.clear();
+  return 0;
+}
+
+bool UpdaterDialog::OnInitDialog() {
+  window.SetControlText(IDC_ROM_SIZE, " ROM size:");
+  window.SetControlText(IDC_FW_VERSION, " FW ver.");
+  window.SetControlText(IDC_CODE_SIZE, " Code size:");
+  window.SetControlText(IDC_VENDOR_ID, " Vendor ID: ");
+  window.SetControlText(IDC_CHIP_ID, " Chip ID: ");
+  SetStatus("");
+  titlePrefix = TITLE_PREFIX;
+  window.SetTitle(titlePrefix + NO_FILE_TITLE);
+  return true;  // focus goes to the first control that takes it
+}
+
+void UpdaterDialog::OnLoadFile() {
+  FileDialogRequest request;
+  request.filter = LOAD_FILTER;
+  request.flags = OFN_FILE_MUST_EXIST | OFN_OVERWRITE_PROMPT;
+  FileChoice choice;
+  if (!window.OpenFileDialog(request, choice)) return;
+
+  imagePath = choice.path;
+  imageName = choice.name;
+  // Load beside the current image so a failed load leaves it, the title,
+  // the code size and the Update button as they were.
+  std::string errorText;
+  if (!LoadImageFile(files, imagePath, imageName, choice.extension, scratch, errorText)) {
+    ShowError(errorText);
+    return;
+  }
+  image = scratch;
+  window.SetTitle(titlePrefix + imageName);
+  EnableUpdate();
+  char label[48];
+  std::snprintf(label, sizeof label, " Code size: %d(B)", static_cast<int>(image.codeSize));
+  window.SetControlText(IDC_CODE_SIZE, label);
+}
+
+std::unique_ptr<UpdaterDialog::BridgeSession> UpdaterDialog::FindBridge(bool forUpdate) {
+  if (usePassThrough) {
+    DeviceHandle device = passThrough->FindBridge(InterfaceClass::Disk, BRIDGE_VENDOR_ID,
+                                                  BRIDGE_PRODUCT_ID, chipInfo);
+    if (forUpdate) AddProgress(2);
+    if (device == INVALID_DEVICE_HANDLE) {
+      device = passThrough->FindBridge(InterfaceClass::CdRom, BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID,
+                                       chipInfo);
+    }
+    if (forUpdate) AddProgress(3);
+    if (device == INVALID_DEVICE_HANDLE) return nullptr;
+    return std::make_unique<PassThroughSession>(*passThrough, device);
+  }
+  if (!aspi->FindBridge(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, aspiHostAdapter, aspiTarget,
+                        chipInfo)) {
+    return nullptr;
+  }
+  AddProgress(5);
+  return std::make_unique<AspiSession>(*aspi, aspiHostAdapter, aspiTarget);
+}
+
+UpdaterDialog::FinalMessage UpdaterDialog::RunUpdate(BridgeSession* bridge) {
+  if (bridge == nullptr) return {true, TEXT_NO_DEVICE};
+  ShowChipInfo(chipInfo);
+  if (chipInfo.accessFlag == 0) return {true, TEXT_REJECTED};
+  // an image with no code would leave the chip erased and call it updated
+  if (image.codeSize == 0) return {true, TEXT_NO_CODE};
+
+  SetStatus(TEXT_ERASING);
+  if (!bridge->EraseAndWait(*this)) return {true, TEXT_ERASE_FAILED};
+  SetProgress(POS_AFTER_ERASE);
+
+  if (image.codeSize > LARGEST_WRITE) image.codeSize = LARGEST_WRITE;
+  SetStatus(TEXT_WRITING);
+  for (uint32_t offset = 0; offset < image.codeSize; offset += BLOCK_SIZE) {
+    const uint32_t length = std::min(BLOCK_SIZE, image.codeSize - offset);
+    if (!bridge->WriteBlock(offset, length, image.data.data() + offset)) {
+      return {true, TEXT_WRITE_FAILED};
+    }
+    StepProgress(1, CAP_WRITING);
+  }
+
+  SetStatus(TEXT_READING);
+  if (!IsVerificationTicked()) {
+    StepProgress(1, CAP_READING);
+  } else {
+    // no load runs during an operation, so the load's scratch buffer holds the read-back
+    std::array<uint8_t, IMAGE_BUFFER_SIZE>& readBack = scratch.data;
+    readBack.fill(0);
+    for (uint32_t offset = 0; offset < image.codeSize; offset += BLOCK_SIZE) {
+      const uint32_t length = std::min(BLOCK_SIZE, image.codeSize - offset);
+      if (!bridge->ReadBlock(offset, length, readBack.data() + offset)) {
+        return {true, TEXT_READ_FAILED};
+      }
+      StepProgress(1, CAP_READING);
+    }
+    if (std::memcmp(readBack.data(), image.data.data(), image.codeSize) != 0) {
+      return {true, TEXT_VERIFY_FAILED};
+    }
+  }
+  SetProgress(POS_DONE);
+  return {false, TEXT_UPDATED};
+}
+
+void UpdaterDialog::OnUpdate() {
+  BeginProgress();
+  SetStatus(TEXT_GETTING_INFO);
+  std::unique_ptr<BridgeSession> bridge = FindBridge(true);
+  const FinalMessage message = RunUpdate(bridge.get());
+  if (message.isError) {
+    ShowError(message.text);
+  } else {
+    ShowNotice(message.text);
+  }
+  ResetStatus();
+  if (bridge) bridge->Close();
+}
+
+void UpdaterDialog::OnReadRom() {
+  BeginProgress();
+  SetStatus(TEXT_GETTING_INFO);
+  std::unique_ptr<BridgeSession> bridge = FindBridge(false);
+  if (!bridge) {
+    ShowError(TEXT_NO_DEVICE);
+    ResetStatus();
+    return;
+  }
+  ShowChipInfo(chipInfo);
+  const uint32_t readLength = RomReadLength(chipInfo);
+  if (usePassThrough) SetStatus(TEXT_READING);
+  SaveRom(*bridge, readLength);
+  ResetStatus();
+  bridge->Close();
+}
+
+void UpdaterDialog::SaveRom(BridgeSession& bridge, uint32_t readLength) {
+  // no load runs during an operation, so the load's scratch buffer holds the ROM
+  std::array<uint8_t, IMAGE_BUFFER_SIZE>& buffer = scratch.data;
+  buffer.fill(0);
+  for (uint32_t offset = 0; offset < readLength; offset += BLOCK_SIZE) {
+    const uint32_t length = std::min(BLOCK_SIZE, readLength - offset);
+    if (!bridge.ReadBlock(offset, length, buffer.data() + offset)) {
+      ShowError(TEXT_READ_FAILED);
+      return;
+    }
+    StepProgress(1, CAP_READING);
+  }
+  ShowNotice(TEXT_READ_DONE);
+
+  FileDialogRequest request;
+  request.filter = SAVE_FILTER;
+  request.defaultName = SAVE_DEFAULT_NAME;
+  request.flags = OFN_OVERWRITE_PROMPT;
+  FileChoice choice;
+  if (!window.SaveFileDialog(request, choice)) return;
+
+  // the dump goes to a new file that replaces the old one only once complete
+  std::unique_ptr<OutputFile> output = files.CreateForWrite(choice.path);
+  if (!output) {
+    ShowError("Could not create " + choice.name);
+    ResetStatus();
+    return;
+  }
+  uint32_t written = 0;
+  if (!output->Write(buffer.data(), readLength, written) || written != readLength ||
+      !output->Commit()) {
+    ShowError(TEXT_WRITE_FILE_FAILED);
+    ResetStatus();
+    return;
+  }
+  SetProgress(POS_DONE);
+}
+
+void UpdaterDialog::SetStatus(const std::string& text) {
+  window.SetControlText(IDC_STATUS, text);
+}
+
+void UpdaterDialog::BeginProgress() {
+  window.SetProgressRange(IDC_PROGRESS, 0, 100);
+  SetProgress(0);
+  window.ShowControl(IDC_PROGRESS, true);
+}
+
+void UpdaterDialog::SetProgress(uint8_t pos) {
+  progressPos = pos;
+  window.SetProgressPos(IDC_PROGRESS, progressPos);
+}
+
+void UpdaterDialog::AddProgress(uint8_t step) {
+  progressPos = static_cast<uint8_t>(progressPos + step);
+  window.SetProgressPos(IDC_PROGRESS, progressPos);
+}
+
+void UpdaterDialog::StepProgress(uint8_t step, uint8_t cap) {
+  // a position above the cap is pulled back to it
+  progressPos = progressPos >= cap ? cap : static_cast<uint8_t>(progressPos + step);
+  window.SetProgressPos(IDC_PROGRESS, progressPos);
+}
+
+void UpdaterDialog::ResetStatus() {
+  SetStatus("");
+  SetProgress(0);
+  window.ShowControl(IDC_PROGRESS, false);
+}
+
+void UpdaterDialog::ShowError(const std::string& text) {
+  window.MessageBox(text, "ERROR", MB_ICON_ERROR);
+}
+
+void UpdaterDialog::ShowNotice(const std::string& text) {
+  window.MessageBox(text, "Status", MB_OK_ONLY);
+}
+
+bool UpdaterDialog::IsVerificationTicked() {
+  return window.IsChecked(IDC_VERIFY);
+}
+
+void UpdaterDialog::EnableUpdate() {
+  window.EnableControl(IDC_UPDATE, true);
+}
+
+void UpdaterDialog::ShowChipInfo(const ChipInfo& info) {
+  const ChipLabels labels = FormatChipLabels(info);
+  window.SetControlText(IDC_VENDOR_ID, labels.vendor);
+  window.SetControlText(IDC_CHIP_ID, labels.chip);
+  window.SetControlText(IDC_ROM_SIZE, labels.romSize);
+  window.SetControlText(IDC_FW_VERSION, labels.fwVersion);
+}
+
+}  // namespace zq

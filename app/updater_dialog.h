@@ -19,7 +19,10 @@ namespace zq {
 
 inline constexpr const char* TITLE_PREFIX = "ZQ5210  Tarnwick 2.1.4 QD94N - ";
 
-class UpdaterDialog : public ProgressStepper {
+// Bytes that Read ROM reads, from the firmware date and the ROM size code.
+uint32_t RomReadLength(const ChipInfo& info);
+
+class UpdaterDialog final : public ProgressStepper {
  public:
   UpdaterDialog(WindowPort& window, FilePort& files, Platform& platform);
   ~UpdaterDialog();
@@ -61,9 +64,16 @@ class UpdaterDialog : public ProgressStepper {
   class PassThroughSession;
   class AspiSession;
 
-  std::unique_ptr<BridgeSession> FindBridgeForUpdate();
-  std::unique_ptr<BridgeSession> FindBridgeForRead();
-  void ReadRomInto(BridgeSession& bridge);
+  struct FinalMessage {
+    bool isError;
+    std::string text;
+  };
+
+  // Finds the bridge on the transport in use; the update moves the bar while
+  // searching, reading the ROM does so only on the ASPI path.
+  std::unique_ptr<BridgeSession> FindBridge(bool forUpdate);
+  FinalMessage RunUpdate(BridgeSession* bridge);
+  void SaveRom(BridgeSession& bridge, uint32_t readLength);
 
   WindowPort& window;
   FilePort& files;

@@ -1,1 +1,132 @@
-// placeholder
+#include "support/recording_host.h"
+
+#include <algorithm>
+
+#include "app/control_ids.h"
+
+namespace zq::test {
+
+RecordingWindow::RecordingWindow() {
+  // the template's state before initialisation
+  enabled[IDC_UPDATE] = false;
+  visible[IDC_PROGRESS] = false;
+  checked[IDC_VERIFY] = false;
+}
+
+void RecordingWindow::SetControlText(int controlId, const std::string& text) {
+  texts[controlId] = text;
+  events.push_back("text " + std::to_string(controlId) + " " + text);
+}
+
+void RecordingWindow::SetTitle(const std::string& text) {
+  title = text;
+  events.push_back("title " + text);
+}
+
+void RecordingWindow::EnableControl(int controlId, bool enable) {
+  enabled[controlId] = enable;
+  events.push_back("enable " + std::to_string(controlId) + " " + (enable ? "1" : "0"));
+}
+
+void RecordingWindow::ShowControl(int controlId, bool show) {
+  visible[controlId] = show;
+  events.push_back("show " + std::to_string(controlId) + " " + (show ? "1" : "0"));
+}
+
+void RecordingWindow::SetProgressRange(int controlId, uint16_t low, uint16_t high) {
+  if (controlId == IDC_PROGRESS) {
+    rangeLow = low;
+    rangeHigh = high;
+  }
+  events.push_back("range " + std::to_string(low) + " " + std::to_string(high));
+}
+
+void RecordingWindow::SetProgressPos(int controlId, int pos) {
+  if (controlId == IDC_PROGRESS) progressPos = pos;
+  events.push_back("pos " + std::to_string(pos));
+}
+
+bool RecordingWindow::IsChecked(int controlId) {
+  events.push_back("check? " + std::to_string(controlId));
+  return checked[controlId];
+}
+
+void RecordingWindow::MessageBox(const std::string& text, const std::string& caption,
+                                 uint32_t type) {
+  RecordedBox box{text, caption, type, texts[IDC_STATUS], progressPos, visible[IDC_PROGRESS]};
+  boxes.push_back(box);
+  events.push_back("box " + caption + ": " + text);
+  if (onBox) onBox(box);
+}
+
+bool RecordingWindow::Answer(std::deque<std::optional<std::string>>& answers, FileChoice& choice) {
+  if (answers.empty()) return false;
+  std::optional<std::string> answer = answers.front();
+  answers.pop_front();
+  if (!answer) return false;
+  choice = ChoiceFor(*answer);
+  return true;
+}
+
+bool RecordingWindow::OpenFileDialog(const FileDialogRequest& request, FileChoice& choice) {
+  openRequests.push_back(request);
+  events.push_back("open-dialog");
+  return Answer(openAnswers, choice);
+}
+
+bool RecordingWindow::SaveFileDialog(const FileDialogRequest& request, FileChoice& choice) {
+  saveRequests.push_back(request);
+  events.push_back("save-dialog");
+  return Answer(saveAnswers, choice);
+}
+
+const std::string& RecordingWindow::Text(int controlId) const {
+  static const std::string empty;
+  auto it = texts.find(controlId);
+  return it == texts.end() ? empty : it->second;
+}
+
+std::vector<std::string> RecordingWindow::StatusTexts() const {
+  const std::string prefix = "text " + std::to_string(IDC_STATUS) + " ";
+  std::vector<std::string> result;
+  for (const std::string& e : events) {
+    if (e.rfind(prefix, 0) == 0) result.push_back(e.substr(prefix.size()));
+  }
+  return result;
+}
+
+std::vector<int> RecordingWindow::ProgressTrail() const {
+  std::vector<int> result;
+  for (const std::string& e : events) {
+    if (e.rfind("pos ", 0) == 0) result.push_back(std::stoi(e.substr(4)));
+  }
+  return result;
+}
+
+FileChoice ChoiceFor(const std::string& path) {
+  FileChoice choice;
+  choice.path = path;
+  size_t slash = path.find_last_of("/\\");
+  choice.name = slash == std::string::npos ? path : path.substr(slash + 1);
+  size_t dot = choice.name.find_last_of('.');
+  choice.extension = dot == std::string::npos ? "" : choice.name.substr(dot + 1);
+  return choice;
+}
+
+bool FakePlatform::LoadAspiLibrary() {
+  calls.push_back("LoadLibrary WNASPI32");
+  libraryLoaded = libraryPresent;
+  return libraryPresent;
+}
+
+bool FakePlatform::BindAspiEntryPoint(const char* name) {
+  calls.push_back(std::string("GetProcAddress ") + name);
+  return std::find(entryPoints.begin(), entryPoints.end(), name) != entryPoints.end();
+}
+
+void FakePlatform::FreeAspiLibrary() {
+  calls.push_back("FreeLibrary");
+  libraryLoaded = false;
+}
+
+}  // namespace zq::test
