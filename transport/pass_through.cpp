@@ -1,1 +1,140 @@
-// placeholder: being written
+#include "transport/pass_through.h"
+
+#include <cstring>
+
+namespace zq {
+namespace {
+
+// the bridge sits behind the storage device as target 1, bus 0, unit 0
+constexpr uint8_t PASS_THROUGH_PATH_ID = 0;
+constexpr uint8_t PASS_THROUGH_TARGET_ID = 1;
+constexpr uint8_t PASS_THROUGH_LUN = 0;
+
+// Carries one command in a freshly zeroed block. A sending command takes its
+// `length` bytes from `send`; a reading command copies `length` bytes to
+// `receive` after success only, so a failure leaves the caller's output alone.
+bool Carry(PassThroughPort& port, DeviceHandle device, const Cdb& cdb, uint8_t dataIn,
+           uint32_t length, const uint8_t* send, uint8_t* receive) {
+  if (device == INVALID_DEVICE_HANDLE || length > BLOCK_SIZE) return false;
+
+  PassThroughBuffer buffer;
+  std::memset(&buffer, 0, sizeof buffer);
+  ScsiPassThroughHeader& header = buffer.header;
+  header.Length = static_cast<uint16_t>(PASS_THROUGH_HEADER_SIZE);
+  header.ScsiStatus = 0;
+  header.PathId = PASS_THROUGH_PATH_ID;
+  header.TargetId = PASS_THROUGH_TARGET_ID;
+  header.Lun = PASS_THROUGH_LUN;
+  header.CdbLength = static_cast<uint8_t>(CDB_SIZE);
+  header.SenseInfoLength = static_cast<uint8_t>(PASS_THROUGH_SENSE_SIZE);
+  header.DataIn = dataIn;
+  header.DataTransferLength = length;
+  header.TimeOutValue = PASS_THROUGH_TIMEOUT_SECONDS;
+  header.DataBufferOffset = PASS_THROUGH_DATA_OFFSET;
+  header.SenseInfoOffset = PASS_THROUGH_SENSE_OFFSET;
+  std::memcpy(header.Cdb, cdb.data(), cdb.size());  // the other ten bytes stay zero
+
+  const bool sending = dataIn == SCSI_IOCTL_DATA_OUT;
+  if (sending && length > 0) std::memcpy(buffer.data, send, length);
+
+  // the driver needs only the header to read from the device, the whole
+  // block to send to it; it writes back up to the end of the data phase
+  const uint32_t inputSize = sending ? PASS_THROUGH_BLOCK_SIZE : PASS_THROUGH_HEADER_SIZE;
+  const uint32_t outputSize = PASS_THROUGH_DATA_OFFSET + length;
+  const bool called = port.Control(device, buffer, inputSize, outputSize);
+  if (!PassThroughCommandSucceeded(called, buffer.header.ScsiStatus)) return false;
+
+  if (!sending && receive != nullptr && length > 0) std::memcpy(receive, buffer.data, length);
+  return true;
+}
+
+// Lends EraseAndWait the transport's commands on one open device.
+class PassThroughEraseCarrier final : public EraseCarrier {
+ public:
+  PassThroughEraseCarrier(PassThroughTransport& transport, PassThroughPort& port,
+                          DeviceHandle device)
+      : transport_(transport), port_(port), device_(device) {}
+
+  bool SendErase() override {
+    // the erase answers nothing useful; the status polls decide
+    (void)Carry(port_, device_, EncodeErase(), SCSI_IOCTL_DATA_OUT, 0, nullptr, nullptr);
+    return true;
+  }
+  bool QueryStatus(uint8_t& status) override { return transport_.QueryStatus(device_, status); }
+  void Sleep(uint32_t milliseconds) override { port_.Sleep(milliseconds); }
+
+ private:
+  PassThroughTransport& transport_;
+  PassThroughPort& port_;
+  DeviceHandle device_;
+};
+
+}  // namespace
+
+DeviceHandle PassThroughTransport::FindBridge(InterfaceClass cls, uint16_t vendorId,
+                                              uint16_t productId, ChipInfo& chipInfo) {
+  const std::unique_ptr<InterfaceList> list = port_.ListInterfaces(cls);
+  if (!list) return INVALID_DEVICE_HANDLE;
+
+  std::string path;
+  for (uint32_t memberIndex = 0;; ++memberIndex) {
+    path.clear();
+    if (list->Get(memberIndex, path) != ListStep::Found) return INVALID_DEVICE_HANDLE;
+
+    const DeviceHandle device = port_.Open(path);
+    // a disk that is denied or held open elsewhere must not hide a bridge
+    // listed after it: pass it over
+    if (device == INVALID_DEVICE_HANDLE) continue;
+
+    // every device that answers leaves its record, the bridge or not
+    if (ReadChipInfo(device, chipInfo) && MatchesIdentity(chipInfo, vendorId, productId)) {
+      return device;
+    }
+    port_.Close(device);
+  }
+}
+
+bool PassThroughTransport::ReadChipInfo(DeviceHandle device, ChipInfo& info) {
+  uint8_t record[CHIP_INFO_RECORD_SIZE] = {};
+  if (!Carry(port_, device, EncodeGetInfo(), SCSI_IOCTL_DATA_IN, CHIP_INFO_RECORD_SIZE, nullptr,
+             record)) {
+    return false;
+  }
+  info = DecodeChipInfo(record);
+  return true;
+}
+
+bool PassThroughTransport::QueryStatus(DeviceHandle device, uint8_t& status) {
+  uint8_t reply[STATUS_REPLY_SIZE] = {};
+  if (!Carry(port_, device, EncodeStatus(), SCSI_IOCTL_DATA_IN, STATUS_REPLY_SIZE, nullptr,
+             reply)) {
+    return false;
+  }
+  status = reply[0];
+  return true;
+}
+
+bool PassThroughTransport::EraseAndWait(DeviceHandle device, ProgressStepper& progress) {
+  PassThroughEraseCarrier carrier(*this, port_, device);
+  return zq::EraseAndWait(carrier, progress);
+}
+
+bool PassThroughTransport::WriteBlock(DeviceHandle device, uint32_t address, uint32_t length,
+                                      const uint8_t* data) {
+  if (length > BLOCK_SIZE || (length > 0 && data == nullptr)) return false;
+  return Carry(port_, device, EncodeWrite(address, length), SCSI_IOCTL_DATA_OUT, length, data,
+               nullptr);
+}
+
+bool PassThroughTransport::ReadBlock(DeviceHandle device, uint32_t address, uint32_t length,
+                                     uint8_t* buffer) {
+  if (length > BLOCK_SIZE || (length > 0 && buffer == nullptr)) return false;
+  return Carry(port_, device, EncodeRead(address, length), SCSI_IOCTL_DATA_IN, length, nullptr,
+               buffer);
+}
+
+void PassThroughTransport::Close(DeviceHandle device) {
+  if (device != INVALID_DEVICE_HANDLE) port_.Close(device);
+}
+
+}  // namespace zq
