@@ -1,0 +1,146 @@
+#include "emulator/emulated_setup.h"
+
+#include <filesystem>
+#include <fstream>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+namespace zq {
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Digits only (no sign, no blanks), value within [minimum, maximum].
+bool ParseNumber(std::string_view text, unsigned base, uint32_t minimum, uint32_t maximum,
+                 uint32_t& value) {
+  if (text.empty()) return false;
+  uint64_t result = 0;
+  for (char c : text) {
+    const int digit = HexDigit(c);
+    if (digit < 0 || static_cast<unsigned>(digit) >= base) return false;
+    result = result * base + static_cast<unsigned>(digit);
+    if (result > maximum) return false;  // also keeps long inputs from overflowing
+  }
+  if (result < minimum) return false;
+  value = static_cast<uint32_t>(result);
+  return true;
+}
+
+bool ParseCount(std::string_view text, uint32_t& value) {
+  return ParseNumber(text, 10, 1, UINT32_MAX, value);
+}
+
+bool ParseAddress(std::string_view text, uint32_t& value) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    return ParseNumber(text.substr(2), 16, 0, 0xFFFF, value);
+  }
+  return ParseNumber(text, 10, 0, 0xFFFF, value);
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix, std::string_view& rest) {
+  if (text.substr(0, prefix.size()) != prefix) return false;
+  rest = text.substr(prefix.size());
+  return true;
+}
+
+}  // namespace
+
+bool ParseRecordHex(const std::string& hex24, std::array<uint8_t, CHIP_INFO_RECORD_SIZE>& record) {
+  if (hex24.size() != 2 * CHIP_INFO_RECORD_SIZE) return false;
+  std::array<uint8_t, CHIP_INFO_RECORD_SIZE> parsed{};
+  for (size_t i = 0; i < parsed.size(); ++i) {
+    const int high = HexDigit(hex24[2 * i]);
+    const int low = HexDigit(hex24[2 * i + 1]);
+    if (high < 0 || low < 0) return false;
+    parsed[i] = static_cast<uint8_t>(high << 4 | low);
+  }
+  record = parsed;
+  return true;
+}
+
+bool ParseFault(const std::string& text, BridgeFaults& faults) {
+  const std::string_view view = text;
+  std::string_view rest;
+  uint32_t value = 0;
+  if (view == "erase") {
+    faults.eraseFails = true;
+  } else if (view == "stuck") {
+    faults.stuckBusy = true;
+  } else if (view == "status") {
+    faults.statusFails = true;
+  } else if (view == "info") {
+    faults.infoFails = true;
+  } else if (StartsWith(view, "write:", rest)) {
+    if (!ParseCount(rest, value)) return false;
+    faults.failWrite = value;
+  } else if (StartsWith(view, "read:", rest)) {
+    if (!ParseCount(rest, value)) return false;
+    faults.failRead = value;
+  } else if (StartsWith(view, "lie-write:", rest)) {
+    if (!ParseCount(rest, value)) return false;
+    faults.lyingWrite = value;
+  } else if (StartsWith(view, "vanish:", rest)) {
+    if (!ParseCount(rest, value)) return false;
+    faults.vanishAfter = value;
+  } else if (StartsWith(view, "flip:", rest)) {
+    if (!ParseAddress(rest, value)) return false;
+    faults.flipAddress = static_cast<uint16_t>(value);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool LoadFlashFile(const std::string& path, std::array<uint8_t, EMULATED_FLASH_SIZE>& flash) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (status.type() == std::filesystem::file_type::not_found) {
+    std::array<uint8_t, EMULATED_FLASH_SIZE> erased;
+    erased.fill(0xFF);
+    if (!SaveFlashFile(path, erased)) return false;
+    flash = erased;
+    return true;
+  }
+  if (error || status.type() != std::filesystem::file_type::regular) return false;
+
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  // one byte more than the flash tells an oversized file apart
+  std::vector<char> buffer(EMULATED_FLASH_SIZE + 1);
+  in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+  if (in.bad() || in.gcount() != static_cast<std::streamsize>(EMULATED_FLASH_SIZE)) return false;
+  for (size_t i = 0; i < flash.size(); ++i) flash[i] = static_cast<uint8_t>(buffer[i]);
+  return true;
+}
+
+bool SaveFlashFile(const std::string& path, const std::array<uint8_t, EMULATED_FLASH_SIZE>& flash) {
+  const std::string temporary = path + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out.write(reinterpret_cast<const char*>(flash.data()),
+              static_cast<std::streamsize>(flash.size()));
+    out.close();
+    if (!out) {
+      std::error_code ignored;
+      std::filesystem::remove(temporary, ignored);
+      return false;
+    }
+  }
+  std::error_code error;
+  std::filesystem::rename(temporary, path, error);
+  if (error) {
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace zq

@@ -1,0 +1,31 @@
+// Text settings of the emulated bridge, shared by the command line and the
+// emulated WNASPI32.DLL: the chip record, seeded faults and the flash file.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "emulator/bridge_device.h"
+
+namespace zq {
+
+// Exactly 24 hex digits, either case, nothing else. `record` is only
+// written on success.
+bool ParseRecordHex(const std::string& hex24, std::array<uint8_t, CHIP_INFO_RECORD_SIZE>& record);
+
+// One fault: "write:N", "read:N", "lie-write:N", "vanish:N" (N decimal,
+// at least 1), "flip:ADDR" (decimal or 0x-hex, 0..65535), "erase", "stuck",
+// "status" or "info". Adds it to `faults`; on false `faults` is untouched.
+bool ParseFault(const std::string& text, BridgeFaults& faults);
+
+// Loads the emulated flash from a raw file of exactly 65 536 bytes. A file
+// that does not exist yet is created erased (all 0xFF). `flash` is only
+// written on success.
+bool LoadFlashFile(const std::string& path, std::array<uint8_t, EMULATED_FLASH_SIZE>& flash);
+
+// Writes a temporary file beside `path`, then renames it over `path`, so a
+// failed save never leaves half a flash behind.
+bool SaveFlashFile(const std::string& path, const std::array<uint8_t, EMULATED_FLASH_SIZE>& flash);
+
+}  // namespace zq
