@@ -1,1 +1,198 @@
-// placeholder: being written
+#include "transport/aspi.h"
+
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace zq {
+
+// One command's request block with its data buffer and event. Heap-held so
+// that a request the layer still owns can outlive the call that sent it.
+struct AspiRequest {
+  SrbExecScsiCmd block{};
+  uint8_t data[BLOCK_SIZE]{};
+  AspiEvent event = nullptr;
+};
+
+namespace {
+
+constexpr uint8_t FLAGS_IN = SRB_DIR_IN | SRB_EVENT_NOTIFY;
+constexpr uint8_t FLAGS_OUT = SRB_DIR_OUT | SRB_EVENT_NOTIFY;
+
+// Requests the layer never finished, even at the transport's end. Handing
+// their memory back would let the layer write into whatever comes next, so
+// they stay reachable here for the rest of the process.
+std::vector<std::unique_ptr<AspiRequest>>& Abandoned() {
+  static auto* abandoned = new std::vector<std::unique_ptr<AspiRequest>>();
+  return *abandoned;
+}
+
+// The layer writes the status from its own context; read it afresh.
+uint8_t ReadStatus(const AspiRequest& request) {
+  return *static_cast<const volatile uint8_t*>(&request.block.SRB_Status);
+}
+
+}  // namespace
+
+// EraseAndWait's view of one bridge on this transport.
+class AspiEraseCarrier final : public EraseCarrier {
+ public:
+  AspiEraseCarrier(AspiTransport& transport, uint8_t hostAdapter, uint8_t target)
+      : transport_(transport), hostAdapter_(hostAdapter), target_(target) {}
+
+  bool SendErase() override {
+    // whatever the erase request ends with, the status polls decide
+    return transport_.Carry(hostAdapter_, target_, EncodeErase(), FLAGS_OUT, 0, nullptr, nullptr) !=
+           AspiTransport::Outcome::NotSent;
+  }
+  bool QueryStatus(uint8_t& status) override {
+    return transport_.QueryStatus(hostAdapter_, target_, status);
+  }
+  void Sleep(uint32_t milliseconds) override { transport_.layer_.Sleep(milliseconds); }
+
+ private:
+  AspiTransport& transport_;
+  uint8_t hostAdapter_;
+  uint8_t target_;
+};
+
+AspiTransport::AspiTransport(AspiLayer& layer) : layer_(layer) {}
+
+AspiTransport::~AspiTransport() {
+  ReapFinished();
+  for (auto& request : parked_) {
+    // one last bounded wait; a request still unfinished stays the layer's
+    if (layer_.WaitForEvent(request->event, ASPI_WAIT_MS)) {
+      Release(std::move(request));
+    } else {
+      Abandoned().push_back(std::move(request));
+    }
+  }
+}
+
+void AspiTransport::Release(std::unique_ptr<AspiRequest> request) {
+  layer_.CloseEvent(request->event);
+  request.reset();
+}
+
+void AspiTransport::ReapFinished() {
+  size_t kept = 0;
+  for (auto& request : parked_) {
+    // the layer signals the event as its last act on a request
+    if (layer_.WaitForEvent(request->event, 0)) {
+      Release(std::move(request));
+    } else {
+      parked_[kept++] = std::move(request);
+    }
+  }
+  parked_.resize(kept);
+}
+
+AspiTransport::Outcome AspiTransport::Carry(uint8_t hostAdapter, uint8_t target, const Cdb& cdb,
+                                            uint8_t flags, uint32_t length, const uint8_t* source,
+                                            uint8_t* destination) {
+  ReapFinished();
+  if (length > BLOCK_SIZE) return Outcome::NotSent;
+  if (length != 0 && source == nullptr && (flags & SRB_DIR_OUT) != 0) return Outcome::NotSent;
+
+  std::unique_ptr<AspiRequest> request(new (std::nothrow) AspiRequest());
+  if (!request) return Outcome::NotSent;
+  if (source != nullptr && length != 0) std::memcpy(request->data, source, length);
+
+  request->event = layer_.CreateEvent();
+  if (request->event == nullptr) return Outcome::NotSent;
+
+  SrbExecScsiCmd& block = request->block;
+  block.SRB_Cmd = SC_EXEC_SCSI_CMD;
+  block.SRB_HaId = hostAdapter;
+  block.SRB_Flags = flags;
+  block.SRB_Target = target;
+  block.SRB_Lun = 0;
+  block.SRB_BufLen = length;
+  // the erase moves no data and goes out without a buffer
+  block.SRB_BufPointer = length != 0 ? request->data : nullptr;
+  block.SRB_SenseLen = SENSE_LEN;
+  block.SRB_CDBLen = ASPI_CDB_LENGTH;
+  block.SRB_PostProc = request->event;
+  std::memcpy(block.CDBByte, cdb.data(), cdb.size());
+
+  layer_.ResetEvent(request->event);
+  layer_.SendASPI32Command(&block);
+
+  if (ReadStatus(*request) == SS_PENDING && !layer_.WaitForEvent(request->event, ASPI_WAIT_MS)) {
+    // still the layer's: it may complete the request later and write into
+    // the block and buffer, so keep both until it signals the event
+    parked_.push_back(std::move(request));
+    return Outcome::Failed;
+  }
+
+  const bool succeeded = AspiCommandSucceeded(ReadStatus(*request));
+  if (succeeded && destination != nullptr && length != 0) {
+    std::memcpy(destination, request->data, length);
+  }
+  Release(std::move(request));
+  return succeeded ? Outcome::Succeeded : Outcome::Failed;
+}
+
+bool AspiTransport::FindBridge(uint16_t vendorId, uint16_t productId, uint8_t& hostAdapter,
+                               uint8_t& target, ChipInfo& chipInfo) {
+  const uint32_t support = layer_.GetASPI32SupportInfo();
+  const uint8_t status = static_cast<uint8_t>((support >> 8) & 0xFF);
+  const uint8_t adapters = static_cast<uint8_t>(support & 0xFF);
+  if (status != SS_COMP || adapters == 0) return false;
+
+  for (uint32_t a = 0; a < adapters; ++a) {
+    // every target ID is asked, the adapter's own included
+    for (uint8_t t = 0; t < ASPI_TARGETS_PER_ADAPTER; ++t) {
+      const uint8_t adapter = static_cast<uint8_t>(a);
+      if (ReadChipInfo(adapter, t, chipInfo) && MatchesIdentity(chipInfo, vendorId, productId)) {
+        hostAdapter = adapter;
+        target = t;
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool AspiTransport::ReadChipInfo(uint8_t hostAdapter, uint8_t target, ChipInfo& info) {
+  uint8_t record[CHIP_INFO_RECORD_SIZE] = {};
+  if (Carry(hostAdapter, target, EncodeGetInfo(), FLAGS_IN, CHIP_INFO_RECORD_SIZE, nullptr,
+            record) != Outcome::Succeeded) {
+    return false;
+  }
+  info = DecodeChipInfo(record);
+  return true;
+}
+
+bool AspiTransport::QueryStatus(uint8_t hostAdapter, uint8_t target, uint8_t& status) {
+  uint8_t reply = 0;
+  if (Carry(hostAdapter, target, EncodeStatus(), FLAGS_IN, STATUS_REPLY_SIZE, nullptr, &reply) !=
+      Outcome::Succeeded) {
+    return false;
+  }
+  status = reply;
+  return true;
+}
+
+bool AspiTransport::EraseAndWait(uint8_t hostAdapter, uint8_t target, ProgressStepper& progress) {
+  AspiEraseCarrier carrier(*this, hostAdapter, target);
+  return zq::EraseAndWait(carrier, progress);
+}
+
+bool AspiTransport::WriteBlock(uint8_t hostAdapter, uint8_t target, uint32_t address,
+                               uint32_t length, const uint8_t* data) {
+  if (length > BLOCK_SIZE) return false;
+  return Carry(hostAdapter, target, EncodeWrite(address, length), FLAGS_OUT, length, data,
+               nullptr) == Outcome::Succeeded;
+}
+
+bool AspiTransport::ReadBlock(uint8_t hostAdapter, uint8_t target, uint32_t address,
+                              uint32_t length, uint8_t* buffer) {
+  if (length > BLOCK_SIZE) return false;
+  if (length != 0 && buffer == nullptr) return false;
+  return Carry(hostAdapter, target, EncodeRead(address, length), FLAGS_IN, length, nullptr,
+               buffer) == Outcome::Succeeded;
+}
+
+}  // namespace zq

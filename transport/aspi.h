@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "protocol/vendor_commands.h"
 
@@ -12,11 +14,16 @@ namespace zq {
 constexpr uint8_t SC_EXEC_SCSI_CMD = 0x02;
 constexpr uint8_t SS_PENDING = 0x00;
 constexpr uint8_t SS_COMP = 0x01;
+constexpr uint8_t SS_ABORTED = 0x02;
+constexpr uint8_t SS_ERR = 0x04;
+constexpr uint8_t SS_INVALID_HA = 0x81;
+constexpr uint8_t SS_NO_DEVICE = 0x82;
 constexpr uint8_t SRB_DIR_IN = 0x08;
 constexpr uint8_t SRB_DIR_OUT = 0x10;
 constexpr uint8_t SRB_EVENT_NOTIFY = 0x40;
 constexpr uint8_t SENSE_LEN = 14;
 constexpr uint8_t ASPI_CDB_LENGTH = 11;  // the six CDB bytes and five zeros
+constexpr uint8_t ASPI_TARGETS_PER_ADAPTER = 8;
 constexpr uint32_t ASPI_WAIT_MS = 10000;
 
 using AspiEvent = void*;  // the layer's event handle; null when none
@@ -45,6 +52,25 @@ struct SrbExecScsiCmd {
 };
 #pragma pack(pop)
 
+// The published layout: 80 bytes with 32-bit pointers; the two pointer fields
+// widen and push everything behind them on 64 bits.
+static_assert(offsetof(SrbExecScsiCmd, SRB_Hdr_Rsvd) == 0x04);
+static_assert(offsetof(SrbExecScsiCmd, SRB_Target) == 0x08);
+static_assert(offsetof(SrbExecScsiCmd, SRB_BufLen) == 0x0C);
+static_assert(offsetof(SrbExecScsiCmd, SRB_BufPointer) == 0x10);
+static_assert(sizeof(void*) != 4 ||
+              (offsetof(SrbExecScsiCmd, SRB_SenseLen) == 0x14 &&
+               offsetof(SrbExecScsiCmd, SRB_PostProc) == 0x18 &&
+               offsetof(SrbExecScsiCmd, SRB_Rsvd2) == 0x1C &&
+               offsetof(SrbExecScsiCmd, CDBByte) == 0x30 &&
+               offsetof(SrbExecScsiCmd, SenseArea) == 0x40 && sizeof(SrbExecScsiCmd) == 80));
+static_assert(sizeof(void*) != 8 ||
+              (offsetof(SrbExecScsiCmd, SRB_SenseLen) == 0x18 &&
+               offsetof(SrbExecScsiCmd, SRB_PostProc) == 0x1C &&
+               offsetof(SrbExecScsiCmd, SRB_Rsvd2) == 0x24 &&
+               offsetof(SrbExecScsiCmd, CDBByte) == 0x38 &&
+               offsetof(SrbExecScsiCmd, SenseArea) == 0x48 && sizeof(SrbExecScsiCmd) == 88));
+
 // The ASPI entry points and the event and wait calls a request needs.
 class AspiLayer {
  public:
@@ -54,14 +80,18 @@ class AspiLayer {
   // Manual reset, not signalled; null when it cannot be created.
   virtual AspiEvent CreateEvent() = 0;
   virtual void ResetEvent(AspiEvent event) = 0;
-  virtual void WaitForEvent(AspiEvent event, uint32_t milliseconds) = 0;
+  // True when the event is signalled within the time (0 only looks).
+  virtual bool WaitForEvent(AspiEvent event, uint32_t milliseconds) = 0;
   virtual void CloseEvent(AspiEvent event) = 0;
   virtual void Sleep(uint32_t milliseconds) = 0;
 };
 
+struct AspiRequest;
+
 class AspiTransport {
  public:
   explicit AspiTransport(AspiLayer& layer);
+  // Waits a last time for requests the layer still holds; see the .cpp.
   ~AspiTransport();
   AspiTransport(const AspiTransport&) = delete;
   AspiTransport& operator=(const AspiTransport&) = delete;
@@ -73,14 +103,29 @@ class AspiTransport {
   bool ReadChipInfo(uint8_t hostAdapter, uint8_t target, ChipInfo& info);
   bool QueryStatus(uint8_t hostAdapter, uint8_t target, uint8_t& status);
   bool EraseAndWait(uint8_t hostAdapter, uint8_t target, ProgressStepper& progress);
+  // `length` is at most BLOCK_SIZE; a longer one is refused without sending.
   bool WriteBlock(uint8_t hostAdapter, uint8_t target, uint32_t address, uint32_t length,
                   const uint8_t* data);
   bool ReadBlock(uint8_t hostAdapter, uint8_t target, uint32_t address, uint32_t length,
                  uint8_t* buffer);
 
+  // Requests whose wait ran out and that the layer has not finished yet.
+  size_t PendingRequests() const { return parked_.size(); }
+
  private:
+  friend class AspiEraseCarrier;
+  enum class Outcome { NotSent, Failed, Succeeded };
+  // One request of its own: `source` (Out) or `destination` (In) hold
+  // `length` bytes; the destination is written only on success.
+  Outcome Carry(uint8_t hostAdapter, uint8_t target, const Cdb& cdb, uint8_t flags, uint32_t length,
+                const uint8_t* source, uint8_t* destination);
+  void ReapFinished();
+  void Release(std::unique_ptr<AspiRequest> request);
+
   AspiLayer& layer_;
-  // (the implementation keeps requests the layer still owns here)
+  // Requests still owned by the layer after their wait ran out: it may yet
+  // write into them, so they live until it signals their event.
+  std::vector<std::unique_ptr<AspiRequest>> parked_;
 };
 
 }  // namespace zq
