@@ -1,0 +1,138 @@
+// The ASPI for Win32 layer played in memory: host adapters with empty
+// targets, ordinary devices and bridges, requests completed at once, later
+// or never, and events that tests can count.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <initializer_list>
+#include <map>
+#include <set>
+#include <vector>
+
+#include "emulator/bridge_device.h"
+#include "transport/aspi.h"
+
+namespace zq {
+
+constexpr uint8_t SS_INVALID_CMD = 0x80;
+constexpr uint8_t SS_INVALID_SRB = 0xE0;
+constexpr uint8_t HASTAT_SEL_TO = 0x11;  // selection time-out: nobody answered
+
+// Carries one execute-SCSI request to a bridge and fills in its outcome
+// (SRB_HaStat, SRB_TargStat); returns the SRB_Status to report. Shared with
+// the emulated DLL.
+uint8_t ServeOnBridge(BridgeDevice& bridge, SrbExecScsiCmd& request);
+
+enum class AspiTargetKind {
+  Empty,     // no device: the request fails
+  Ordinary,  // a disk that rejects the vendor opcodes
+  Bridge,
+};
+
+enum class AspiCompletion {
+  AtOnce,  // inside SendASPI32Command
+  AtWait,  // left pending, completed when the caller waits on its event
+  Late,    // left pending through the wait; completed by CompleteLate()
+  Never,
+};
+
+struct AspiRequestRecord {
+  uint8_t hostAdapter;
+  uint8_t target;
+  uint8_t lun;
+  uint8_t flags;
+  uint32_t bufferLength;
+  bool hasBuffer;
+  uint8_t senseLength;
+  uint8_t cdbLength;
+  std::vector<uint8_t> cdb;  // the declared bytes, at most 16
+  bool cdbTailClear;         // CDBByte past the declared bytes all zero
+  bool postProcIsEvent;      // SRB_PostProc names an open event of this layer
+  bool inputClear;           // status, reserved fields and sense area zero on the way in
+  AspiCompletion completion;
+};
+
+class EmulatedAspiLayer final : public AspiLayer {
+ public:
+  EmulatedAspiLayer() = default;
+  ~EmulatedAspiLayer() override = default;
+
+  // One adapter with `bridge` at target 0, completed at the wait: the set-up
+  // behind the command line's emulated ASPI transport.
+  void UseDefaultSetup(BridgeDevice& bridge);
+
+  void SetSupportStatus(uint8_t status) { supportStatus_ = status; }
+  void SetHostAdapterCount(uint8_t count) { adapters_ = count; }
+  // Targets not set are empty.
+  void SetTarget(uint8_t hostAdapter, uint8_t target, AspiTargetKind kind,
+                 BridgeDevice* bridge = nullptr);
+
+  void SetCompletion(AspiCompletion mode) { completion_ = mode; }
+  // The next requests complete in these ways, in order; then the default.
+  void ScriptCompletions(std::initializer_list<AspiCompletion> modes);
+  // The Nth event creation (counting from 1) fails.
+  void FailEventCreation(uint32_t nth) { failingEvents_.insert(nth); }
+  void FailEveryEventCreation(bool fail) { failEveryEvent_ = fail; }
+
+  // Completes the requests left for later: writes their data and status
+  // into the caller's block and buffer and signals their events.
+  size_t CompleteLate();
+  size_t PendingRequests() const { return pending_.size(); }
+
+  const std::vector<AspiRequestRecord>& Requests() const { return requests_; }
+  void ClearRequests() { requests_.clear(); }
+  uint32_t EventsCreated() const { return eventsCreated_; }
+  uint32_t EventsClosed() const { return eventsClosed_; }
+  size_t OpenEvents() const;
+  // Resets, waits or closes of a handle that is not an open event.
+  uint32_t BadEventUses() const { return badEventUses_; }
+  // The time-out of every wait, in order (0 for a look).
+  const std::vector<uint32_t>& Waits() const { return waits_; }
+  const std::vector<uint32_t>& Sleeps() const { return sleeps_; }
+
+  uint32_t GetASPI32SupportInfo() override;
+  uint32_t SendASPI32Command(SrbExecScsiCmd* request) override;
+  AspiEvent CreateEvent() override;
+  void ResetEvent(AspiEvent event) override;
+  bool WaitForEvent(AspiEvent event, uint32_t milliseconds) override;
+  void CloseEvent(AspiEvent event) override;
+  void Sleep(uint32_t milliseconds) override { sleeps_.push_back(milliseconds); }
+
+ private:
+  struct Slot {
+    AspiTargetKind kind = AspiTargetKind::Empty;
+    BridgeDevice* bridge = nullptr;
+  };
+  struct Pending {
+    SrbExecScsiCmd* request;
+    AspiCompletion mode;
+  };
+
+  void Complete(SrbExecScsiCmd& request);
+  uint8_t Serve(SrbExecScsiCmd& request);
+  bool IsOpen(AspiEvent event) const;
+
+  uint8_t supportStatus_ = SS_COMP;
+  uint8_t adapters_ = 0;
+  std::map<uint16_t, Slot> slots_;
+  AspiCompletion completion_ = AspiCompletion::AtOnce;
+  std::deque<AspiCompletion> script_;
+  std::set<uint32_t> failingEvents_;
+  bool failEveryEvent_ = false;
+  std::vector<Pending> pending_;
+
+  std::map<uintptr_t, bool> events_;  // open events and whether signalled
+  uintptr_t nextEvent_ = 0x100;
+  uint32_t eventsCreated_ = 0;
+  uint32_t eventsClosed_ = 0;
+  uint32_t creationAttempts_ = 0;
+  uint32_t badEventUses_ = 0;
+
+  std::vector<AspiRequestRecord> requests_;
+  std::vector<uint32_t> waits_;
+  std::vector<uint32_t> sleeps_;
+};
+
+}  // namespace zq
