@@ -272,6 +272,19 @@ void UpdaterDialog::OnReadRom() {
   bridge->Close();
 }
 
+void UpdaterDialog::OnShowChipInfo() {
+  BeginProgress();
+  SetStatus(TEXT_GETTING_INFO);
+  std::unique_ptr<BridgeSession> bridge = FindBridge(false);
+  if (bridge) {
+    ShowChipInfo(chipInfo);
+  } else {
+    ShowError(TEXT_NO_DEVICE);
+  }
+  ResetStatus();
+  if (bridge) bridge->Close();
+}
+
 void UpdaterDialog::SaveRom(BridgeSession& bridge, uint32_t readLength) {
   // no load runs during an operation, so the load's scratch buffer holds the ROM
   std::array<uint8_t, IMAGE_BUFFER_SIZE>& buffer = scratch.data;

@@ -37,6 +37,8 @@ class UpdaterDialog final : public ProgressStepper {
   void OnLoadFile();
   void OnUpdate();
   void OnReadRom();
+  // Finds the bridge and shows its chip information, nothing more.
+  void OnShowChipInfo();
 
   // Status line, progress bar and message boxes.
   void SetStatus(const std::string& text);

@@ -46,3 +46,11 @@ class WindowPort {
 };
 
 }  // namespace zq
+
+namespace zq {
+
+// A path split as the file dialogs report it: the name after the last path
+// separator, the extension after the name's last dot (empty if none).
+FileChoice ChoiceForPath(const std::string& path);
+
+}  // namespace zq

@@ -64,7 +64,7 @@ bool RecordingWindow::Answer(std::deque<std::optional<std::string>>& answers, Fi
   std::optional<std::string> answer = answers.front();
   answers.pop_front();
   if (!answer) return false;
-  choice = ChoiceFor(*answer);
+  choice = ChoiceForPath(*answer);
   return true;
 }
 
@@ -101,16 +101,6 @@ std::vector<int> RecordingWindow::ProgressTrail() const {
     if (e.rfind("pos ", 0) == 0) result.push_back(std::stoi(e.substr(4)));
   }
   return result;
-}
-
-FileChoice ChoiceFor(const std::string& path) {
-  FileChoice choice;
-  choice.path = path;
-  size_t slash = path.find_last_of("/\\");
-  choice.name = slash == std::string::npos ? path : path.substr(slash + 1);
-  size_t dot = choice.name.find_last_of('.');
-  choice.extension = dot == std::string::npos ? "" : choice.name.substr(dot + 1);
-  return choice;
 }
 
 bool FakePlatform::LoadAspiLibrary() {

@@ -75,9 +75,6 @@ class RecordingWindow : public WindowPort {
   std::deque<std::optional<std::string>> saveAnswers;
 };
 
-// Splits a path the way the Open dialog reports it.
-FileChoice ChoiceFor(const std::string& path);
-
 class FakePlatform : public Platform {
  public:
   FakePlatform(PassThroughPort* passThrough, AspiLayer* aspi)
