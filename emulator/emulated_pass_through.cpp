@@ -169,6 +169,7 @@ ListStep EmulatedPassThroughPort::Step(InterfaceClass cls, uint32_t memberIndex,
       }
     }
   }
+  call.result = call.step == ListStep::Found;
   calls_.push_back(call);
   return call.step;
 }

@@ -52,7 +52,7 @@ struct PortCall {
   bool zeroedOnEntry = false;  // Control: everything outside header and data sent was zero
   bool accepted = false;       // Control: passed the driver's checks and reached the device
   uint8_t scsiStatus = 0;      // Control: as handed back
-  bool result = false;         // List, Open, Control: the call succeeded
+  bool result = false;         // List, Open, Control, Close succeeded; ListStep found a path
   uint32_t milliseconds = 0;   // Sleep
 
   Cdb CdbSent() const;

@@ -1,0 +1,494 @@
+#include "transport/pass_through.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "emulator/emulated_pass_through.h"
+
+namespace zq {
+namespace {
+
+using Record = std::array<uint8_t, CHIP_INFO_RECORD_SIZE>;
+
+constexpr Record OTHER_IDS = {0x12, 0x34, 0x56, 0x78, 1, 2, 3, 4, 5, 6, 7, 8};
+constexpr Record SWAPPED_IDS = {0x1D, 0x3F, 0x10, 0x52, 0x02, 0xBF, 0xD7, 0x01, 4, 5, 28, 7};
+// what a caller's ChipInfo held before; any write to it shows
+const ChipInfo EARLIER = {0xAAAA, 0xBBBB, 1, 2, 3, 4, 5, 6, 7, 8};
+
+ChipInfo Decoded(const Record& record) {
+  uint8_t bytes[CHIP_INFO_RECORD_SIZE];
+  std::copy(record.begin(), record.end(), bytes);
+  return DecodeChipInfo(bytes);
+}
+
+class Steps final : public ProgressStepper {
+ public:
+  void StepProgress(uint8_t step, uint8_t cap) override {
+    ++count;
+    EXPECT_EQ(step, ERASE_PROGRESS_STEP);
+    EXPECT_EQ(cap, ERASE_PROGRESS_CAP);
+  }
+  int count = 0;
+};
+
+// Paths of the calls of this kind that succeeded.
+std::vector<std::string> PathsOf(const EmulatedPassThroughPort& port, PortCallKind kind) {
+  std::vector<std::string> paths;
+  for (const PortCall& call : port.CallsOf(kind)) {
+    if (call.result) paths.push_back(call.path);
+  }
+  return paths;
+}
+
+const char* const DISK1 = "\\\\?\\emulated#disk#1";
+const char* const DISK2 = "\\\\?\\emulated#disk#2";
+const char* const DISK3 = "\\\\?\\emulated#disk#3";
+
+struct DiscoveryCase {
+  const char* name;
+  std::function<void(EmulatedPassThroughPort&)> setUp;
+  const char* found;  // null: no bridge
+  std::vector<std::string> opened;
+  ChipInfo info;  // what the caller's ChipInfo holds afterwards
+};
+
+TEST(PassThroughDiscovery, FindsTheFirstMatchingDiskAndClosesTheRest) {
+  const ChipInfo bridge = Decoded(BridgeDevice::DEFAULT_RECORD);
+  const std::vector<DiscoveryCase> cases = {
+      {"nothing listed", [](auto&) {}, nullptr, {}, EARLIER},
+      {"bridge after two disks refusing the opcode",
+       [](auto& p) {
+         p.AddOrdinaryDisk(InterfaceClass::Disk);
+         p.AddOrdinaryDisk(InterfaceClass::Disk);
+         p.AddBridge(InterfaceClass::Disk);
+       },
+       DISK3,
+       {DISK1, DISK2, DISK3},
+       bridge},
+      {"unopenable disks do not hide the bridge",
+       [](auto& p) {
+         p.AddUnopenable(InterfaceClass::Disk);
+         p.AddUnopenable(InterfaceClass::Disk);
+         p.AddBridge(InterfaceClass::Disk);
+       },
+       DISK3,
+       {DISK3},
+       bridge},
+      {"swapped IDs passed over",
+       [](auto& p) {
+         p.AddDeviceWithRecord(InterfaceClass::Disk, SWAPPED_IDS);
+         p.AddBridge(InterfaceClass::Disk);
+       },
+       DISK2,
+       {DISK1, DISK2},
+       bridge},
+      {"a non-bridge that answered leaves its record",
+       [](auto& p) {
+         p.AddDeviceWithRecord(InterfaceClass::Disk, OTHER_IDS);
+         p.AddOrdinaryDisk(InterfaceClass::Disk);
+       },
+       nullptr,
+       {DISK1, DISK2},
+       Decoded(OTHER_IDS)},
+      {"swapped IDs alone are not the bridge",
+       [](auto& p) { p.AddDeviceWithRecord(InterfaceClass::Disk, SWAPPED_IDS); },
+       nullptr,
+       {DISK1},
+       Decoded(SWAPPED_IDS)},
+      {"status 1 is success",
+       [](auto& p) { p.AddBridge(InterfaceClass::Disk).goodStatus = 1; },
+       DISK1,
+       {DISK1},
+       bridge},
+      {"check condition on the info command",
+       [](auto& p) { p.AddBridge(InterfaceClass::Disk).chip->Faults().infoFails = true; },
+       nullptr,
+       {DISK1},
+       EARLIER},
+      {"control call failing",
+       [](auto& p) { p.AddBridge(InterfaceClass::Disk).controlFails = true; },
+       nullptr,
+       {DISK1},
+       EARLIER},
+      {"size query failing ends the search",
+       [](auto& p) {
+         p.AddOrdinaryDisk(InterfaceClass::Disk);
+         p.AddBridge(InterfaceClass::Disk);
+         p.FailListing(InterfaceClass::Disk, 1, ListFault::SizeQuery);
+       },
+       nullptr,
+       {DISK1},
+       EARLIER},
+      {"detail call failing ends the search",
+       [](auto& p) {
+         p.AddBridge(InterfaceClass::Disk);
+         p.FailListing(InterfaceClass::Disk, 0, ListFault::Detail);
+       },
+       nullptr,
+       {},
+       EARLIER},
+      {"no list at all",
+       [](auto& p) {
+         p.AddBridge(InterfaceClass::Disk);
+         p.MakeListUnavailable(InterfaceClass::Disk);
+       },
+       nullptr,
+       {},
+       EARLIER},
+  };
+
+  for (const DiscoveryCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EmulatedPassThroughPort port;
+    c.setUp(port);
+    PassThroughTransport transport(port);
+    ChipInfo info = EARLIER;
+
+    const DeviceHandle found =
+        transport.FindBridge(InterfaceClass::Disk, BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, info);
+
+    EXPECT_EQ(info, c.info);
+    EXPECT_EQ(PathsOf(port, PortCallKind::Open), c.opened);
+    // every listed device up to the bridge was tried, openable or not
+    const size_t listed = PathsOf(port, PortCallKind::ListStep).size();
+    EXPECT_EQ(port.CallsOf(PortCallKind::Open).size(), listed);
+    // every device opened and not the bridge was closed again, exactly once
+    std::vector<std::string> closed = c.opened;
+    if (c.found != nullptr) {
+      ASSERT_NE(found, INVALID_DEVICE_HANDLE);
+      EXPECT_EQ(port.OpenPaths(), std::vector<std::string>{c.found});
+      closed.erase(std::find(closed.begin(), closed.end(), c.found));
+    } else {
+      EXPECT_EQ(found, INVALID_DEVICE_HANDLE);
+      EXPECT_TRUE(port.OpenPaths().empty());
+    }
+    std::vector<std::string> actuallyClosed = PathsOf(port, PortCallKind::Close);
+    std::sort(closed.begin(), closed.end());
+    std::sort(actuallyClosed.begin(), actuallyClosed.end());
+    EXPECT_EQ(actuallyClosed, closed);
+    EXPECT_EQ(port.BadCloses(), 0u);
+    EXPECT_EQ(port.ListsAlive(), 0u);
+    // each opened device was asked for its record once, and only that
+    for (const PortCall& call : port.CallsOf(PortCallKind::Control)) {
+      EXPECT_EQ(call.CdbSent(), EncodeGetInfo());
+    }
+    EXPECT_EQ(port.CallsOf(PortCallKind::Control).size(), c.opened.size());
+  }
+}
+
+TEST(PassThroughDiscovery, BridgeSeenOnlyAsCdRomIsFoundInThatClass) {
+  EmulatedPassThroughPort port;
+  port.AddOrdinaryDisk(InterfaceClass::Disk);
+  port.AddBridge(InterfaceClass::CdRom);
+  PassThroughTransport transport(port);
+  ChipInfo info = EARLIER;
+
+  EXPECT_EQ(transport.FindBridge(InterfaceClass::Disk, BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, info),
+            INVALID_DEVICE_HANDLE);
+  const DeviceHandle found =
+      transport.FindBridge(InterfaceClass::CdRom, BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, info);
+  ASSERT_NE(found, INVALID_DEVICE_HANDLE);
+  EXPECT_EQ(port.OpenPaths(), std::vector<std::string>{"\\\\?\\emulated#cdrom#1"});
+  EXPECT_EQ(info, Decoded(BridgeDevice::DEFAULT_RECORD));
+
+  transport.Close(found);
+  EXPECT_TRUE(port.OpenPaths().empty());
+  transport.Close(INVALID_DEVICE_HANDLE);  // nothing to close: no call
+  EXPECT_EQ(port.CallsOf(PortCallKind::Close).size(), 2u);
+  EXPECT_EQ(port.BadCloses(), 0u);
+}
+
+DeviceHandle OpenFirstDisk(EmulatedPassThroughPort& port) {
+  return port.Open(DISK1);
+}
+
+struct LayoutCase {
+  const char* name;
+  std::function<bool(PassThroughTransport&, DeviceHandle)> send;
+  Cdb cdb;
+  uint8_t dataIn;
+  uint32_t transferLength;
+  uint32_t inputSize;
+};
+
+TEST(PassThroughCommands, EachCommandTravelsInItsOwnZeroedBlock) {
+  std::vector<uint8_t> source(BLOCK_SIZE);
+  for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>(i * 7 + 3);
+  std::vector<uint8_t> sink(BLOCK_SIZE);
+  const std::vector<LayoutCase> cases = {
+      {"info",
+       [](auto& t, auto d) {
+         ChipInfo i;
+         return t.ReadChipInfo(d, i);
+       },
+       Cdb{0xE0, 0, 0, 0, 0, 0}, SCSI_IOCTL_DATA_IN, 12, PASS_THROUGH_HEADER_SIZE},
+      {"status",
+       [](auto& t, auto d) {
+         uint8_t s;
+         return t.QueryStatus(d, s);
+       },
+       Cdb{0xF7, 0, 0, 0, 0, 0}, SCSI_IOCTL_DATA_IN, 1, PASS_THROUGH_HEADER_SIZE},
+      {"write 512 at 0x0400",
+       [&](auto& t, auto d) { return t.WriteBlock(d, 0x0400, 512, source.data()); },
+       Cdb{0xE2, 0, 0x04, 0x00, 0x02, 0x00}, SCSI_IOCTL_DATA_OUT, 512, PASS_THROUGH_BLOCK_SIZE},
+      {"write keeps the low 16 address bits",
+       [&](auto& t, auto d) { return t.WriteBlock(d, 0x1FE00, 16, source.data()); },
+       Cdb{0xE2, 0, 0xFE, 0x00, 0x00, 0x10}, SCSI_IOCTL_DATA_OUT, 16, PASS_THROUGH_BLOCK_SIZE},
+      {"read 300 at 0x0200",
+       [&](auto& t, auto d) { return t.ReadBlock(d, 0x0200, 300, sink.data()); },
+       Cdb{0xE3, 0, 0x02, 0x00, 0x01, 0x2C}, SCSI_IOCTL_DATA_IN, 300, PASS_THROUGH_HEADER_SIZE},
+      {"empty read", [&](auto& t, auto d) { return t.ReadBlock(d, 0, 0, sink.data()); },
+       Cdb{0xE3, 0, 0, 0, 0, 0}, SCSI_IOCTL_DATA_IN, 0, PASS_THROUGH_HEADER_SIZE},
+  };
+
+  for (const LayoutCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EmulatedPassThroughPort port;
+    port.AddBridge(InterfaceClass::Disk);
+    PassThroughTransport transport(port);
+    const DeviceHandle device = OpenFirstDisk(port);
+    // a refused command first leaves sense bytes behind for a reused block to carry
+    port.Find(DISK1)->chip->Faults().statusFails = true;
+    uint8_t status = 0x77;
+    EXPECT_FALSE(transport.QueryStatus(device, status));
+    EXPECT_EQ(status, 0x77);
+    port.Find(DISK1)->chip->Faults().statusFails = false;
+    port.ClearCalls();
+
+    ASSERT_TRUE(c.send(transport, device));
+    const std::vector<PortCall> calls = port.CallsOf(PortCallKind::Control);
+    ASSERT_EQ(calls.size(), 1u);
+    const PortCall& call = calls[0];
+    EXPECT_TRUE(call.accepted);
+    EXPECT_TRUE(call.zeroedOnEntry);
+    EXPECT_EQ(call.handle, device);
+    EXPECT_EQ(call.inputSize, c.inputSize);
+    EXPECT_EQ(call.outputSize, PASS_THROUGH_DATA_OFFSET + c.transferLength);
+    const ScsiPassThroughHeader& h = call.header;
+    EXPECT_EQ(h.Length, PASS_THROUGH_HEADER_SIZE);
+    EXPECT_EQ(h.PathId, 0);
+    EXPECT_EQ(h.TargetId, 1);
+    EXPECT_EQ(h.Lun, 0);
+    EXPECT_EQ(h.CdbLength, 6);
+    EXPECT_EQ(h.SenseInfoLength, 32);
+    EXPECT_EQ(h.TimeOutValue, 5u);
+    EXPECT_EQ(h.DataBufferOffset, PASS_THROUGH_DATA_OFFSET);
+    EXPECT_EQ(h.SenseInfoOffset, PASS_THROUGH_SENSE_OFFSET);
+    EXPECT_EQ(h.DataIn, c.dataIn);
+    EXPECT_EQ(h.DataTransferLength, c.transferLength);
+    EXPECT_EQ(call.CdbSent(), c.cdb);
+    if (c.dataIn == SCSI_IOCTL_DATA_OUT) {
+      EXPECT_TRUE(std::equal(call.dataOut.begin(), call.dataOut.end(), source.begin()));
+    }
+  }
+}
+
+TEST(PassThroughCommands, BlockSizesMatchThePlatformLayout) {
+  // the sizes the driver is handed follow the header of the build's width
+  if constexpr (sizeof(void*) == 4) {
+    EXPECT_EQ(PASS_THROUGH_HEADER_SIZE, 44u);
+    EXPECT_EQ(PASS_THROUGH_DATA_OFFSET, 80u);
+    EXPECT_EQ(PASS_THROUGH_BLOCK_SIZE, 592u);
+  } else {
+    EXPECT_EQ(PASS_THROUGH_HEADER_SIZE, 56u);
+    EXPECT_EQ(PASS_THROUGH_SENSE_OFFSET, PASS_THROUGH_HEADER_SIZE + 4);
+    EXPECT_EQ(PASS_THROUGH_DATA_OFFSET, PASS_THROUGH_SENSE_OFFSET + PASS_THROUGH_SENSE_SIZE);
+    EXPECT_EQ(PASS_THROUGH_BLOCK_SIZE, PASS_THROUGH_DATA_OFFSET + BLOCK_SIZE);
+  }
+}
+
+TEST(PassThroughCommands, WrittenBlockReadsBackAndFailuresLeaveOutputsAlone) {
+  EmulatedPassThroughPort port;
+  EmulatedDevice& bridge = port.AddBridge(InterfaceClass::Disk);
+  PassThroughTransport transport(port);
+  const DeviceHandle device = OpenFirstDisk(port);
+  Steps steps;
+  ASSERT_TRUE(transport.EraseAndWait(device, steps));
+
+  std::vector<uint8_t> block(BLOCK_SIZE);
+  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i ^ 0x5A);
+  ASSERT_TRUE(transport.WriteBlock(device, 0x0400, BLOCK_SIZE, block.data()));
+  EXPECT_TRUE(std::equal(block.begin(), block.end(), bridge.chip->Flash().begin() + 0x0400));
+
+  // exactly 300 bytes land; the rest of the destination is not touched
+  std::vector<uint8_t> dest(400, 0xEE);
+  ASSERT_TRUE(transport.ReadBlock(device, 0x0400, 300, dest.data()));
+  EXPECT_TRUE(std::equal(dest.begin(), dest.begin() + 300, block.begin()));
+  EXPECT_TRUE(std::all_of(dest.begin() + 300, dest.end(), [](uint8_t b) { return b == 0xEE; }));
+
+  // a refused read delivers nothing, whatever reached the block
+  bridge.chip->Faults().failRead = 2;
+  std::vector<uint8_t> untouched(400, 0xEE);
+  EXPECT_FALSE(transport.ReadBlock(device, 0x0400, 300, untouched.data()));
+  EXPECT_TRUE(std::all_of(untouched.begin(), untouched.end(), [](uint8_t b) { return b == 0xEE; }));
+
+  bridge.chip->Faults().statusFails = true;
+  uint8_t status = 0x42;
+  EXPECT_FALSE(transport.QueryStatus(device, status));
+  EXPECT_EQ(status, 0x42);
+}
+
+TEST(PassThroughCommands, OrdinaryDiskDataIsNeverUsed) {
+  // the disk scribbles on the data area before refusing: nothing may reach the caller
+  EmulatedPassThroughPort port;
+  port.AddOrdinaryDisk(InterfaceClass::Disk);
+  PassThroughTransport transport(port);
+  const DeviceHandle device = OpenFirstDisk(port);
+
+  ChipInfo info = EARLIER;
+  EXPECT_FALSE(transport.ReadChipInfo(device, info));
+  EXPECT_EQ(info, EARLIER);
+  uint8_t status = 0x42;
+  EXPECT_FALSE(transport.QueryStatus(device, status));
+  EXPECT_EQ(status, 0x42);
+  std::vector<uint8_t> dest(64, 0xEE);
+  EXPECT_FALSE(transport.ReadBlock(device, 0, 64, dest.data()));
+  EXPECT_TRUE(std::all_of(dest.begin(), dest.end(), [](uint8_t b) { return b == 0xEE; }));
+  for (const PortCall& call : port.CallsOf(PortCallKind::Control)) {
+    EXPECT_EQ(call.scsiStatus, SCSI_STATUS_CHECK_CONDITION);
+  }
+}
+
+TEST(PassThroughCommands, OversizedOrUnusableRequestsAreRefusedWithoutSending) {
+  EmulatedPassThroughPort port;
+  port.AddBridge(InterfaceClass::Disk);
+  PassThroughTransport transport(port);
+  const DeviceHandle device = OpenFirstDisk(port);
+  std::vector<uint8_t> bytes(0x10001, 0x11);
+
+  struct Refused {
+    const char* name;
+    std::function<bool()> send;
+  };
+  const std::vector<Refused> cases = {
+      {"write 513", [&] { return transport.WriteBlock(device, 0, 513, bytes.data()); }},
+      {"read 513", [&] { return transport.ReadBlock(device, 0, 513, bytes.data()); }},
+      // the low 16 bits would be a harmless 1; the caller still meant 65 537
+      {"write 0x10001", [&] { return transport.WriteBlock(device, 0, 0x10001, bytes.data()); }},
+      {"read 0x10001", [&] { return transport.ReadBlock(device, 0, 0x10001, bytes.data()); }},
+      {"write from nowhere", [&] { return transport.WriteBlock(device, 0, 4, nullptr); }},
+      {"read to nowhere", [&] { return transport.ReadBlock(device, 0, 4, nullptr); }},
+      {"no device",
+       [&] {
+         uint8_t s = 0;
+         return transport.QueryStatus(INVALID_DEVICE_HANDLE, s);
+       }},
+  };
+  for (const Refused& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_FALSE(c.send());
+  }
+  EXPECT_TRUE(port.CallsOf(PortCallKind::Control).empty());
+  EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0x11; }));
+}
+
+struct EraseCase {
+  const char* name;
+  std::function<void(EmulatedDevice&)> setUp;
+  bool result;
+  int busyAnswers;
+};
+
+TEST(PassThroughErase, PollsDecideAndTheEraseAnswerIsIgnored) {
+  const std::vector<EraseCase> cases = {
+      {"erase call failing, then ready", [](auto& d) { d.controlFailsOn = CMD_ERASE; }, true, 0},
+      {"three busy answers", [](auto& d) { d.chip->SetBusyAnswers(3); }, true, 3},
+      {"erase answered with status 1", [](auto& d) { d.goodStatus = 1; }, true, 2},
+      {"erase fails on the device", [](auto& d) { d.chip->Faults().eraseFails = true; }, false, 2},
+      {"status refused", [](auto& d) { d.chip->Faults().statusFails = true; }, false, 0},
+      {"status call failing", [](auto& d) { d.controlFailsOn = CMD_STATUS; }, false, 0},
+      {"never leaves busy", [](auto& d) { d.chip->Faults().stuckBusy = true; }, false,
+       static_cast<int>(ERASE_MAX_BUSY_POLLS)},
+  };
+  for (const EraseCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EmulatedPassThroughPort port;
+    EmulatedDevice& bridge = port.AddBridge(InterfaceClass::Disk);
+    c.setUp(bridge);
+    PassThroughTransport transport(port);
+    const DeviceHandle device = OpenFirstDisk(port);
+    Steps steps;
+
+    EXPECT_EQ(transport.EraseAndWait(device, steps), c.result);
+    EXPECT_EQ(steps.count, c.busyAnswers);
+    const std::vector<PortCall> sleeps = port.CallsOf(PortCallKind::Sleep);
+    EXPECT_EQ(sleeps.size(), static_cast<size_t>(c.busyAnswers));
+    for (const PortCall& s : sleeps) EXPECT_EQ(s.milliseconds, 1000u);
+
+    const std::vector<PortCall> controls = port.CallsOf(PortCallKind::Control);
+    ASSERT_FALSE(controls.empty());
+    const PortCall& erase = controls.front();
+    EXPECT_EQ(erase.CdbSent(), EncodeErase());
+    EXPECT_EQ(erase.header.DataIn, SCSI_IOCTL_DATA_OUT);
+    EXPECT_EQ(erase.header.DataTransferLength, 0u);
+    EXPECT_EQ(erase.inputSize, PASS_THROUGH_BLOCK_SIZE);
+    EXPECT_EQ(erase.outputSize, PASS_THROUGH_DATA_OFFSET);
+    for (size_t i = 1; i < controls.size(); ++i) {
+      EXPECT_EQ(controls[i].CdbSent(), EncodeStatus());
+    }
+  }
+}
+
+TEST(EmulatedPassThrough, DriverRefusesMalformedBlocks) {
+  struct Malformed {
+    const char* name;
+    std::function<void(PassThroughBuffer&, uint32_t&, uint32_t&)> spoil;
+  };
+  const std::vector<Malformed> cases = {
+      {"well formed", [](auto&, auto&, auto&) {}},
+      {"wrong header length", [](auto& b, auto&, auto&) { b.header.Length = 40; }},
+      {"no CDB", [](auto& b, auto&, auto&) { b.header.CdbLength = 0; }},
+      {"data past the output", [](auto&, auto&, uint32_t& out) { out -= 1; }},
+      {"input shorter than the header", [](auto&, uint32_t& in, auto&) { in = 8; }},
+      {"sense past the output",
+       [](auto& b, auto&, auto&) { b.header.SenseInfoOffset = PASS_THROUGH_DATA_OFFSET + 12; }},
+      {"output beyond the block", [](auto&, auto&, uint32_t& out) { out = 0x1000; }},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    EmulatedPassThroughPort port;
+    port.AddBridge(InterfaceClass::Disk);
+    const DeviceHandle device = OpenFirstDisk(port);
+    PassThroughBuffer buffer{};
+    buffer.header.Length = PASS_THROUGH_HEADER_SIZE;
+    buffer.header.CdbLength = 6;
+    buffer.header.SenseInfoLength = PASS_THROUGH_SENSE_SIZE;
+    buffer.header.SenseInfoOffset = PASS_THROUGH_SENSE_OFFSET;
+    buffer.header.DataBufferOffset = PASS_THROUGH_DATA_OFFSET;
+    buffer.header.DataIn = SCSI_IOCTL_DATA_IN;
+    buffer.header.DataTransferLength = CHIP_INFO_RECORD_SIZE;
+    buffer.header.Cdb[0] = CMD_GET_INFO;
+    uint32_t in = PASS_THROUGH_HEADER_SIZE;
+    uint32_t out = PASS_THROUGH_DATA_OFFSET + CHIP_INFO_RECORD_SIZE;
+    cases[i].spoil(buffer, in, out);
+    EXPECT_EQ(port.Control(device, buffer, in, out), i == 0);
+    EXPECT_EQ(port.FirstBridge()->Log().size(), i == 0 ? 1u : 0u);
+  }
+}
+
+TEST(EmulatedPassThrough, DevicesOpenExclusivelyAndTheDefaultHasOneBridge) {
+  const auto port = MakeSingleBridgePassThrough();
+  const DeviceHandle first = port->Open(DISK1);
+  ASSERT_NE(first, INVALID_DEVICE_HANDLE);
+  EXPECT_EQ(port->Open(DISK1), INVALID_DEVICE_HANDLE);  // held open already
+  EXPECT_EQ(port->Open(DISK2), INVALID_DEVICE_HANDLE);  // not listed
+  port->Close(first);
+  port->Close(first);
+  EXPECT_EQ(port->BadCloses(), 1u);
+
+  PassThroughTransport transport(*port);
+  ChipInfo info;
+  const DeviceHandle found =
+      transport.FindBridge(InterfaceClass::Disk, BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, info);
+  ASSERT_NE(found, INVALID_DEVICE_HANDLE);
+  EXPECT_EQ(port->FirstBridge(), port->Find(DISK1)->chip);
+  EXPECT_EQ(transport.FindBridge(InterfaceClass::CdRom, BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, info),
+            INVALID_DEVICE_HANDLE);
+}
+
+}  // namespace
+}  // namespace zq
