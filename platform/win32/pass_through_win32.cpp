@@ -1,0 +1,136 @@
+#include "platform/win32/pass_through_win32.h"
+
+// clang-format off
+#include <windows.h>
+#include <setupapi.h>
+#include <winioctl.h>
+#include <ntddscsi.h>
+// clang-format on
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+
+namespace zq {
+namespace {
+
+// the block we hand the driver is the platform's own header, field for field
+static_assert(sizeof(ScsiPassThroughHeader) == sizeof(SCSI_PASS_THROUGH));
+static_assert(offsetof(ScsiPassThroughHeader, Length) == offsetof(SCSI_PASS_THROUGH, Length));
+static_assert(offsetof(ScsiPassThroughHeader, ScsiStatus) ==
+              offsetof(SCSI_PASS_THROUGH, ScsiStatus));
+static_assert(offsetof(ScsiPassThroughHeader, PathId) == offsetof(SCSI_PASS_THROUGH, PathId));
+static_assert(offsetof(ScsiPassThroughHeader, TargetId) == offsetof(SCSI_PASS_THROUGH, TargetId));
+static_assert(offsetof(ScsiPassThroughHeader, Lun) == offsetof(SCSI_PASS_THROUGH, Lun));
+static_assert(offsetof(ScsiPassThroughHeader, CdbLength) == offsetof(SCSI_PASS_THROUGH, CdbLength));
+static_assert(offsetof(ScsiPassThroughHeader, SenseInfoLength) ==
+              offsetof(SCSI_PASS_THROUGH, SenseInfoLength));
+static_assert(offsetof(ScsiPassThroughHeader, DataIn) == offsetof(SCSI_PASS_THROUGH, DataIn));
+static_assert(offsetof(ScsiPassThroughHeader, DataTransferLength) ==
+              offsetof(SCSI_PASS_THROUGH, DataTransferLength));
+static_assert(offsetof(ScsiPassThroughHeader, TimeOutValue) ==
+              offsetof(SCSI_PASS_THROUGH, TimeOutValue));
+static_assert(offsetof(ScsiPassThroughHeader, DataBufferOffset) ==
+              offsetof(SCSI_PASS_THROUGH, DataBufferOffset));
+static_assert(offsetof(ScsiPassThroughHeader, SenseInfoOffset) ==
+              offsetof(SCSI_PASS_THROUGH, SenseInfoOffset));
+static_assert(offsetof(ScsiPassThroughHeader, Cdb) == offsetof(SCSI_PASS_THROUGH, Cdb));
+static_assert(sizeof(ScsiPassThroughHeader::Cdb) == sizeof(SCSI_PASS_THROUGH::Cdb));
+static_assert(SCSI_IOCTL_DATA_IN == 1 && SCSI_IOCTL_DATA_OUT == 0);
+static_assert(IOCTL_SCSI_PASS_THROUGH == 0x4D004);
+
+// the size fields SetupAPI insists on differ by width
+constexpr bool WIDTH_32 = sizeof(void*) == 4;
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == (WIDTH_32 ? 28 : 32));
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == (WIDTH_32 ? 5 : 8));
+static_assert((DIGCF_PRESENT | DIGCF_DEVICEINTERFACE) == 0x12);
+static_assert(ERROR_INSUFFICIENT_BUFFER == 122);
+
+// the interface classes, spelt out so no GUID library is needed
+constexpr GUID INTERFACE_DISK = {
+    0x53f56307, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
+constexpr GUID INTERFACE_CDROM = {
+    0x53f56308, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
+
+HANDLE ToHandle(DeviceHandle device) {
+  return reinterpret_cast<HANDLE>(device);
+}
+
+class SetupDiInterfaceList final : public InterfaceList {
+ public:
+  SetupDiInterfaceList(HDEVINFO set, const GUID& guid) : set_(set), guid_(guid) {}
+  ~SetupDiInterfaceList() override { SetupDiDestroyDeviceInfoList(set_); }
+  SetupDiInterfaceList(const SetupDiInterfaceList&) = delete;
+  SetupDiInterfaceList& operator=(const SetupDiInterfaceList&) = delete;
+
+  ListStep Get(uint32_t memberIndex, std::string& path) override {
+    SP_DEVICE_INTERFACE_DATA iface;
+    std::memset(&iface, 0, sizeof iface);
+    iface.cbSize = sizeof iface;
+    if (!SetupDiEnumDeviceInterfaces(set_, nullptr, &guid_, memberIndex, &iface)) {
+      return GetLastError() == ERROR_NO_MORE_ITEMS ? ListStep::End : ListStep::Failed;
+    }
+
+    // the first call only learns the size of the detail block
+    DWORD required = 0;
+    if (!SetupDiGetDeviceInterfaceDetailA(set_, &iface, nullptr, 0, &required, nullptr) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+      return ListStep::Failed;
+    }
+    constexpr DWORD PATH_OFFSET = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+    if (required <= PATH_OFFSET) return ListStep::Failed;
+
+    auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(std::malloc(required));
+    if (detail == nullptr) return ListStep::Failed;
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    const bool got =
+        SetupDiGetDeviceInterfaceDetailA(set_, &iface, detail, required, nullptr, nullptr) != 0;
+    if (got) {
+      // the path ends at its terminator, or at the end of the block at worst
+      const size_t room = required - PATH_OFFSET;
+      path.assign(detail->DevicePath, strnlen(detail->DevicePath, room));
+    }
+    std::free(detail);
+    return got ? ListStep::Found : ListStep::Failed;
+  }
+
+ private:
+  HDEVINFO set_;
+  GUID guid_;
+};
+
+}  // namespace
+
+std::unique_ptr<InterfaceList> Win32PassThroughPort::ListInterfaces(InterfaceClass cls) {
+  const GUID& guid = cls == InterfaceClass::Disk ? INTERFACE_DISK : INTERFACE_CDROM;
+  const HDEVINFO set =
+      SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (set == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<SetupDiInterfaceList>(set, guid);
+}
+
+DeviceHandle Win32PassThroughPort::Open(const std::string& path) {
+  const HANDLE device = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+  if (device == INVALID_HANDLE_VALUE) return INVALID_DEVICE_HANDLE;
+  return reinterpret_cast<DeviceHandle>(device);
+}
+
+bool Win32PassThroughPort::Control(DeviceHandle device, PassThroughBuffer& buffer,
+                                   uint32_t inputSize, uint32_t outputSize) {
+  // the driver writes back up to outputSize bytes: never past the block
+  if (inputSize > sizeof buffer || outputSize > sizeof buffer) return false;
+  DWORD returned = 0;
+  return DeviceIoControl(ToHandle(device), IOCTL_SCSI_PASS_THROUGH, &buffer, inputSize, &buffer,
+                         outputSize, &returned, nullptr) != 0;
+}
+
+void Win32PassThroughPort::Close(DeviceHandle device) {
+  CloseHandle(ToHandle(device));
+}
+
+void Win32PassThroughPort::Sleep(uint32_t milliseconds) {
+  ::Sleep(milliseconds);
+}
+
+}  // namespace zq

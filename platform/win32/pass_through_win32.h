@@ -1,0 +1,23 @@
+// The pass-through port over SetupAPI interface listing, CreateFileA and
+// DeviceIoControl(IOCTL_SCSI_PASS_THROUGH).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "transport/pass_through.h"
+
+namespace zq {
+
+class Win32PassThroughPort final : public PassThroughPort {
+ public:
+  std::unique_ptr<InterfaceList> ListInterfaces(InterfaceClass cls) override;
+  DeviceHandle Open(const std::string& path) override;
+  bool Control(DeviceHandle device, PassThroughBuffer& buffer, uint32_t inputSize,
+               uint32_t outputSize) override;
+  void Close(DeviceHandle device) override;
+  void Sleep(uint32_t milliseconds) override;
+};
+
+}  // namespace zq
