@@ -105,7 +105,9 @@ TEST(Progress, BeginAndResetFrameAnOperation) {
 TEST(LoadFile, SuccessNamesTheFileShowsTheSizeAndEnablesUpdate) {
   DialogHost host;
   ASSERT_TRUE(host.Start(2));
-  ASSERT_TRUE(host.Load(Pattern(1000), "C:\\fw\\FIRMWARE.BIN"));
+  host.files.AddFile("C:\\fw\\FIRMWARE.BIN", Pattern(1000));
+  host.window.AnswerOpen("C:\\fw\\FIRMWARE.BIN");
+  host.dialog->OnLoadFile();
   ASSERT_EQ(host.window.openRequests.size(), 1u);
   const FileDialogRequest& request = host.window.openRequests[0];
   EXPECT_EQ(request.filter, "ROM Code Files (*.bin;*.hex)|*.bin; *.hex||");
@@ -146,8 +148,11 @@ TEST(LoadFile, FailureKeepsTheEarlierImageTitleLabelAndButton) {
 TEST(LoadFile, FailedFirstLoadLeavesUpdateDisabled) {
   DialogHost host;
   ASSERT_TRUE(host.Start(2));
-  EXPECT_FALSE(host.Load(Pattern(65537), "C:\\fw\\big.bin"));
-  EXPECT_EQ(host.window.boxes.back().text, "big.bin file size is larger than ROM size.");
+  host.files.AddFile("C:\\fw\\big.bin", Pattern(65537));
+  host.window.AnswerOpen("C:\\fw\\big.bin");
+  host.dialog->OnLoadFile();
+  ASSERT_EQ(host.window.boxes.size(), 1u);
+  EXPECT_EQ(host.window.boxes[0].text, "big.bin file size is larger than ROM size.");
   EXPECT_FALSE(host.window.enabled[IDC_UPDATE]);
   EXPECT_EQ(host.window.title, TITLE + "No File Loaded");
   EXPECT_EQ(host.window.Text(IDC_CODE_SIZE), " Code size:");
