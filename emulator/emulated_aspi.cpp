@@ -113,11 +113,15 @@ uint32_t EmulatedAspiLayer::SendASPI32Command(SrbExecScsiCmd* request) {
   record.completion = mode;
   requests_.push_back(record);
 
+  std::optional<uint8_t> forcedStatus;
+  const auto failing = failingRequests_.find(++requestsSent_);
+  if (failing != failingRequests_.end()) forcedStatus = failing->second;
+
   request->SRB_Status = SS_PENDING;
   if (mode == AspiCompletion::AtOnce) {
-    Complete(*request);
+    Complete(*request, forcedStatus);
   } else {
-    pending_.push_back(Pending{request, mode});
+    pending_.push_back(Pending{request, mode, forcedStatus});
   }
   return request->SRB_Status;
 }
@@ -137,8 +141,8 @@ uint8_t EmulatedAspiLayer::Serve(SrbExecScsiCmd& request) {
   return ServeOnBridge(*slot->second.bridge, request);
 }
 
-void EmulatedAspiLayer::Complete(SrbExecScsiCmd& request) {
-  const uint8_t status = Serve(request);
+void EmulatedAspiLayer::Complete(SrbExecScsiCmd& request, std::optional<uint8_t> forcedStatus) {
+  const uint8_t status = forcedStatus.has_value() ? *forcedStatus : Serve(request);
   request.SRB_Status = status;
   if ((request.SRB_Flags & SRB_EVENT_NOTIFY) != 0) {
     const auto event = events_.find(ToId(request.SRB_PostProc));
@@ -154,7 +158,7 @@ size_t EmulatedAspiLayer::CompleteLate() {
   size_t completed = 0;
   for (auto it = pending_.begin(); it != pending_.end();) {
     if (it->mode == AspiCompletion::Late) {
-      Complete(*it->request);
+      Complete(*it->request, it->forcedStatus);
       it = pending_.erase(it);
       ++completed;
     } else {
@@ -162,6 +166,13 @@ size_t EmulatedAspiLayer::CompleteLate() {
     }
   }
   return completed;
+}
+
+size_t EmulatedAspiLayer::CompleteAll() {
+  std::vector<Pending> pending;
+  pending.swap(pending_);
+  for (const Pending& p : pending) Complete(*p.request, p.forcedStatus);
+  return pending.size();
 }
 
 AspiEvent EmulatedAspiLayer::CreateEvent() {
@@ -191,9 +202,9 @@ bool EmulatedAspiLayer::WaitForEvent(AspiEvent event, uint32_t milliseconds) {
   // a request meant to finish while the caller waits does so now
   for (auto it = pending_.begin(); it != pending_.end(); ++it) {
     if (it->mode == AspiCompletion::AtWait && it->request->SRB_PostProc == event) {
-      SrbExecScsiCmd* request = it->request;
+      const Pending waited = *it;
       pending_.erase(it);
-      Complete(*request);
+      Complete(*waited.request, waited.forcedStatus);
       break;
     }
   }

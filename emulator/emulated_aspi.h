@@ -8,6 +8,7 @@
 #include <deque>
 #include <initializer_list>
 #include <map>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -72,6 +73,9 @@ class EmulatedAspiLayer final : public AspiLayer {
   void SetCompletion(AspiCompletion mode) { completion_ = mode; }
   // The next requests complete in these ways, in order; then the default.
   void ScriptCompletions(std::initializer_list<AspiCompletion> modes);
+  // The Nth request (counting from 1) ends with `status` without reaching
+  // its device.
+  void FailRequest(uint32_t nth, uint8_t status) { failingRequests_[nth] = status; }
   // The Nth event creation (counting from 1) fails.
   void FailEventCreation(uint32_t nth) { failingEvents_.insert(nth); }
   void FailEveryEventCreation(bool fail) { failEveryEvent_ = fail; }
@@ -79,6 +83,8 @@ class EmulatedAspiLayer final : public AspiLayer {
   // Completes the requests left for later: writes their data and status
   // into the caller's block and buffer and signals their events.
   size_t CompleteLate();
+  // Completes every pending request, even those meant never to finish.
+  size_t CompleteAll();
   size_t PendingRequests() const { return pending_.size(); }
 
   const std::vector<AspiRequestRecord>& Requests() const { return requests_; }
@@ -108,9 +114,10 @@ class EmulatedAspiLayer final : public AspiLayer {
   struct Pending {
     SrbExecScsiCmd* request;
     AspiCompletion mode;
+    std::optional<uint8_t> forcedStatus;
   };
 
-  void Complete(SrbExecScsiCmd& request);
+  void Complete(SrbExecScsiCmd& request, std::optional<uint8_t> forcedStatus);
   uint8_t Serve(SrbExecScsiCmd& request);
   bool IsOpen(AspiEvent event) const;
 
@@ -119,6 +126,7 @@ class EmulatedAspiLayer final : public AspiLayer {
   std::map<uint16_t, Slot> slots_;
   AspiCompletion completion_ = AspiCompletion::AtOnce;
   std::deque<AspiCompletion> script_;
+  std::map<uint32_t, uint8_t> failingRequests_;
   std::set<uint32_t> failingEvents_;
   bool failEveryEvent_ = false;
   std::vector<Pending> pending_;
@@ -130,6 +138,7 @@ class EmulatedAspiLayer final : public AspiLayer {
   uint32_t creationAttempts_ = 0;
   uint32_t badEventUses_ = 0;
 
+  uint32_t requestsSent_ = 0;
   std::vector<AspiRequestRecord> requests_;
   std::vector<uint32_t> waits_;
   std::vector<uint32_t> sleeps_;

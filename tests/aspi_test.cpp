@@ -1,0 +1,433 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+#include <vector>
+
+#include "emulator/bridge_device.h"
+#include "emulator/emulated_aspi.h"
+#include "transport/aspi.h"
+
+namespace zq {
+namespace {
+
+constexpr uint8_t FLAGS_IN = 0x48;
+constexpr uint8_t FLAGS_OUT = 0x50;
+
+class RecordingProgress final : public ProgressStepper {
+ public:
+  void StepProgress(uint8_t step, uint8_t cap) override { steps.push_back({step, cap}); }
+  std::vector<std::array<uint8_t, 2>> steps;
+};
+
+std::vector<uint8_t> Cdb11(std::initializer_list<uint8_t> six) {
+  std::vector<uint8_t> cdb(six);
+  cdb.resize(ASPI_CDB_LENGTH, 0);
+  return cdb;
+}
+
+// Every test drives a transport over the emulated layer; afterwards no event
+// may be left open or used once closed.
+class AspiTest : public ::testing::Test {
+ protected:
+  AspiTest() {
+    layer.SetHostAdapterCount(1);
+    bridge.Flash().fill(0xFF);
+    bridge.SetBusyAnswers(0);
+  }
+
+  void TearDown() override {
+    transport.reset();
+    EXPECT_EQ(layer.OpenEvents(), 0u);
+    EXPECT_EQ(layer.EventsCreated(), layer.EventsClosed());
+    EXPECT_EQ(layer.BadEventUses(), 0u);
+  }
+
+  size_t FullWaits() const {
+    size_t count = 0;
+    for (uint32_t ms : layer.Waits()) count += ms == ASPI_WAIT_MS;
+    return count;
+  }
+
+  // The request block every command shares.
+  void ExpectCommonFields(const AspiRequestRecord& r) {
+    EXPECT_EQ(r.lun, 0);
+    EXPECT_EQ(r.senseLength, SENSE_LEN);
+    EXPECT_EQ(r.cdbLength, ASPI_CDB_LENGTH);
+    EXPECT_TRUE(r.cdbTailClear);
+    EXPECT_TRUE(r.postProcIsEvent);
+    EXPECT_TRUE(r.inputClear);
+  }
+
+  EmulatedAspiLayer layer;
+  BridgeDevice bridge;
+  std::unique_ptr<AspiTransport> transport = std::make_unique<AspiTransport>(layer);
+};
+
+TEST_F(AspiTest, UnusableLayerSendsNothing) {
+  struct Row {
+    uint8_t status;
+    uint8_t adapters;
+  };
+  for (Row row : {Row{SS_COMP, 0}, Row{0, 1}, Row{SS_ERR, 3}, Row{0x81, 2}, Row{0xFF, 0xFF}}) {
+    SCOPED_TRACE(testing::Message()
+                 << "status " << int(row.status) << " count " << int(row.adapters));
+    layer.SetSupportStatus(row.status);
+    layer.SetHostAdapterCount(row.adapters);
+    layer.SetTarget(0, 0, AspiTargetKind::Bridge, &bridge);
+    uint8_t adapter = 0x77, target = 0x66;
+    ChipInfo info{};
+    EXPECT_FALSE(transport->FindBridge(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, adapter, target, info));
+    EXPECT_TRUE(layer.Requests().empty());
+    EXPECT_EQ(layer.EventsCreated(), 0u);
+    EXPECT_EQ(adapter, 0x77);
+    EXPECT_EQ(target, 0x66);
+  }
+}
+
+TEST_F(AspiTest, ScanWithoutBridgeAsksEveryTargetOnce) {
+  layer.SetTarget(0, 0, AspiTargetKind::Ordinary);
+  layer.SetTarget(0, 7, AspiTargetKind::Ordinary);
+  uint8_t adapter = 9, target = 9;
+  ChipInfo info{};
+  info.vendorId = 0x1234;
+  EXPECT_FALSE(transport->FindBridge(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, adapter, target, info));
+  ASSERT_EQ(layer.Requests().size(), 8u);
+  for (uint8_t t = 0; t < 8; ++t) {
+    const AspiRequestRecord& r = layer.Requests()[t];
+    SCOPED_TRACE(int(t));
+    EXPECT_EQ(r.hostAdapter, 0);
+    EXPECT_EQ(r.target, t);
+    EXPECT_EQ(r.flags, FLAGS_IN);
+    EXPECT_EQ(r.bufferLength, CHIP_INFO_RECORD_SIZE);
+    EXPECT_TRUE(r.hasBuffer);
+    EXPECT_EQ(r.cdb, Cdb11({0xE0, 0, 0, 0, 0, 0}));
+    ExpectCommonFields(r);
+  }
+  EXPECT_EQ(adapter, 9);
+  EXPECT_EQ(target, 9);
+  EXPECT_EQ(info.vendorId, 0x1234);  // nobody answered
+}
+
+TEST_F(AspiTest, ScanStopsAtFirstBridgeOnLaterAdapter) {
+  BridgeDevice second;
+  layer.SetHostAdapterCount(2);
+  layer.SetTarget(0, 1, AspiTargetKind::Ordinary);
+  layer.SetTarget(1, 2, AspiTargetKind::Bridge, &bridge);
+  layer.SetTarget(1, 5, AspiTargetKind::Bridge, &second);
+  bridge.Record()[11] = 0x2A;
+  uint8_t adapter = 0, target = 0;
+  ChipInfo info{};
+  ASSERT_TRUE(transport->FindBridge(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, adapter, target, info));
+  EXPECT_EQ(adapter, 1);
+  EXPECT_EQ(target, 2);
+  EXPECT_EQ(info.fwBuild, 0x2A);
+  ASSERT_EQ(layer.Requests().size(), 11u);
+  for (size_t i = 0; i < 11; ++i) {
+    EXPECT_EQ(layer.Requests()[i].hostAdapter, i < 8 ? 0 : 1);
+    EXPECT_EQ(layer.Requests()[i].target, i < 8 ? i : i - 8);
+  }
+  EXPECT_TRUE(second.Log().empty());
+}
+
+TEST_F(AspiTest, ScanCoversEveryReportedAdapter) {
+  layer.SetHostAdapterCount(9);
+  layer.SetTarget(8, 0, AspiTargetKind::Bridge, &bridge);
+  uint8_t adapter = 0, target = 5;
+  ChipInfo info{};
+  ASSERT_TRUE(transport->FindBridge(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, adapter, target, info));
+  EXPECT_EQ(adapter, 8);
+  EXPECT_EQ(target, 0);
+  EXPECT_EQ(layer.Requests().size(), 65u);
+}
+
+TEST_F(AspiTest, ForeignRecordIsPassedOverButStaysInChipInfo) {
+  BridgeDevice foreign;
+  foreign.Record()[3] = 0x11;  // same vendor, product 0x5211
+  BridgeDevice swapped;
+  swapped.Record() = {0x1D, 0x3F, 0x10, 0x52, 2, 0xBF, 0xD7, 1, 4, 5, 0x1C, 7};
+  layer.SetTarget(0, 1, AspiTargetKind::Bridge, &swapped);
+  layer.SetTarget(0, 3, AspiTargetKind::Bridge, &foreign);
+  layer.SetTarget(0, 4, AspiTargetKind::Ordinary);
+  uint8_t adapter = 0, target = 0;
+  ChipInfo info{};
+  EXPECT_FALSE(transport->FindBridge(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, adapter, target, info));
+  EXPECT_EQ(layer.Requests().size(), 8u);
+  EXPECT_EQ(info.vendorId, 0x3F1D);
+  EXPECT_EQ(info.productId, 0x5211);
+}
+
+// How the layer completes a request decides the outcome and the waits.
+TEST_F(AspiTest, CompletionModes) {
+  struct Row {
+    AspiCompletion mode;
+    bool succeeds;
+    size_t fullWaits;
+    size_t parked;
+  };
+  const Row rows[] = {
+      {AspiCompletion::AtOnce, true, 0, 0},
+      {AspiCompletion::AtWait, true, 1, 0},
+      {AspiCompletion::Late, false, 1, 1},
+  };
+  layer.SetTarget(0, 0, AspiTargetKind::Bridge, &bridge);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(int(row.mode));
+    layer.SetCompletion(row.mode);
+    const size_t waitsBefore = FullWaits();
+    ChipInfo info{};
+    info.fwDay = 99;
+    EXPECT_EQ(transport->ReadChipInfo(0, 0, info), row.succeeds);
+    EXPECT_EQ(info.fwDay, row.succeeds ? 28 : 99);
+    EXPECT_EQ(FullWaits() - waitsBefore, row.fullWaits);
+    EXPECT_EQ(transport->PendingRequests(), row.parked);
+    layer.CompleteLate();
+  }
+}
+
+TEST_F(AspiTest, RequestCompletedAfterItsWaitIsKeptThenReaped) {
+  layer.SetTarget(0, 0, AspiTargetKind::Bridge, &bridge);
+  for (uint32_t i = 0; i < BLOCK_SIZE; ++i) bridge.Flash()[0x200 + i] = static_cast<uint8_t>(i);
+  layer.ScriptCompletions({AspiCompletion::Late, AspiCompletion::Late});
+
+  std::array<uint8_t, BLOCK_SIZE> destination;
+  destination.fill(0xEE);
+  EXPECT_FALSE(transport->ReadBlock(0, 0, 0x200, BLOCK_SIZE, destination.data()));
+  uint8_t status = 0x33;
+  EXPECT_FALSE(transport->QueryStatus(0, 0, status));
+  EXPECT_EQ(status, 0x33);
+  EXPECT_EQ(transport->PendingRequests(), 2u);
+  EXPECT_EQ(layer.OpenEvents(), 2u);
+
+  // the layer now writes 512 bytes and the status into the parked requests;
+  // freed memory here is what AddressSanitizer reports
+  EXPECT_EQ(layer.CompleteLate(), 2u);
+  EXPECT_EQ(bridge.Log().size(), 2u);
+  for (uint8_t b : destination) ASSERT_EQ(b, 0xEE);
+
+  // the next command releases them before it sends
+  EXPECT_TRUE(transport->QueryStatus(0, 0, status));
+  EXPECT_EQ(status, STATUS_READY);
+  EXPECT_EQ(transport->PendingRequests(), 0u);
+  EXPECT_EQ(layer.OpenEvents(), 0u);
+}
+
+TEST_F(AspiTest, TransportEndReleasesRequestsFinishedLate) {
+  layer.SetTarget(0, 0, AspiTargetKind::Bridge, &bridge);
+  layer.SetCompletion(AspiCompletion::Late);
+  const std::vector<uint8_t> data(64, 0x5A);
+  EXPECT_FALSE(transport->WriteBlock(0, 0, 0, 64, data.data()));
+  layer.CompleteLate();
+  EXPECT_EQ(bridge.Flash()[63], 0x5A);  // the late write reached the device intact
+  transport.reset();
+  EXPECT_EQ(layer.OpenEvents(), 0u);
+}
+
+// A request the layer has not finished when the transport ends is left to
+// the layer: its memory and event must survive whatever the layer does later.
+TEST(AspiTransportEnd, RequestUnfinishedAtTheEndStaysValid) {
+  EmulatedAspiLayer layer;
+  BridgeDevice bridge;
+  layer.SetHostAdapterCount(1);
+  layer.SetTarget(0, 0, AspiTargetKind::Bridge, &bridge);
+  layer.SetCompletion(AspiCompletion::Never);
+  {
+    AspiTransport transport(layer);
+    std::array<uint8_t, BLOCK_SIZE> destination{};
+    EXPECT_FALSE(transport.ReadBlock(0, 0, 0, BLOCK_SIZE, destination.data()));
+    EXPECT_EQ(transport.PendingRequests(), 1u);
+  }
+  EXPECT_EQ(layer.OpenEvents(), 1u);
+  // the layer finishes at last: 512 bytes, the status and the event
+  EXPECT_EQ(layer.CompleteAll(), 1u);
+  EXPECT_EQ(layer.BadEventUses(), 0u);
+  EXPECT_EQ(bridge.Log().size(), 1u);
+}
+
+TEST_F(AspiTest, WriteBlockRequest) {
+  layer.SetTarget(0, 3, AspiTargetKind::Bridge, &bridge);
+  std::array<uint8_t, BLOCK_SIZE> data;
+  for (uint32_t i = 0; i < BLOCK_SIZE; ++i) data[i] = static_cast<uint8_t>(i * 7 + 1);
+  ASSERT_TRUE(transport->WriteBlock(0, 3, 0x0400, BLOCK_SIZE, data.data()));
+  ASSERT_EQ(layer.Requests().size(), 1u);
+  const AspiRequestRecord& r = layer.Requests()[0];
+  EXPECT_EQ(r.target, 3);
+  EXPECT_EQ(r.flags, FLAGS_OUT);
+  EXPECT_EQ(r.bufferLength, BLOCK_SIZE);
+  EXPECT_EQ(r.cdb, Cdb11({0xE2, 0x00, 0x04, 0x00, 0x02, 0x00}));
+  ExpectCommonFields(r);
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), bridge.Flash().begin() + 0x400));
+  EXPECT_EQ(bridge.Flash()[0x3FF], 0xFF);
+  EXPECT_EQ(bridge.Flash()[0x600], 0xFF);
+}
+
+TEST_F(AspiTest, ShortWriteSendsOnlyItsBytes) {
+  layer.SetTarget(0, 0, AspiTargetKind::Bridge, &bridge);
+  const uint8_t data[3] = {0x01, 0x02, 0x03};
+  ASSERT_TRUE(transport->WriteBlock(0, 0, 0x12345, 3, data));
+  EXPECT_EQ(layer.Requests()[0].bufferLength, 3u);
+  EXPECT_EQ(layer.Requests()[0].cdb, Cdb11({0xE2, 0x00, 0x23, 0x45, 0x00, 0x03}));
+  EXPECT_EQ(bridge.Flash()[0x2345], 0x01);
+  EXPECT_EQ(bridge.Flash()[0x2347], 0x03);
+  EXPECT_EQ(bridge.Flash()[0x2348], 0xFF);
+}
+
+TEST_F(AspiTest, ReadBlockCopiesExactlyItsLengthOnlyOnSuccess) {
+  layer.SetTarget(0, 0, AspiTargetKind::Bridge, &bridge);
+  for (uint32_t i = 0; i < 600; ++i) bridge.Flash()[0x200 + i] = static_cast<uint8_t>(i ^ 0x3C);
+  std::array<uint8_t, BLOCK_SIZE + 8> destination;
+  destination.fill(0xEE);
+  ASSERT_TRUE(transport->ReadBlock(0, 0, 0x0200, 300, destination.data()));
+  const AspiRequestRecord& r = layer.Requests()[0];
+  EXPECT_EQ(r.flags, FLAGS_IN);
+  EXPECT_EQ(r.bufferLength, 300u);
+  EXPECT_EQ(r.cdb, Cdb11({0xE3, 0x00, 0x02, 0x00, 0x01, 0x2C}));
+  ExpectCommonFields(r);
+  for (uint32_t i = 0; i < 300; ++i) ASSERT_EQ(destination[i], uint8_t(i ^ 0x3C)) << i;
+  for (uint32_t i = 300; i < destination.size(); ++i) ASSERT_EQ(destination[i], 0xEE) << i;
+
+  destination.fill(0xEE);
+  bridge.Faults().failRead = 2;
+  EXPECT_FALSE(transport->ReadBlock(0, 0, 0x0200, 300, destination.data()));
+  for (uint8_t b : destination) ASSERT_EQ(b, 0xEE);
+}
+
+// Failed commands leave every output as it was.
+TEST_F(AspiTest, FailuresLeaveOutputsUntouched) {
+  layer.SetTarget(0, 0, AspiTargetKind::Bridge, &bridge);
+  layer.SetTarget(0, 1, AspiTargetKind::Ordinary);
+  ChipInfo info{};
+  info.flashMaker = 0x42;
+  uint8_t status = 0x42;
+  EXPECT_FALSE(transport->ReadChipInfo(0, 1, info));
+  EXPECT_FALSE(transport->QueryStatus(0, 1, status));
+  EXPECT_FALSE(transport->ReadChipInfo(0, 5, info));  // empty target
+  EXPECT_FALSE(transport->ReadChipInfo(3, 0, info));  // no such adapter
+  layer.FailRequest(5, SS_ABORTED);
+  EXPECT_FALSE(transport->QueryStatus(0, 0, status));
+  EXPECT_EQ(info.flashMaker, 0x42);
+  EXPECT_EQ(status, 0x42);
+  EXPECT_EQ(layer.Requests().size(), 5u);
+}
+
+TEST_F(AspiTest, UnsendableCommandsCreateNothing) {
+  layer.SetTarget(0, 0, AspiTargetKind::Bridge, &bridge);
+  std::vector<uint8_t> big(0x10200, 0x00);
+  EXPECT_FALSE(transport->WriteBlock(0, 0, 0, BLOCK_SIZE + 1, big.data()));
+  EXPECT_FALSE(transport->WriteBlock(0, 0, 0, 0x10200, big.data()));  // low 16 bits say 512
+  EXPECT_FALSE(transport->ReadBlock(0, 0, 0, BLOCK_SIZE + 1, big.data()));
+  EXPECT_FALSE(transport->ReadBlock(0, 0, 0, 0x10200, big.data()));
+  EXPECT_FALSE(transport->WriteBlock(0, 0, 0, 16, nullptr));
+  EXPECT_FALSE(transport->ReadBlock(0, 0, 0, 16, nullptr));
+  EXPECT_TRUE(layer.Requests().empty());
+  EXPECT_EQ(layer.EventsCreated(), 0u);
+  EXPECT_TRUE(std::all_of(big.begin(), big.end(), [](uint8_t b) { return b == 0; }));
+}
+
+TEST_F(AspiTest, NoEventMeansNothingSent) {
+  layer.SetTarget(0, 0, AspiTargetKind::Bridge, &bridge);
+  layer.FailEveryEventCreation(true);
+  uint8_t buffer[4] = {1, 2, 3, 4};
+  ChipInfo info{};
+  uint8_t status = 0;
+  uint8_t adapter = 0, target = 0;
+  EXPECT_FALSE(transport->FindBridge(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, adapter, target, info));
+  EXPECT_FALSE(transport->ReadChipInfo(0, 0, info));
+  EXPECT_FALSE(transport->QueryStatus(0, 0, status));
+  EXPECT_FALSE(transport->WriteBlock(0, 0, 0, 4, buffer));
+  EXPECT_FALSE(transport->ReadBlock(0, 0, 0, 4, buffer));
+  RecordingProgress progress;
+  EXPECT_FALSE(transport->EraseAndWait(0, 0, progress));
+  EXPECT_TRUE(layer.Requests().empty());
+  EXPECT_TRUE(layer.Sleeps().empty());
+  EXPECT_TRUE(bridge.Log().empty());
+}
+
+// The erase request's own outcome never decides; the polls do.
+TEST_F(AspiTest, EraseAndWait) {
+  struct Row {
+    const char* name;
+    AspiCompletion eraseCompletion;
+    bool eraseFails;  // the erase request ends with SS_ERR
+    uint32_t busyAnswers;
+    bool statusFault;       // polls answer 2
+    uint32_t failingEvent;  // 0: none
+    bool result;
+    size_t requests;
+    size_t sleeps;
+  };
+  const Row rows[] = {
+      {"ready at once", AspiCompletion::AtOnce, false, 0, false, 0, true, 2, 0},
+      {"erase request fails", AspiCompletion::AtOnce, true, 0, false, 0, true, 2, 0},
+      {"erase still pending", AspiCompletion::Late, false, 0, false, 0, true, 2, 0},
+      {"busy three times", AspiCompletion::AtWait, false, 3, false, 0, true, 5, 3},
+      {"erase failed in device", AspiCompletion::AtOnce, false, 1, true, 0, false, 3, 1},
+      {"no event for the erase", AspiCompletion::AtOnce, false, 0, false, 1, false, 0, 0},
+      {"no event for a poll", AspiCompletion::AtOnce, false, 2, false, 3, false, 2, 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EmulatedAspiLayer aspi;
+    BridgeDevice device;
+    aspi.SetHostAdapterCount(1);
+    aspi.SetTarget(0, 4, AspiTargetKind::Bridge, &device);
+    aspi.ScriptCompletions({row.eraseCompletion});
+    if (row.eraseFails) aspi.FailRequest(1, SS_ERR);
+    if (row.failingEvent != 0) aspi.FailEventCreation(row.failingEvent);
+    device.SetBusyAnswers(row.busyAnswers);
+    device.Faults().eraseFails = row.statusFault;
+    RecordingProgress progress;
+    {
+      AspiTransport aspiTransport(aspi);
+      EXPECT_EQ(aspiTransport.EraseAndWait(0, 4, progress), row.result);
+      if (row.eraseCompletion == AspiCompletion::Late) aspi.CompleteLate();
+    }
+    ASSERT_EQ(aspi.Requests().size(), row.requests);
+    if (row.requests > 0) {
+      const AspiRequestRecord& erase = aspi.Requests()[0];
+      EXPECT_EQ(erase.flags, FLAGS_OUT);
+      EXPECT_EQ(erase.bufferLength, 0u);
+      EXPECT_FALSE(erase.hasBuffer);
+      EXPECT_EQ(erase.cdb, Cdb11({0xE1, 0, 0, 0, 0, 0}));
+      ExpectCommonFields(erase);
+    }
+    for (size_t i = 1; i < aspi.Requests().size(); ++i) {
+      EXPECT_EQ(aspi.Requests()[i].flags, FLAGS_IN);
+      EXPECT_EQ(aspi.Requests()[i].bufferLength, STATUS_REPLY_SIZE);
+      EXPECT_EQ(aspi.Requests()[i].cdb, Cdb11({0xF7, 0, 0, 0, 0, 0}));
+    }
+    EXPECT_EQ(aspi.Sleeps(), std::vector<uint32_t>(row.sleeps, ERASE_POLL_INTERVAL_MS));
+    EXPECT_EQ(progress.steps.size(), row.sleeps);
+    EXPECT_EQ(aspi.OpenEvents(), 0u);
+    EXPECT_EQ(aspi.BadEventUses(), 0u);
+  }
+}
+
+// Find, erase, write and read back as the update does, with the layer
+// completing each request while the transport waits.
+TEST_F(AspiTest, UpdateRoundTrip) {
+  layer.SetCompletion(AspiCompletion::AtWait);
+  layer.SetHostAdapterCount(2);
+  layer.SetTarget(1, 6, AspiTargetKind::Bridge, &bridge);
+  bridge.Flash().fill(0x00);
+  bridge.SetBusyAnswers(2);
+  uint8_t adapter = 0, target = 0;
+  ChipInfo info{};
+  ASSERT_TRUE(transport->FindBridge(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, adapter, target, info));
+  RecordingProgress progress;
+  ASSERT_TRUE(transport->EraseAndWait(adapter, target, progress));
+  std::vector<uint8_t> image(4 * BLOCK_SIZE);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 31 + (i >> 8));
+  for (uint32_t at = 0; at < image.size(); at += BLOCK_SIZE) {
+    ASSERT_TRUE(transport->WriteBlock(adapter, target, at, BLOCK_SIZE, image.data() + at));
+  }
+  std::vector<uint8_t> back(image.size(), 0);
+  for (uint32_t at = 0; at < back.size(); at += BLOCK_SIZE) {
+    ASSERT_TRUE(transport->ReadBlock(adapter, target, at, BLOCK_SIZE, back.data() + at));
+  }
+  EXPECT_EQ(back, image);
+  EXPECT_EQ(bridge.Flash()[image.size()], 0xFF);  // erased beyond the image
+}
+
+}  // namespace
+}  // namespace zq
