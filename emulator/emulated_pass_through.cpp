@@ -38,27 +38,6 @@ bool ZeroedOnEntry(const PassThroughBuffer& buffer) {
          IsZero(buffer.sense, sizeof buffer.sense) && IsZero(buffer.data + sent, BLOCK_SIZE - sent);
 }
 
-// The checks a pass-through driver makes before it touches the device.
-bool DriverAccepts(const ScsiPassThroughHeader& header, uint32_t inputSize, uint32_t outputSize) {
-  if (inputSize < PASS_THROUGH_HEADER_SIZE || outputSize < PASS_THROUGH_HEADER_SIZE) return false;
-  if (inputSize > PASS_THROUGH_BLOCK_SIZE || outputSize > PASS_THROUGH_BLOCK_SIZE) return false;
-  if (header.Length != PASS_THROUGH_HEADER_SIZE) return false;
-  if (header.CdbLength == 0 || header.CdbLength > SCSI_MAX_CDB_LENGTH) return false;
-  if (header.DataIn != SCSI_IOCTL_DATA_IN && header.DataIn != SCSI_IOCTL_DATA_OUT) return false;
-  if (header.DataTransferLength > BLOCK_SIZE) return false;
-  if (header.DataTransferLength > 0) {
-    // the data must lie inside the buffer it travels in
-    const uint64_t end = uint64_t{header.DataBufferOffset} + header.DataTransferLength;
-    const uint32_t room = header.DataIn == SCSI_IOCTL_DATA_IN ? outputSize : inputSize;
-    if (header.DataBufferOffset < PASS_THROUGH_HEADER_SIZE || end > room) return false;
-  }
-  if (header.SenseInfoLength > 0) {
-    const uint64_t end = uint64_t{header.SenseInfoOffset} + header.SenseInfoLength;
-    if (header.SenseInfoOffset < PASS_THROUGH_HEADER_SIZE || end > outputSize) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 Cdb PortCall::CdbSent() const {
@@ -225,7 +204,7 @@ bool EmulatedPassThroughPort::Control(DeviceHandle device, PassThroughBuffer& bu
   const auto entry = open_.find(device);
   if (entry != open_.end()) {
     call.path = entry->second->path;
-    call.accepted = DriverAccepts(buffer.header, inputSize, outputSize);
+    call.accepted = PassThroughBlockFits(buffer.header, inputSize, outputSize);
     if (call.accepted) call.result = Carry(*entry->second, buffer);
   }
   call.scsiStatus = buffer.header.ScsiStatus;
@@ -238,15 +217,19 @@ bool EmulatedPassThroughPort::Carry(EmulatedDevice& device, PassThroughBuffer& b
   const uint8_t opcode = header.Cdb[0];
   if (device.controlFails || device.controlFailsOn == opcode) return false;
 
+  // the driver has checked that both areas lie inside the block
+  uint8_t* const block = reinterpret_cast<uint8_t*>(&buffer);
+  uint8_t* const data = block + header.DataBufferOffset;
+  uint8_t* const sense = block + header.SenseInfoOffset;
   const uint32_t length = header.DataTransferLength;
   const DataDirection direction = length == 0                           ? DataDirection::None
                                   : header.DataIn == SCSI_IOCTL_DATA_IN ? DataDirection::In
                                                                         : DataDirection::Out;
   DeviceAnswer answer = DeviceAnswer::CheckCondition;
   if (device.chip != nullptr) {
-    answer = device.chip->Execute(header.Cdb, header.CdbLength, direction, buffer.data, length);
+    answer = device.chip->Execute(header.Cdb, header.CdbLength, direction, data, length);
   } else if (direction == DataDirection::In) {
-    std::memset(buffer.data, REFUSED_DATA_FILL, length);
+    std::memset(data, REFUSED_DATA_FILL, length);
   }
 
   switch (answer) {
@@ -255,7 +238,7 @@ bool EmulatedPassThroughPort::Carry(EmulatedDevice& device, PassThroughBuffer& b
       return true;
     case DeviceAnswer::CheckCondition:
       header.ScsiStatus = SCSI_STATUS_CHECK_CONDITION;
-      std::memcpy(buffer.sense, SENSE_INVALID_OPCODE,
+      std::memcpy(sense, SENSE_INVALID_OPCODE,
                   std::min<size_t>(header.SenseInfoLength, sizeof SENSE_INVALID_OPCODE));
       return true;  // the call itself went through; the status tells the story
     case DeviceAnswer::Gone:

@@ -71,6 +71,27 @@ class PassThroughEraseCarrier final : public EraseCarrier {
 
 }  // namespace
 
+bool PassThroughBlockFits(const ScsiPassThroughHeader& header, uint32_t inputSize,
+                          uint32_t outputSize) {
+  constexpr uint8_t MAX_CDB_LENGTH = sizeof header.Cdb;
+  if (inputSize < PASS_THROUGH_HEADER_SIZE || outputSize < PASS_THROUGH_HEADER_SIZE) return false;
+  if (inputSize > PASS_THROUGH_BLOCK_SIZE || outputSize > PASS_THROUGH_BLOCK_SIZE) return false;
+  if (header.Length != PASS_THROUGH_HEADER_SIZE) return false;
+  if (header.CdbLength == 0 || header.CdbLength > MAX_CDB_LENGTH) return false;
+  if (header.DataIn != SCSI_IOCTL_DATA_IN && header.DataIn != SCSI_IOCTL_DATA_OUT) return false;
+  if (header.DataTransferLength > 0) {
+    // data comes back in the output, goes out from the input
+    const uint64_t end = uint64_t{header.DataBufferOffset} + header.DataTransferLength;
+    const uint32_t room = header.DataIn == SCSI_IOCTL_DATA_IN ? outputSize : inputSize;
+    if (header.DataBufferOffset < PASS_THROUGH_HEADER_SIZE || end > room) return false;
+  }
+  if (header.SenseInfoLength > 0) {
+    const uint64_t end = uint64_t{header.SenseInfoOffset} + header.SenseInfoLength;
+    if (header.SenseInfoOffset < PASS_THROUGH_HEADER_SIZE || end > outputSize) return false;
+  }
+  return true;
+}
+
 DeviceHandle PassThroughTransport::FindBridge(InterfaceClass cls, uint16_t vendorId,
                                               uint16_t productId, ChipInfo& chipInfo) {
   const std::unique_ptr<InterfaceList> list = port_.ListInterfaces(cls);

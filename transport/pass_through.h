@@ -54,6 +54,11 @@ constexpr uint8_t SCSI_IOCTL_DATA_OUT = 0;
 constexpr uint8_t SCSI_IOCTL_DATA_IN = 1;
 constexpr uint32_t PASS_THROUGH_TIMEOUT_SECONDS = 5;
 
+// Whether the areas the header names lie inside the block as handed over:
+// what a driver checks before it touches the device or the block.
+bool PassThroughBlockFits(const ScsiPassThroughHeader& header, uint32_t inputSize,
+                          uint32_t outputSize);
+
 enum class InterfaceClass { Disk, CdRom };
 
 using DeviceHandle = uintptr_t;
