@@ -1,0 +1,86 @@
+#include "platform/win32/aspi_win32.h"
+
+#include <cstring>
+
+#include "platform/win32/win32_headers.h"
+
+namespace zq {
+namespace {
+
+HMODULE ModuleOf(void* module) {
+  return static_cast<HMODULE>(module);
+}
+
+// GetProcAddress hands out one generic function type; go through the type
+// that converts to every other without a warning.
+template <typename Entry>
+Entry EntryCast(FARPROC address) {
+  return reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(address));
+}
+
+}  // namespace
+
+bool Win32AspiLayer::Load() {
+  if (module_ != nullptr) return true;
+  module_ = LoadLibraryA(ASPI_LIBRARY_NAME);
+  return module_ != nullptr;
+}
+
+bool Win32AspiLayer::Bind(const char* name) {
+  if (module_ == nullptr || name == nullptr) return false;
+  const FARPROC address = GetProcAddress(ModuleOf(module_), name);
+  if (address == nullptr) return false;
+  if (std::strcmp(name, ASPI_SUPPORT_INFO_ENTRY) == 0) {
+    getSupportInfo_ = EntryCast<GetSupportInfoEntry>(address);
+    return true;
+  }
+  if (std::strcmp(name, ASPI_SEND_COMMAND_ENTRY) == 0) {
+    sendCommand_ = EntryCast<SendCommandEntry>(address);
+    return true;
+  }
+  return false;
+}
+
+void Win32AspiLayer::Free() {
+  getSupportInfo_ = nullptr;
+  sendCommand_ = nullptr;
+  if (module_ != nullptr) FreeLibrary(ModuleOf(module_));
+  module_ = nullptr;
+}
+
+uint32_t Win32AspiLayer::GetASPI32SupportInfo() {
+  // unbound: a status of 0 reads as "no usable layer"
+  if (getSupportInfo_ == nullptr) return 0;
+  return static_cast<uint32_t>(getSupportInfo_());
+}
+
+uint32_t Win32AspiLayer::SendASPI32Command(SrbExecScsiCmd* request) {
+  if (sendCommand_ == nullptr) {
+    // never left pending: nothing would ever complete it
+    if (request != nullptr) request->SRB_Status = SS_ERR;
+    return SS_ERR;
+  }
+  return static_cast<uint32_t>(sendCommand_(request));
+}
+
+AspiEvent Win32AspiLayer::CreateEvent() {
+  return CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
+
+void Win32AspiLayer::ResetEvent(AspiEvent event) {
+  ::ResetEvent(static_cast<HANDLE>(event));
+}
+
+bool Win32AspiLayer::WaitForEvent(AspiEvent event, uint32_t milliseconds) {
+  return WaitForSingleObject(static_cast<HANDLE>(event), milliseconds) == WAIT_OBJECT_0;
+}
+
+void Win32AspiLayer::CloseEvent(AspiEvent event) {
+  CloseHandle(static_cast<HANDLE>(event));
+}
+
+void Win32AspiLayer::Sleep(uint32_t milliseconds) {
+  ::Sleep(milliseconds);
+}
+
+}  // namespace zq
