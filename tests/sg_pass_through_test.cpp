@@ -1,0 +1,330 @@
+#include "platform/linux/sg_pass_through.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "emulator/bridge_device.h"
+
+namespace zq {
+namespace {
+
+constexpr uint8_t DID_TIME_OUT = 0x03;
+constexpr uint16_t DRIVER_TIMEOUT = 0x06;
+constexpr uint8_t SCSI_RESERVATION_CONFLICT = 0x18;
+
+// Stands in for sysfs, open/close and SG_IO; the device behind each
+// descriptor is a function of the request.
+class FakeSg final : public SgSystem {
+ public:
+  using Device = std::function<int(sg_io_hdr_t&)>;
+
+  bool ListGenericNames(std::vector<std::string>& out) override {
+    out = names;
+    return folderReadable;
+  }
+  bool ReadDeviceType(const std::string& name, std::string& text) override {
+    const auto it = types.find(name);
+    if (it == types.end()) return false;
+    text = it->second;
+    return true;
+  }
+  int Open(const std::string& path, int flags) override {
+    openFlags.push_back(flags);
+    opened.push_back(path);
+    const auto it = devices.find(path);
+    if (it == devices.end() || busy.count(path) != 0) return -1;
+    const int fd = nextFd++;
+    byFd[fd] = it->second;
+    return fd;
+  }
+  int Ioctl(int fd, sg_io_hdr_t& request) override {
+    requests.push_back(request);
+    cdbs.emplace_back(request.cmdp, request.cmdp + request.cmd_len);
+    const auto it = byFd.find(fd);
+    return it == byFd.end() ? -1 : it->second(request);
+  }
+  void Close(int fd) override {
+    closed.push_back(fd);
+    byFd.erase(fd);
+  }
+  void Sleep(uint32_t milliseconds) override { sleeps.push_back(milliseconds); }
+
+  bool folderReadable = true;
+  std::vector<std::string> names;
+  std::map<std::string, std::string> types;
+  std::map<std::string, Device> devices;  // by node path
+  std::set<std::string> busy;
+
+  std::vector<int> openFlags;
+  std::vector<std::string> opened;
+  std::vector<sg_io_hdr_t> requests;
+  std::vector<std::vector<uint8_t>> cdbs;
+  std::vector<int> closed;
+  std::vector<uint32_t> sleeps;
+  std::map<int, Device> byFd;
+  int nextFd = 3;
+};
+
+// A node whose SCSI target is the emulated chip.
+FakeSg::Device ChipBehind(BridgeDevice& chip) {
+  return [&chip](sg_io_hdr_t& r) {
+    const DataDirection direction = r.dxfer_direction == SG_DXFER_FROM_DEV ? DataDirection::In
+                                    : r.dxfer_direction == SG_DXFER_TO_DEV ? DataDirection::Out
+                                                                           : DataDirection::None;
+    const DeviceAnswer answer =
+        chip.Execute(r.cmdp, r.cmd_len, direction, static_cast<uint8_t*>(r.dxferp), r.dxfer_len);
+    if (answer == DeviceAnswer::Gone) {
+      r.host_status = DID_TIME_OUT;
+      return 0;
+    }
+    r.status = answer == DeviceAnswer::Good ? SCSI_STATUS_GOOD : SCSI_STATUS_CHECK_CONDITION;
+    if (answer == DeviceAnswer::CheckCondition) r.driver_status = SG_DRIVER_SENSE;
+    return 0;
+  };
+}
+
+// A disk that refuses vendor opcodes with sense data.
+int OrdinaryDisk(sg_io_hdr_t& r) {
+  r.status = SCSI_STATUS_CHECK_CONDITION;
+  r.driver_status = SG_DRIVER_SENSE;
+  if (r.mx_sb_len > 0) r.sbp[0] = 0x70;
+  r.sb_len_wr = 1;
+  return 0;
+}
+
+TEST(SgListing, ClassesFollowTheSysfsTypeInSgNumberOrder) {
+  FakeSg sg;
+  sg.names = {".", "..", "sg10", "sg2", "sg0", "sg1", "sgx", "sg3", "sg4", "sg5", "sg6"};
+  sg.types = {{"sg0", "0\n"}, {"sg1", "5\n"},  {"sg2", "0\n"},  {"sg10", "0\n"},
+              {"sgx", "0\n"}, {"sg3", "0x\n"}, {"sg5", "13\n"}, {"sg6", ""}};
+  SgPassThroughPort port(sg);
+
+  struct Row {
+    InterfaceClass cls;
+    std::vector<std::string> paths;
+  };
+  const std::vector<Row> rows = {
+      {InterfaceClass::Disk, {"/dev/sg0", "/dev/sg2", "/dev/sg10"}},
+      {InterfaceClass::CdRom, {"/dev/sg1"}},
+  };
+  for (const Row& row : rows) {
+    const std::unique_ptr<InterfaceList> list = port.ListInterfaces(row.cls);
+    ASSERT_NE(list, nullptr);
+    std::vector<std::string> paths;
+    std::string path;
+    uint32_t index = 0;
+    while (list->Get(index, path) == ListStep::Found) {
+      paths.push_back(path);
+      ++index;
+    }
+    EXPECT_EQ(paths, row.paths);
+    EXPECT_EQ(list->Get(index + 5, path), ListStep::End);
+  }
+
+  sg.folderReadable = false;
+  EXPECT_EQ(port.ListInterfaces(InterfaceClass::Disk), nullptr);
+}
+
+TEST(SgTransport, FindsTheBridgeAndCarriesBlocksThroughSgIo) {
+  BridgeDevice chip;
+  FakeSg sg;
+  sg.names = {"sg0", "sg1", "sg2"};
+  sg.types = {{"sg0", "0\n"}, {"sg1", "0\n"}, {"sg2", "0\n"}};
+  sg.devices = {
+      {"/dev/sg0", OrdinaryDisk}, {"/dev/sg1", OrdinaryDisk}, {"/dev/sg2", ChipBehind(chip)}};
+  sg.busy = {"/dev/sg1"};  // held by someone else: passed over
+  SgPassThroughPort port(sg);
+  PassThroughTransport transport(port);
+  ChipInfo info;
+
+  const DeviceHandle bridge =
+      transport.FindBridge(InterfaceClass::Disk, BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, info);
+  ASSERT_NE(bridge, INVALID_DEVICE_HANDLE);
+  EXPECT_EQ(sg.opened, (std::vector<std::string>{"/dev/sg0", "/dev/sg1", "/dev/sg2"}));
+  for (int flags : sg.openFlags) EXPECT_EQ(flags, O_RDWR | O_EXCL | O_NONBLOCK | O_CLOEXEC);
+  EXPECT_EQ(sg.closed, std::vector<int>{3});
+  EXPECT_EQ(info.vendorId, BRIDGE_VENDOR_ID);
+  EXPECT_EQ(info.productId, BRIDGE_PRODUCT_ID);
+
+  struct Progress final : ProgressStepper {
+    void StepProgress(uint8_t, uint8_t) override { ++steps; }
+    int steps = 0;
+  } progress;
+  chip.SetBusyAnswers(2);
+  ASSERT_TRUE(transport.EraseAndWait(bridge, progress));
+  EXPECT_EQ(progress.steps, 2);
+  EXPECT_EQ(sg.sleeps, (std::vector<uint32_t>{1000, 1000}));
+
+  std::vector<uint8_t> block(BLOCK_SIZE);
+  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i * 13 + 1);
+  ASSERT_TRUE(transport.WriteBlock(bridge, 0x0200, BLOCK_SIZE, block.data()));
+  std::vector<uint8_t> back(BLOCK_SIZE, 0);
+  ASSERT_TRUE(transport.ReadBlock(bridge, 0x0200, 300, back.data()));
+  EXPECT_TRUE(std::equal(back.begin(), back.begin() + 300, block.begin()));
+  EXPECT_TRUE(std::all_of(back.begin() + 300, back.end(), [](uint8_t b) { return b == 0; }));
+
+  transport.Close(bridge);
+  EXPECT_EQ(sg.closed, (std::vector<int>{3, 4}));
+}
+
+TEST(SgTransport, EachCommandMapsOntoOneRequest) {
+  struct Row {
+    const char* name;
+    std::function<bool(PassThroughTransport&, DeviceHandle)> send;
+    std::vector<uint8_t> cdb;
+    int direction;
+    uint32_t length;
+  };
+  static uint8_t bytes[BLOCK_SIZE] = {};
+  const std::vector<Row> rows = {
+      {"info",
+       [](auto& t, auto d) {
+         ChipInfo i;
+         return t.ReadChipInfo(d, i);
+       },
+       {0xE0, 0, 0, 0, 0, 0},
+       SG_DXFER_FROM_DEV,
+       12},
+      {"status",
+       [](auto& t, auto d) {
+         uint8_t s;
+         return t.QueryStatus(d, s);
+       },
+       {0xF7, 0, 0, 0, 0, 0},
+       SG_DXFER_FROM_DEV,
+       1},
+      {"write",
+       [](auto& t, auto d) { return t.WriteBlock(d, 0x0400, 512, bytes); },
+       {0xE2, 0, 0x04, 0x00, 0x02, 0x00},
+       SG_DXFER_TO_DEV,
+       512},
+      {"read",
+       [](auto& t, auto d) { return t.ReadBlock(d, 0x0200, 300, bytes); },
+       {0xE3, 0, 0x02, 0x00, 0x01, 0x2C},
+       SG_DXFER_FROM_DEV,
+       300},
+      {"empty write",
+       [](auto& t, auto d) { return t.WriteBlock(d, 0, 0, bytes); },
+       {0xE2, 0, 0, 0, 0, 0},
+       SG_DXFER_NONE,
+       0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeSg sg;
+    sg.devices["/dev/sg0"] = [](sg_io_hdr_t&) { return 0; };
+    SgPassThroughPort port(sg);
+    PassThroughTransport transport(port);
+    const DeviceHandle device = port.Open("/dev/sg0");
+    ASSERT_TRUE(row.send(transport, device));
+    ASSERT_EQ(sg.requests.size(), 1u);
+    const sg_io_hdr_t& r = sg.requests[0];
+    EXPECT_EQ(r.interface_id, 'S');
+    EXPECT_EQ(sg.cdbs[0], row.cdb);
+    EXPECT_EQ(r.dxfer_direction, row.direction);
+    EXPECT_EQ(r.dxfer_len, row.length);
+    EXPECT_EQ(r.mx_sb_len, PASS_THROUGH_SENSE_SIZE);
+    EXPECT_EQ(r.timeout, 5000u);
+    // data and sense are the areas of the very block the CDB sits in
+    const uint8_t* block = r.cmdp - offsetof(ScsiPassThroughHeader, Cdb);
+    EXPECT_EQ(r.sbp, block + PASS_THROUGH_SENSE_OFFSET);
+    EXPECT_EQ(static_cast<const uint8_t*>(r.dxferp),
+              row.length == 0 ? nullptr : block + PASS_THROUGH_DATA_OFFSET);
+  }
+}
+
+TEST(SgTransport, OnlyADeliveredGoodStatusIsSuccess) {
+  struct Row {
+    const char* name;
+    int rc;
+    uint8_t host;
+    uint16_t driver;
+    uint8_t status;
+    bool ok;
+  };
+  const std::vector<Row> rows = {
+      {"good", 0, 0, 0, SCSI_STATUS_GOOD, true},
+      {"status 1", 0, 0, 0, 1, true},
+      {"sense noise with good status", 0, 0, SG_DRIVER_SENSE, SCSI_STATUS_GOOD, true},
+      {"check condition", 0, 0, SG_DRIVER_SENSE, SCSI_STATUS_CHECK_CONDITION, false},
+      {"reservation conflict", 0, 0, 0, SCSI_RESERVATION_CONFLICT, false},
+      {"ioctl failing", -1, 0, 0, SCSI_STATUS_GOOD, false},
+      {"adapter time-out", 0, DID_TIME_OUT, 0, SCSI_STATUS_GOOD, false},
+      {"driver time-out", 0, 0, DRIVER_TIMEOUT, SCSI_STATUS_GOOD, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeSg sg;
+    sg.devices["/dev/sg0"] = [&row](sg_io_hdr_t& r) {
+      static_cast<uint8_t*>(r.dxferp)[0] = 0x01;  // whatever came back
+      r.host_status = row.host;
+      r.driver_status = row.driver;
+      r.status = row.status;
+      return row.rc;
+    };
+    SgPassThroughPort port(sg);
+    PassThroughTransport transport(port);
+    uint8_t status = 0x77;
+    EXPECT_EQ(transport.QueryStatus(port.Open("/dev/sg0"), status), row.ok);
+    EXPECT_EQ(status, row.ok ? 0x01 : 0x77);
+  }
+}
+
+TEST(SgPort, BlocksPointingOutsideThemselvesNeverReachTheKernel) {
+  struct Row {
+    const char* name;
+    std::function<void(PassThroughBuffer&, uint32_t&, uint32_t&, DeviceHandle&)> spoil;
+  };
+  const std::vector<Row> rows = {
+      {"well formed", [](auto&, auto&, auto&, auto&) {}},
+      {"data past the output",
+       [](auto& b, auto&, auto&, auto&) { b.header.DataBufferOffset += 1; }},
+      {"data inside the header",
+       [](auto& b, auto&, auto&, auto&) { b.header.DataBufferOffset = 4; }},
+      {"sense past the output",
+       [](auto& b, auto&, auto&, auto&) {
+         b.header.SenseInfoOffset = PASS_THROUGH_BLOCK_SIZE - 8;
+       }},
+      {"long CDB", [](auto& b, auto&, auto&, auto&) { b.header.CdbLength = 17; }},
+      {"output beyond the block", [](auto&, auto&, uint32_t& out, auto&) { out = 0x10000; }},
+      {"no such descriptor",
+       [](auto&, auto&, auto&, DeviceHandle& d) { d = static_cast<DeviceHandle>(INT_MAX) + 1; }},
+  };
+  for (size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE(rows[i].name);
+    FakeSg sg;
+    sg.devices["/dev/sg0"] = [](sg_io_hdr_t&) { return 0; };
+    SgPassThroughPort port(sg);
+    DeviceHandle device = port.Open("/dev/sg0");
+    PassThroughBuffer buffer{};
+    buffer.header.Length = PASS_THROUGH_HEADER_SIZE;
+    buffer.header.CdbLength = 6;
+    buffer.header.SenseInfoLength = PASS_THROUGH_SENSE_SIZE;
+    buffer.header.SenseInfoOffset = PASS_THROUGH_SENSE_OFFSET;
+    buffer.header.DataBufferOffset = PASS_THROUGH_DATA_OFFSET;
+    buffer.header.DataIn = SCSI_IOCTL_DATA_IN;
+    buffer.header.DataTransferLength = BLOCK_SIZE;
+    buffer.header.TimeOutValue = UINT32_MAX;  // must not wrap when made milliseconds
+    uint32_t in = PASS_THROUGH_HEADER_SIZE;
+    uint32_t out = PASS_THROUGH_BLOCK_SIZE;
+    rows[i].spoil(buffer, in, out, device);
+    const bool sound = i == 0;
+    EXPECT_EQ(port.Control(device, buffer, in, out), sound);
+    ASSERT_EQ(sg.requests.size(), sound ? 1u : 0u);
+    if (sound) {
+      EXPECT_EQ(sg.requests[0].timeout, UINT_MAX / 1000 * 1000);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zq
