@@ -81,10 +81,18 @@ class HexScanner {
           }
         }
         OpenRecord();
+        if (length - pos > 8 && ReadHeader(text + pos + 1)) pos += 8;
         continue;
       }
       if (!inRecord_) continue;  // anything before the first colon is skipped
       if (cls < 16) {
+        if (digitCount_ >= 8 && (digitCount_ & 1) == 0 && digitCount_ < dataDigitsEnd_) {
+          const uint32_t used = CopyDataPairs(text + pos, length - pos);
+          if (used != 0) {
+            pos += used - 1;
+            continue;
+          }
+        }
         if (!PlaceDigit(cls)) return false;
       } else if (cls != CLASS_LINE_END) {
         return Fail("Invalid file format[unknown data byte].");
@@ -116,6 +124,43 @@ class HexScanner {
     // only what the last record wrote can be nonzero
     std::memset(recordData_, 0, dirtyBytes_);
     dirtyBytes_ = 0;
+  }
+
+  // Fast ways through the common case, a record written in one piece; they
+  // give the same result as placing the digits one by one.
+
+  // The eight header digits when they follow the colon with nothing between.
+  bool ReadHeader(const uint8_t* p) {
+    uint8_t v[8];
+    for (int i = 0; i < 8; ++i) {
+      v[i] = CHAR_CLASS.cls[p[i]];
+      if (v[i] >= 16) return false;
+    }
+    byteCount_ = static_cast<uint8_t>(v[0] << 4 | v[1]);
+    recordAddress_ = static_cast<uint16_t>(v[2] << 12 | v[3] << 8 | v[4] << 4 | v[5]);
+    recordType_ = static_cast<uint8_t>(v[6] << 4 | v[7]);
+    dataDigitsEnd_ = 2u * byteCount_ + 8u;
+    digitCount_ = 8;
+    return true;
+  }
+
+  // Whole data bytes from `p` while both digits are there; returns the digits used.
+  uint32_t CopyDataPairs(const uint8_t* p, uint32_t available) {
+    uint32_t n = digitCount_;
+    const uint32_t last = dataDigitsEnd_;
+    uint8_t* out = recordData_ + (n - 8) / 2;
+    uint32_t used = 0;
+    while (n + 2 <= last && used + 2 <= available) {
+      const uint8_t high = CHAR_CLASS.cls[p[used]];
+      const uint8_t low = CHAR_CLASS.cls[p[used + 1]];
+      if ((high | low) >= 16) break;
+      *out++ = static_cast<uint8_t>(high << 4 | low);
+      n += 2;
+      used += 2;
+    }
+    digitCount_ = static_cast<uint16_t>(n);
+    if ((n - 8) / 2 > dirtyBytes_) dirtyBytes_ = (n - 8) / 2;
+    return used;
   }
 
   bool PlaceDigit(uint8_t v) {
