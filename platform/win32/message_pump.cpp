@@ -1,6 +1,6 @@
 #include "platform/win32/message_pump.h"
 
-#include <windows.h>
+#include "platform/win32/win32_headers.h"
 
 namespace zq {
 

@@ -1,0 +1,119 @@
+#include "platform/win32/files_win32.h"
+
+#include "platform/win32/win32_headers.h"
+
+#include <utility>
+
+namespace zq {
+namespace {
+
+class Win32InputFile : public InputFile {
+ public:
+  explicit Win32InputFile(HANDLE file) : file_(file) {}
+  ~Win32InputFile() override { CloseHandle(file_); }
+  Win32InputFile(const Win32InputFile&) = delete;
+  Win32InputFile& operator=(const Win32InputFile&) = delete;
+
+  bool GetSize(uint32_t& size) override {
+    DWORD high = 0;
+    const DWORD low = GetFileSize(file_, &high);
+    // all ones is also a valid low half; only the error code tells them apart
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+    size = low;
+    return true;
+  }
+
+  bool Read(uint8_t* buffer, uint32_t length, uint32_t& got) override {
+    DWORD read = 0;
+    const BOOL ok = ReadFile(file_, buffer, length, &read, nullptr);
+    got = read;
+    return ok != FALSE;
+  }
+
+ private:
+  HANDLE file_;
+};
+
+class Win32OutputFile : public OutputFile {
+ public:
+  Win32OutputFile(HANDLE file, std::string temporary, std::string destination)
+      : file_(file), temporary_(std::move(temporary)), destination_(std::move(destination)) {}
+  ~Win32OutputFile() override {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+    if (!committed_) DeleteFileA(temporary_.c_str());
+  }
+  Win32OutputFile(const Win32OutputFile&) = delete;
+  Win32OutputFile& operator=(const Win32OutputFile&) = delete;
+
+  bool Write(const uint8_t* data, uint32_t length, uint32_t& written) override {
+    DWORD done = 0;
+    const BOOL ok = file_ != INVALID_HANDLE_VALUE && WriteFile(file_, data, length, &done, nullptr);
+    written = done;
+    if (!ok || done != length) incomplete_ = true;
+    return ok != FALSE;
+  }
+
+  bool Commit() override {
+    // a file with a failed or short write never replaces the destination
+    if (committed_ || incomplete_ || file_ == INVALID_HANDLE_VALUE) return false;
+    const bool flushed = FlushFileBuffers(file_) != FALSE;
+    const bool closed = CloseHandle(file_) != FALSE;
+    file_ = INVALID_HANDLE_VALUE;
+    if (!flushed || !closed) return false;
+    // a read-only file is not ours to replace, whatever the file system allows
+    const DWORD attributes = GetFileAttributesA(destination_.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+      return false;
+    }
+    if (!MoveFileExA(temporary_.c_str(), destination_.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return false;
+    }
+    committed_ = true;
+    return true;
+  }
+
+ private:
+  HANDLE file_;
+  std::string temporary_;
+  std::string destination_;
+  bool incomplete_ = false;
+  bool committed_ = false;
+};
+
+}  // namespace
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of("\\/");
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return path.substr(0, 1);                    // "\name": the root
+  if (slash == 2 && path[1] == ':') return path.substr(0, 3);  // "C:\name"
+  return path.substr(0, slash);
+}
+
+std::unique_ptr<InputFile> Win32FilePort::OpenForRead(const std::string& path) {
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<Win32InputFile>(file);
+}
+
+std::unique_ptr<OutputFile> Win32FilePort::CreateForWrite(const std::string& path) {
+  // refuse a destination that is a folder before making anything
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return nullptr;
+  }
+  char temporary[MAX_PATH] = {};
+  // makes a new, empty, uniquely named file beside the destination
+  if (GetTempFileNameA(FolderOf(path).c_str(), "zq", 0, temporary) == 0) return nullptr;
+  const HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    DeleteFileA(temporary);
+    return nullptr;
+  }
+  return std::make_unique<Win32OutputFile>(file, temporary, path);
+}
+
+}  // namespace zq

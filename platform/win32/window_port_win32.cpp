@@ -1,0 +1,94 @@
+#include "platform/win32/window_port_win32.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <vector>
+
+#include "platform/win32/file_dialog_text.h"
+#include "platform/win32/message_pump.h"
+
+namespace zq {
+
+void Win32WindowPort::Refresh() {
+  if (!live_) return;
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+  PumpPendingMessages();
+}
+
+void Win32WindowPort::SetControlText(int controlId, const std::string& text) {
+  SetDlgItemTextA(hwnd_, controlId, text.c_str());
+  Refresh();
+}
+
+void Win32WindowPort::SetTitle(const std::string& text) {
+  SetWindowTextA(hwnd_, text.c_str());
+  Refresh();
+}
+
+void Win32WindowPort::EnableControl(int controlId, bool enable) {
+  EnableWindow(GetDlgItem(hwnd_, controlId), enable ? TRUE : FALSE);
+  Refresh();
+}
+
+void Win32WindowPort::ShowControl(int controlId, bool show) {
+  ShowWindow(GetDlgItem(hwnd_, controlId), show ? SW_SHOW : SW_HIDE);
+  Refresh();
+}
+
+void Win32WindowPort::SetProgressRange(int controlId, uint16_t low, uint16_t high) {
+  SendDlgItemMessageA(hwnd_, controlId, PBM_SETRANGE, 0, MAKELPARAM(low, high));
+  Refresh();
+}
+
+void Win32WindowPort::SetProgressPos(int controlId, int pos) {
+  SendDlgItemMessageA(hwnd_, controlId, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
+  Refresh();
+}
+
+bool Win32WindowPort::IsChecked(int controlId) {
+  return SendDlgItemMessageA(hwnd_, controlId, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void Win32WindowPort::MessageBox(const std::string& text, const std::string& caption,
+                                 uint32_t type) {
+  ::MessageBoxA(hwnd_, text.c_str(), caption.c_str(), type);
+}
+
+bool Win32WindowPort::OpenFileDialog(const FileDialogRequest& request, FileChoice& choice) {
+  return RunFileDialog(request, false, choice);
+}
+
+bool Win32WindowPort::SaveFileDialog(const FileDialogRequest& request, FileChoice& choice) {
+  return RunFileDialog(request, true, choice);
+}
+
+bool Win32WindowPort::RunFileDialog(const FileDialogRequest& request, bool save,
+                                    FileChoice& choice) {
+  const std::string filter = FilterToNulSeparated(request.filter);
+  std::vector<char> file(FILE_DIALOG_PATH_CAPACITY, '\0');
+  // a default name that does not fit is left out rather than cut short
+  if (request.defaultName.size() < file.size()) {
+    request.defaultName.copy(file.data(), request.defaultName.size());
+  }
+
+  OPENFILENAMEA dialog{};
+  dialog.lStructSize = sizeof(dialog);
+  dialog.hwndOwner = hwnd_;
+  dialog.lpstrFilter = filter.empty() ? nullptr : filter.c_str();
+  dialog.nFilterIndex = 1;
+  dialog.lpstrFile = file.data();
+  dialog.nMaxFile = static_cast<DWORD>(file.size());
+  dialog.lpstrDefExt =
+      request.defaultExtension.empty() ? nullptr : request.defaultExtension.c_str();
+  dialog.Flags = request.flags | OFN_EXPLORER | OFN_ENABLESIZING;
+
+  const BOOL confirmed = save ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog);
+  Refresh();
+  // a cancel, or a failure of the dialog itself (a path too long for the buffer)
+  if (!confirmed) return false;
+  choice = ChoiceForPath(file.data());
+  return true;
+}
+
+}  // namespace zq
