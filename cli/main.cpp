@@ -150,6 +150,11 @@ struct OperationArgs {
 };
 
 int RunOperation(const OperationArgs& args, const DeviceOptions& options) {
+  // the answer to the overwrite prompt is known before the device is touched
+  if (args.operation == Operation::ReadRom && !args.force && zq::cli::FileExists(args.path)) {
+    std::fprintf(stderr, "zq5210: '%s' exists; pass --force to replace it\n", args.path.c_str());
+    return EXIT_FAILED;
+  }
   Host host;
   if (!host.Prepare(options)) return EXIT_USAGE;
   auto files = zq::cli::MakeFilePort();
@@ -158,7 +163,6 @@ int RunOperation(const OperationArgs& args, const DeviceOptions& options) {
   if (dialog->OnCreate() != 0) return EXIT_FAILED;
   dialog->OnInitDialog();
 
-  bool refused = false;
   switch (args.operation) {
     case Operation::Info:
       window.labelStream = stdout;
@@ -173,19 +177,13 @@ int RunOperation(const OperationArgs& args, const DeviceOptions& options) {
       dialog->OnUpdate();
       break;
     case Operation::ReadRom:
-      // an existing file without --force is a "no" to the overwrite prompt
-      refused = !args.force && zq::cli::FileExists(args.path);
-      if (!refused) window.savePath = args.path;
+      window.savePath = args.path;
       window.labelStream = stderr;
       dialog->OnReadRom();
-      if (refused && !window.ErrorShown()) {
-        std::fprintf(stderr, "zq5210: '%s' exists; pass --force to replace it\n",
-                     args.path.c_str());
-      }
       break;
   }
   const bool saved = host.Finish();
-  return window.ErrorShown() || refused || !saved ? EXIT_FAILED : EXIT_OK;
+  return window.ErrorShown() || !saved ? EXIT_FAILED : EXIT_OK;
 }
 
 }  // namespace

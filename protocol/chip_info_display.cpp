@@ -11,8 +11,8 @@ constexpr FlashPart EON_PARTS[] = {
     {0x6F, "en29lv512"},
 };
 constexpr FlashPart ATMEL_PARTS[] = {
-    {0x03, "BV512"},    {0x04, "49LV001NT"}, {0x05, "49LV001N"}, {0x07, "49LV002N"},
-    {0x08, "49LV002NT"}, {0x0B, "BV020"},    {0x13, "BV040"},    {0x17, "BV010"},
+    {0x03, "BV512"},     {0x04, "49LV001NT"}, {0x05, "49LV001N"}, {0x07, "49LV002N"},
+    {0x08, "49LV002NT"}, {0x0B, "BV020"},     {0x13, "BV040"},    {0x17, "BV010"},
 };
 constexpr FlashPart PMC_PARTS[] = {
     {0x1B, "PM39LV512"},
@@ -43,7 +43,9 @@ std::string Format(const char* format, Args... args) {
 
 }  // namespace
 
-std::span<const FlashMaker> FlashPartTable() { return FLASH_MAKERS; }
+std::span<const FlashMaker> FlashPartTable() {
+  return FLASH_MAKERS;
+}
 
 bool LookupFlashPart(uint8_t makerCode, uint8_t deviceCode, std::string& makerName,
                      std::string& partName) {
@@ -79,7 +81,8 @@ ChipLabels FormatChipLabels(const ChipInfo& info) {
   const uint32_t kilobytes = uint32_t{16} << (info.romSizeCode % 32);
   labels.romSize = Format(" ROM size: %d(KB)", static_cast<int32_t>(kilobytes));
   labels.fwVersion = Format(" FW ver.20%02d.%02d.%02d.%03d", static_cast<int>(info.fwYear),
-                            static_cast<int>(info.fwMonth), static_cast<int>(info.fwDay), static_cast<int>(info.fwBuild));
+                            static_cast<int>(info.fwMonth), static_cast<int>(info.fwDay),
+                            static_cast<int>(info.fwBuild));
   return labels;
 }
 

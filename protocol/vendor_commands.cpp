@@ -22,13 +22,21 @@ Cdb EncodeBlock(uint8_t opcode, uint32_t address, uint32_t length) {
 
 }  // namespace
 
-Cdb EncodeGetInfo() { return EncodeBare(CMD_GET_INFO); }
-Cdb EncodeErase() { return EncodeBare(CMD_ERASE); }
-Cdb EncodeStatus() { return EncodeBare(CMD_STATUS); }
+Cdb EncodeGetInfo() {
+  return EncodeBare(CMD_GET_INFO);
+}
+Cdb EncodeErase() {
+  return EncodeBare(CMD_ERASE);
+}
+Cdb EncodeStatus() {
+  return EncodeBare(CMD_STATUS);
+}
 Cdb EncodeWrite(uint32_t address, uint32_t length) {
   return EncodeBlock(CMD_WRITE, address, length);
 }
-Cdb EncodeRead(uint32_t address, uint32_t length) { return EncodeBlock(CMD_READ, address, length); }
+Cdb EncodeRead(uint32_t address, uint32_t length) {
+  return EncodeBlock(CMD_READ, address, length);
+}
 
 ChipInfo DecodeChipInfo(const uint8_t (&record)[CHIP_INFO_RECORD_SIZE]) {
   ChipInfo info;
@@ -69,7 +77,9 @@ bool PassThroughCommandSucceeded(bool controlCallSucceeded, uint8_t scsiStatus) 
   return controlCallSucceeded && scsiStatus <= 1;
 }
 
-bool AspiCommandSucceeded(uint8_t srbStatus) { return srbStatus == 1; }  // SS_COMP
+bool AspiCommandSucceeded(uint8_t srbStatus) {
+  return srbStatus == 1;  // SS_COMP
+}
 
 bool EraseAndWait(EraseCarrier& carrier, ProgressStepper& progress) {
   if (!carrier.SendErase()) return false;

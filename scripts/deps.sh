@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a build needs, when any is missing.
+#   scripts/deps.sh native    compilers, CMake, GoogleTest, CLI11
+#   scripts/deps.sh all       also the Windows cross compilers, Wine and Xvfb
+set -euo pipefail
+
+native=(cmake ninja-build g++ clang libgtest-dev libcli11-dev python3 clang-format)
+windows=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine xvfb imagemagick)
+
+wanted=("${native[@]}")
+if [ "${1:-native}" = all ]; then wanted+=("${windows[@]}"); fi
+
+missing=()
+for pkg in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+done
+if [ ${#missing[@]} -eq 0 ]; then exit 0; fi
+
+echo "installing: ${missing[*]}"
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+  "${missing[@]}" >/dev/null

@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# End-to-end tests of the Windows program under Wine on a virtual X display.
+# Builds the x86_64 programs, prepares two Wine prefixes (NT and Windows 98),
+# runs the Win32 binding tests and the driver's scenarios, converts the
+# screenshots to PNG, and ends with "N passed, M failed".
+#
+# Usage: scripts/e2e.sh [build folder]   (default: build-win64 in the checkout)
+# Environment: ZQ_E2E_DISPLAY (default :95), ZQ_E2E_PREFIX (default /tmp/wine-zq-e2e)
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build-win64}
+display=${ZQ_E2E_DISPLAY:-:95}
+prefix=${ZQ_E2E_PREFIX:-/tmp/wine-zq-e2e}
+
+# ---- build ----
+if [[ ! -f $build/build.ninja ]]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release || exit 2
+fi
+cmake --build "$build" -j2 --target zq5210-updater zq5210-updater-emulated WNASPI32 \
+  zq-e2e-driver win32_bindings_test || exit 2
+
+updater=$build/platform/win32/zq5210-updater.exe
+emulated=$build/platform/win32/zq5210-updater-emulated.exe
+aspi_dll=$build/emulator/wnaspi32/WNASPI32.dll
+driver=$build/tests/e2e/zq-e2e-driver.exe
+bindings=$build/tests/e2e/win32_bindings_test.exe
+
+# ---- a display ----
+export DISPLAY=$display
+xvfb_pid=
+if ! xdpyinfo >/dev/null 2>&1 && ! [[ -e /tmp/.X11-unix/X${display#:} ]]; then
+  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  sleep 1
+fi
+
+# ---- the run's folders ----
+work=$build/e2e
+shots=$work/shots
+rm -rf "$work"
+mkdir -p "$shots" "$work/bare" "$work/aspi" "$work/nt"
+cp "$updater" "$work/bare/"                 # Windows 98 without an ASPI layer
+cp "$updater" "$aspi_dll" "$work/aspi/"      # Windows 98 with the emulated layer beside it
+cp "$updater" "$emulated" "$work/nt/"
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+export WINEDEBUG=-all
+make_prefix() {  # folder, windows version
+  if [[ ! -f $1/system.reg ]]; then
+    WINEPREFIX=$1 wineboot -i >/dev/null 2>&1
+  fi
+  # a virtual desktop: Wine draws the frames, so screenshots show captions
+  WINEPREFIX=$1 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  WINEPREFIX=$1 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
+    >/dev/null 2>&1
+  WINEPREFIX=$1 wine reg add 'HKCU\Software\Wine' /v Version /d "$2" /f >/dev/null 2>&1
+  WINEPREFIX=$1 wineserver -w
+}
+make_prefix "$prefix-nt" winxp
+make_prefix "$prefix-98" win98
+
+passed=0
+failed=0
+results=()
+record() {  # name, status
+  if [[ $2 -eq 0 ]]; then
+    passed=$((passed + 1)); results+=("PASS $1")
+  else
+    failed=$((failed + 1)); results+=("FAIL $1 (exit $2)")
+  fi
+}
+
+scenario() {  # name, prefix, folder, program, driver arguments...
+  local name=$1 pfx=$2 dir=$3 program=$4
+  shift 4
+  echo "== $name"
+  (cd "$dir" && WINEPREFIX=$pfx wine "$driver" "$name" "$(winpath "$dir/$program")" \
+    "$(winpath "$shots")" "$@")
+  local status=$?
+  WINEPREFIX=$pfx wineserver -w
+  record "$name" $status
+}
+
+# ---- the Win32 bindings against the platform ----
+echo "== bindings"
+(cd "$work/nt" && WINEPREFIX=$prefix-nt wine "$bindings" --gtest_brief=1)
+record bindings $?
+WINEPREFIX=$prefix-nt wineserver -w
+
+# ---- the window ----
+image_size=$(stat -c %s "$root/examples/sample.bin")
+labels=("vendor= Vendor ID: SST" "chip= Chip ID: VF040" "rom= ROM size: 64(KB)"
+        "fw= FW ver.2004.05.28.007")
+
+scenario start "$prefix-nt" "$work/nt" zq5210-updater.exe
+scenario refused-start "$prefix-98" "$work/bare" zq5210-updater.exe \
+  "text=Can't not find WNASPI32.DLL or the DLL file has error."
+scenario load "$prefix-nt" "$work/nt" zq5210-updater.exe \
+  "good=$(winpath "$root/examples/sample.hex")" "good-name=sample.hex" "good-size=$image_size" \
+  "bad=$(winpath "$root/examples/bad_checksum.hex")" "bad-text=Read file failed.(Check sum error)"
+
+# the ASPI path: the real program, Windows 98, the emulated layer
+export WINEDLLOVERRIDES=wnaspi32=n ZQ_EMU_BUSY=3
+export ZQ_EMU_FLASH=$work/aspi/flash.bin
+scenario update-aspi "$prefix-98" "$work/aspi" zq5210-updater.exe \
+  "image=$(winpath "$root/examples/sample.hex")" "image-bin=$(winpath "$root/examples/sample.bin")" \
+  "flash=$(winpath "$ZQ_EMU_FLASH")" "${labels[@]}"
+scenario read-rom-aspi "$prefix-98" "$work/aspi" zq5210-updater.exe \
+  "out=$(winpath "$work/aspi/dump.bin")" "flash=$(winpath "$ZQ_EMU_FLASH")" "${labels[@]}"
+
+# the pass-through path: the same program bound to the emulated bridge
+export ZQ_EMU_FLASH=$work/nt/flash.bin
+scenario update-pass-through "$prefix-nt" "$work/nt" zq5210-updater-emulated.exe \
+  "image=$(winpath "$root/examples/sample.hex")" "image-bin=$(winpath "$root/examples/sample.bin")" \
+  "flash=$(winpath "$ZQ_EMU_FLASH")" "${labels[@]}"
+scenario read-rom-pass-through "$prefix-nt" "$work/nt" zq5210-updater-emulated.exe \
+  "out=$(winpath "$work/nt/dump.bin")" "flash=$(winpath "$ZQ_EMU_FLASH")" "${labels[@]}"
+unset WINEDLLOVERRIDES ZQ_EMU_BUSY ZQ_EMU_FLASH
+
+# ---- pictures ----
+if command -v convert >/dev/null 2>&1; then
+  for bmp in "$shots"/*.bmp; do
+    [[ -f $bmp ]] && convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+  done
+fi
+[[ -n $xvfb_pid ]] && kill "$xvfb_pid"
+
+echo
+printf '%s\n' "${results[@]}"
+echo "screenshots: $shots"
+echo "$passed passed, $failed failed"
+[[ $failed -eq 0 ]]

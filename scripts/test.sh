@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Every test: the native build under AddressSanitizer and UBSan with all unit
+# and command-line tests, a clang build, the Windows builds for both widths,
+# and the Windows program end to end under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+scripts/deps.sh all
+
+echo "== native build (g++, sanitizers)"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQ_SANITIZE=ON >/dev/null
+cmake --build build -j "$jobs"
+
+echo "== clang build"
+CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DZQ_SANITIZE=ON -DZQ_FUZZ=ON >/dev/null
+cmake --build build-clang -j "$jobs"
+
+for arch in x86_64 i686; do
+  echo "== Windows build ($arch)"
+  cmake -S . -B "build-win-$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" >/dev/null
+  cmake --build "build-win-$arch" -j "$jobs"
+done
+
+echo "== unit and command-line tests"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+if [ -f tests/fuzz/run_fuzz.sh ]; then
+  echo "== fuzzing the image loader (bounded)"
+  tests/fuzz/run_fuzz.sh build-clang 60
+fi
+
+echo "== the Windows program under Wine"
+scripts/e2e.sh build-win-x86_64
