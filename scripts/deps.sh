@@ -5,7 +5,7 @@
 set -euo pipefail
 
 native=(cmake ninja-build g++ clang libgtest-dev libcli11-dev python3 clang-format)
-windows=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine xvfb imagemagick)
+windows=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine xvfb x11-utils imagemagick)
 
 wanted=("${native[@]}")
 if [ "${1:-native}" = all ]; then wanted+=("${windows[@]}"); fi

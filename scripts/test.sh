@@ -34,3 +34,6 @@ fi
 
 echo "== the Windows program under Wine"
 scripts/e2e.sh build-win-x86_64
+
+echo "== the ASPI path through the emulated WNASPI32.DLL under Wine"
+tests/win32/run_aspi_smoke.sh build-win-x86_64
