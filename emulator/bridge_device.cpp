@@ -49,10 +49,17 @@ DeviceAnswer BridgeDevice::Execute(const uint8_t* cdb, size_t cdbLength, DataDir
 
   if (faults_.vanishAfter.has_value() && commands_ > *faults_.vanishAfter) {
     entry.answer = DeviceAnswer::Gone;
+  } else if (Hits(faults_.failCommand, commands_) ||
+             (observer_ != nullptr && !observer_->Admit(entry))) {
+    entry.answer = DeviceAnswer::CheckCondition;
   } else {
     entry.answer = Dispatch(cdb, cdbLength, direction, data, length);
+    if (entry.opcode == CMD_STATUS && entry.answer == DeviceAnswer::Good && data != nullptr) {
+      entry.statusReply = data[0];
+    }
   }
   log_.push_back(entry);
+  if (observer_ != nullptr) observer_->Answered(entry);
   return entry.answer;
 }
 

@@ -31,6 +31,19 @@ struct CommandLogEntry {
   uint32_t transferLength;  // the data phase the carrier asked for
   size_t cdbLength;         // as declared by the carrier
   DeviceAnswer answer;
+  uint8_t statusReply;  // CMD_STATUS answered Good: the status byte sent back
+};
+
+// Sees every command the device receives, e.g. to hold it against a
+// transcript or to add up the time a real chip would take.
+class CommandObserver {
+ public:
+  virtual ~CommandObserver() = default;
+  // Before the device acts on it; false refuses the command, which is then
+  // answered CheckCondition and changes nothing.
+  virtual bool Admit(const CommandLogEntry& entry) = 0;
+  // After the device has answered; `entry.answer` is filled in.
+  virtual void Answered(const CommandLogEntry& entry) = 0;
 };
 
 // Faults are repeatable: counting starts at 1 from the device's creation.
@@ -44,6 +57,7 @@ struct BridgeFaults {
   bool statusFails = false;             // CMD_STATUS fails
   bool infoFails = false;               // CMD_GET_INFO fails
   std::optional<uint32_t> vanishAfter;  // every command after the Nth is Gone
+  std::optional<uint32_t> failCommand;  // the Nth command of any kind is CheckCondition
 };
 
 class BridgeDevice {
@@ -71,6 +85,8 @@ class BridgeDevice {
   // Busy answers to CMD_STATUS after each erase before it answers ready.
   void SetBusyAnswers(uint32_t count) { busyAnswers_ = count; }
   const std::vector<CommandLogEntry>& Log() const { return log_; }
+  // Null detaches; the observer must outlive its attachment.
+  void SetObserver(CommandObserver* observer) { observer_ = observer; }
   void ClearLog() { log_.clear(); }
 
  private:
@@ -84,6 +100,7 @@ class BridgeDevice {
   uint32_t writes_ = 0;
   uint32_t reads_ = 0;
   std::vector<CommandLogEntry> log_;
+  CommandObserver* observer_ = nullptr;
 
   DeviceAnswer Dispatch(const uint8_t* cdb, size_t cdbLength, DataDirection direction,
                         uint8_t* data, uint32_t length);
