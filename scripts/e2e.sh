@@ -95,7 +95,8 @@ labels=("vendor= Vendor ID: SST" "chip= Chip ID: VF040" "rom= ROM size: 64(KB)"
         "fw= FW ver.2004.05.28.007")
 
 scenario start "$prefix-nt" "$work/nt" zq5210-updater.exe
-scenario refused-start "$prefix-98" "$work/bare" zq5210-updater.exe \
+WINEDLLOVERRIDES=wnaspi32=n \
+  scenario refused-start "$prefix-98" "$work/bare" zq5210-updater.exe \
   "text=Can't not find WNASPI32.DLL or the DLL file has error."
 scenario load "$prefix-nt" "$work/nt" zq5210-updater.exe \
   "good=$(winpath "$root/examples/sample.hex")" "good-name=sample.hex" "good-size=$image_size" \

@@ -27,6 +27,14 @@ int UpdaterWindow::OnCreate() {
 
 BOOL UpdaterWindow::OnInitDialog() {
   const bool focusFirst = dialog_.OnInitDialog();
+  // the template has no position of its own; show it in the middle of the work area
+  RECT work;
+  RECT frame;
+  if (SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0) && GetWindowRect(Handle(), &frame)) {
+    const int x = work.left + ((work.right - work.left) - (frame.right - frame.left)) / 2;
+    const int y = work.top + ((work.bottom - work.top) - (frame.bottom - frame.top)) / 2;
+    SetWindowPos(Handle(), nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   // the task bar and the task switcher show our icon, not the default one
   SendMessageA(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   return focusFirst ? TRUE : FALSE;

@@ -118,18 +118,19 @@ struct Program {
 
   // Visible top-level windows of the program.
   std::vector<HWND> Windows() const {
-    struct Visit {
-      const Program* self;
-      std::vector<HWND> found;
-    } visit{this, {}};
-    EnumWindows(
-        [](HWND hwnd, LPARAM param) -> BOOL {
-          auto* v = reinterpret_cast<Visit*>(param);
-          if (IsWindowVisible(hwnd) && v->self->Owns(hwnd)) v->found.push_back(hwnd);
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&visit));
+    Visit visit{this, {}};
+    EnumWindows(&Program::Collect, reinterpret_cast<LPARAM>(&visit));
     return visit.found;
+  }
+
+  struct Visit {
+    const Program* self;
+    std::vector<HWND> found;
+  };
+  static BOOL CALLBACK Collect(HWND hwnd, LPARAM param) {
+    auto* v = reinterpret_cast<Visit*>(param);
+    if (IsWindowVisible(hwnd) && v->self->Owns(hwnd)) v->found.push_back(hwnd);
+    return TRUE;
   }
 
   HWND FindMain() const {
@@ -151,6 +152,14 @@ struct Program {
     for (HWND hwnd : Windows()) {
       if (hwnd == main || ClassOf(hwnd) != "#32770") continue;
       if (GetDlgItem(hwnd, ID_FILE_NAME_COMBO) || GetDlgItem(hwnd, ID_FILE_NAME_EDIT)) return hwnd;
+    }
+    return nullptr;
+  }
+
+  // A question with a Yes button, other than the window itself and `except`.
+  HWND FindYesNoBox(HWND except = nullptr) const {
+    for (HWND hwnd : Windows()) {
+      if (hwnd != main && hwnd != except && GetDlgItem(hwnd, IDYES)) return hwnd;
     }
     return nullptr;
   }
@@ -291,15 +300,26 @@ bool AnswerFileDialog(Program& program, const std::string& path, const std::stri
   Sleep(300);  // the dialog fills its lists first
   if (!expectedName.empty()) CheckText(EditText(name), expectedName, "the offered file name");
   if (!shot.empty()) Shot(program, shot);
-  if (cancel) {
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-  } else {
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()),
-                        SMTO_ABORTIFHUNG, 2000, &ignored);
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+  // taken: the dialog closes, or asks whether to replace an existing file
+  auto closed = [&] {
+    return !IsWindow(dialog) || !IsWindowVisible(dialog) || program.FindYesNoBox(dialog);
+  };
+  // the dialog may still be filling its lists and reset the name: try again until it closes
+  bool done = false;
+  for (int attempt = 0; attempt < 5 && !done; ++attempt) {
+    if (cancel) {
+      PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    } else {
+      DWORD_PTR ignored = 0;
+      SendMessageTimeoutA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()),
+                          SMTO_ABORTIFHUNG, 2000, &ignored);
+      if (EditText(name) != path) continue;
+      PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+    }
+    done = WaitFor(closed, 3000);
   }
+  Check(done, cancel ? "the file dialog is cancelled" : "the file dialog takes the name", path);
   return true;
 }
 
@@ -380,9 +400,12 @@ void LoadScenario() {
   if (!Launch(program)) return program.Kill();
   LoadFile(program, Option("good"), "open-dialog");
   const std::string title = std::string(TITLE_PREFIX) + Option("good-name");
-  WaitFor([&] { return TextOf(program.main) == title; }, 10000);
+  const std::string codeSize = " Code size: " + Option("good-size") + "(B)";
+  // the title, the button and the label change one after another
+  WaitFor([&] { return TextOf(program.main) == title && program.Label(ID_CODE_SIZE) == codeSize; },
+          10000);
   CheckText(TextOf(program.main), title, "title names the file");
-  CheckText(program.Label(ID_CODE_SIZE), " Code size: " + Option("good-size") + "(B)", "code size");
+  CheckText(program.Label(ID_CODE_SIZE), codeSize, "code size");
   Check(IsWindowEnabled(program.Item(ID_UPDATE)) != FALSE, "Update enabled");
   CheckIdle(program, "after loading");
   Shot(program, "loaded");
@@ -407,7 +430,8 @@ void UpdateScenario() {
   Program program;
   if (!Launch(program)) return program.Kill();
   LoadFile(program, Option("image"), "");
-  WaitFor([&] { return IsWindowEnabled(program.Item(ID_UPDATE)); }, 10000);
+  Check(WaitFor([&] { return IsWindowEnabled(program.Item(ID_UPDATE)) != FALSE; }, 10000),
+        "the image loads");
   program.Click(ID_VERIFY);
   WaitFor([&] { return SendMessageA(program.Item(ID_VERIFY), BM_GETCHECK, 0, 0) == BST_CHECKED; },
           3000);
@@ -431,7 +455,7 @@ void UpdateScenario() {
           "the bar moves during the erase", std::to_string(positions.size()) + " positions seen");
     Check(program.ProgressShown(), "the bar is shown during the erase");
   }
-  AnswerBox(program, "Status", "Updated OK!", "", IDOK, 60000);
+  AnswerBox(program, "Status", "Updated OK!", "updated-box", IDOK, 60000);
   CheckIdle(program, "after the update");
   CheckText(program.Label(ID_VENDOR_ID), Option("vendor"), "flash maker label");
   CheckText(program.Label(ID_CHIP_ID), Option("chip"), "flash part label");
@@ -483,14 +507,7 @@ void ReadRomScenario() {
   program.Click(ID_READ_ROM);
   AnswerBox(program, "Status", "Finished read! (Save As...)", "", IDOK, 60000);
   AnswerFileDialog(program, out, "");
-  const HWND ask = WaitFor(
-      [&]() -> HWND {
-        for (HWND hwnd : program.Windows()) {
-          if (hwnd != program.main && GetDlgItem(hwnd, IDYES)) return hwnd;
-        }
-        return nullptr;
-      },
-      10000);
+  const HWND ask = WaitFor([&] { return program.FindYesNoBox(); }, 10000);
   Check(ask != nullptr, "replacing a file is asked first");
   if (ask) {
     Shot(program, "replace");

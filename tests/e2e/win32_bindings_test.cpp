@@ -637,28 +637,31 @@ class NoFiles : public FilePort {
   std::unique_ptr<OutputFile> CreateForWrite(const std::string&) override { return nullptr; }
 };
 
-// Visible top-level windows of this process, by caption.
+struct CaptionSearch {
+  const char* caption;
+  HWND found;
+};
+
+BOOL CALLBACK MatchCaption(HWND hwnd, LPARAM param) {
+  auto* search = reinterpret_cast<CaptionSearch*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  if (pid == GetCurrentProcessId() && IsWindowVisible(hwnd) &&
+      TextOf(hwnd).rfind(search->caption, 0) == 0) {
+    search->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// A visible top-level window of this process whose caption starts so.
 HWND FindVisible(const char* caption, int waitMs) {
-  for (int waited = 0; waited <= waitMs; waited += 20) {
-    HWND found = nullptr;
-    auto visit = [](HWND hwnd, LPARAM param) -> BOOL {
-      DWORD pid = 0;
-      GetWindowThreadProcessId(hwnd, &pid);
-      auto* want = reinterpret_cast<std::pair<const char*, HWND>*>(param);
-      if (pid == GetCurrentProcessId() && IsWindowVisible(hwnd) &&
-          TextOf(hwnd).rfind(want->first, 0) == 0) {
-        want->second = hwnd;
-        return FALSE;
-      }
-      return TRUE;
-    };
-    std::pair<const char*, HWND> want{caption, nullptr};
-    EnumWindows(visit, reinterpret_cast<LPARAM>(&want));
-    found = want.second;
-    if (found) return found;
+  for (int waited = 0;; waited += 20) {
+    CaptionSearch search{caption, nullptr};
+    EnumWindows(&MatchCaption, reinterpret_cast<LPARAM>(&search));
+    if (search.found || waited >= waitMs) return search.found;
     Sleep(20);
   }
-  return nullptr;
 }
 
 std::string MessageTextOf(HWND box) {
