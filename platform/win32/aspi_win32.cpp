@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/win32/message_pump.h"
 #include "platform/win32/win32_headers.h"
 
 namespace zq {
@@ -80,7 +81,8 @@ void Win32AspiLayer::CloseEvent(AspiEvent event) {
 }
 
 void Win32AspiLayer::Sleep(uint32_t milliseconds) {
-  ::Sleep(milliseconds);
+  // the window keeps painting through the erase wait
+  PumpingSleep(milliseconds);
 }
 
 }  // namespace zq

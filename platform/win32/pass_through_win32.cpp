@@ -1,5 +1,7 @@
 #include "platform/win32/pass_through_win32.h"
 
+#include "platform/win32/message_pump.h"
+
 // clang-format off
 #include <windows.h>
 #include <setupapi.h>
@@ -130,7 +132,8 @@ void Win32PassThroughPort::Close(DeviceHandle device) {
 }
 
 void Win32PassThroughPort::Sleep(uint32_t milliseconds) {
-  ::Sleep(milliseconds);
+  // the window keeps painting through the erase wait
+  PumpingSleep(milliseconds);
 }
 
 }  // namespace zq
