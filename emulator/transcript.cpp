@@ -1,6 +1,7 @@
 #include "emulator/transcript.h"
 
 #include <cstdio>
+#include <initializer_list>
 #include <sstream>
 #include <utility>
 
@@ -27,6 +28,17 @@ const char* AnswerWord(DeviceAnswer answer) {
     default:
       return "gone";
   }
+}
+
+// Built by appending: some compilers see a false overlap in chains of `+`.
+std::string Join(std::initializer_list<std::string> parts) {
+  std::string text;
+  for (const std::string& part : parts) text.append(part);
+  return text;
+}
+
+std::string Quoted(const std::string& text) {
+  return Join({"'", text, "'"});
 }
 
 // The command as the tool sent it, without the device's answer.
@@ -73,7 +85,7 @@ bool Reject(std::string& why, const char* text) {
 
 bool ParseLine(const std::vector<std::string>& words, TranscriptLine& line, std::string& why) {
   if (words.size() != 7 && words.size() != 8) {
-    why = "wants 7 or 8 fields, has " + std::to_string(words.size());
+    why = Join({"wants 7 or 8 fields, has ", std::to_string(words.size())});
     return false;
   }
   uint32_t value = 0;
@@ -139,7 +151,7 @@ TranscriptLine LineOf(const CommandLogEntry& entry) {
 }
 
 std::string FormatTranscriptLine(const TranscriptLine& line) {
-  std::string text = CommandPart(line) + " " + AnswerWord(line.answer);
+  std::string text = Join({CommandPart(line), " ", AnswerWord(line.answer)});
   if (line.statusReply) {
     if (*line.statusReply == STATUS_READY) {
       text += " ready";
@@ -148,7 +160,7 @@ std::string FormatTranscriptLine(const TranscriptLine& line) {
     } else {
       char reply[4];
       std::snprintf(reply, sizeof reply, "%02X", *line.statusReply);
-      text += std::string(" ") + reply;
+      text.append(" ").append(reply);
     }
   }
   return text;
@@ -156,7 +168,8 @@ std::string FormatTranscriptLine(const TranscriptLine& line) {
 
 std::string FormatTranscript(const std::vector<CommandLogEntry>& log) {
   std::string text;
-  for (const CommandLogEntry& entry : log) text += FormatTranscriptLine(LineOf(entry)) + "\n";
+  for (const CommandLogEntry& entry : log)
+    text.append(FormatTranscriptLine(LineOf(entry))).append("\n");
   return text;
 }
 
@@ -175,7 +188,7 @@ bool ParseTranscript(const std::string& text, std::vector<TranscriptLine>& lines
     TranscriptLine line;
     std::string why;
     if (!ParseLine(words, line, why)) {
-      error = "line " + std::to_string(number) + ": " + why;
+      error = Join({"line ", std::to_string(number), ": ", why});
       return false;
     }
     parsed.push_back(line);
@@ -188,7 +201,8 @@ TranscriptReplay::TranscriptReplay(std::vector<TranscriptLine> expected)
     : expected_(std::move(expected)) {}
 
 bool TranscriptReplay::Deviate(const std::string& expected, const std::string& actual) {
-  mismatch_ = "command " + std::to_string(next_ + 1) + ": expected " + expected + " but " + actual;
+  mismatch_ =
+      Join({"command ", std::to_string(next_ + 1), ": expected ", expected, " but ", actual});
   return false;
 }
 
@@ -197,11 +211,11 @@ bool TranscriptReplay::Admit(const CommandLogEntry& entry) {
   if (!mismatch_.empty()) return false;
   const TranscriptLine actual = LineOf(entry);
   if (next_ >= expected_.size()) {
-    return Deviate("no more commands", "got '" + CommandPart(actual) + "'");
+    return Deviate("no more commands", "got " + Quoted(CommandPart(actual)));
   }
   if (CommandPart(actual) != CommandPart(expected_[next_])) {
-    return Deviate("'" + FormatTranscriptLine(expected_[next_]) + "'",
-                   "got '" + CommandPart(actual) + "'");
+    return Deviate(Quoted(FormatTranscriptLine(expected_[next_])),
+                   "got " + Quoted(CommandPart(actual)));
   }
   admitted_ = true;
   return true;
@@ -213,13 +227,13 @@ void TranscriptReplay::Answered(const CommandLogEntry& entry) {
   // a command the device never let through Admit (it had vanished) is
   // checked here in full
   if (!admitted_ && next_ >= expected_.size()) {
-    Deviate("no more commands", "got '" + FormatTranscriptLine(actual) + "'");
+    Deviate("no more commands", "got " + Quoted(FormatTranscriptLine(actual)));
     return;
   }
   admitted_ = false;
   if (!(actual == expected_[next_])) {
-    Deviate("'" + FormatTranscriptLine(expected_[next_]) + "'",
-            "got '" + FormatTranscriptLine(actual) + "'");
+    Deviate(Quoted(FormatTranscriptLine(expected_[next_])),
+            "got " + Quoted(FormatTranscriptLine(actual)));
     return;
   }
   ++next_;
@@ -227,7 +241,7 @@ void TranscriptReplay::Answered(const CommandLogEntry& entry) {
 
 bool TranscriptReplay::Finish() {
   if (mismatch_.empty() && next_ < expected_.size()) {
-    Deviate("'" + FormatTranscriptLine(expected_[next_]) + "'", "the tool sent nothing more");
+    Deviate(Quoted(FormatTranscriptLine(expected_[next_])), "the tool sent nothing more");
   }
   return mismatch_.empty();
 }
