@@ -73,7 +73,7 @@ void Win32AspiLayer::ResetEvent(AspiEvent event) {
 }
 
 bool Win32AspiLayer::WaitForEvent(AspiEvent event, uint32_t milliseconds) {
-  return WaitForSingleObject(static_cast<HANDLE>(event), milliseconds) == WAIT_OBJECT_0;
+  return PumpingWait(event, milliseconds);
 }
 
 void Win32AspiLayer::CloseEvent(AspiEvent event) {

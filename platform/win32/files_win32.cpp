@@ -66,7 +66,8 @@ class Win32OutputFile : public OutputFile {
       return false;
     }
     if (!MoveFileExA(temporary_.c_str(), destination_.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) &&
+        !(GetLastError() == ERROR_CALL_NOT_IMPLEMENTED && ReplaceByRenames())) {
       return false;
     }
     committed_ = true;
@@ -74,6 +75,20 @@ class Win32OutputFile : public OutputFile {
   }
 
  private:
+  // The consumer family has no replacing move: set the old file aside, move
+  // the new one in, and put the old one back if that fails.
+  bool ReplaceByRenames() {
+    const std::string aside = temporary_ + ".old";
+    const bool hadOld = GetFileAttributesA(destination_.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (hadOld && !MoveFileA(destination_.c_str(), aside.c_str())) return false;
+    if (!MoveFileA(temporary_.c_str(), destination_.c_str())) {
+      if (hadOld) MoveFileA(aside.c_str(), destination_.c_str());
+      return false;
+    }
+    if (hadOld) DeleteFileA(aside.c_str());
+    return true;
+  }
+
   HANDLE file_;
   std::string temporary_;
   std::string destination_;

@@ -27,20 +27,32 @@ bool PumpPendingMessages() {
   return true;
 }
 
-void PumpingSleep(uint32_t milliseconds) {
-  const ULONGLONG deadline = GetTickCount64() + milliseconds;
+bool PumpingWait(void* handle, uint32_t milliseconds) {
+  // GetTickCount, not its 64-bit sibling, so the program still loads on old
+  // systems; unsigned subtraction survives its wrap-around
+  const DWORD start = GetTickCount();
+  const DWORD count = handle == nullptr ? 0 : 1;
+  HANDLE handles[1] = {static_cast<HANDLE>(handle)};
   for (;;) {
+    if (count == 1 && WaitForSingleObject(handles[0], 0) == WAIT_OBJECT_0) return true;
     const bool pumping = PumpPendingMessages();
-    const ULONGLONG now = GetTickCount64();
-    if (now >= deadline) return;
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= milliseconds) return false;
+    const DWORD left = milliseconds - elapsed;
     if (!pumping) {
-      Sleep(static_cast<DWORD>(deadline - now));
-      return;
+      return count == 1 ? WaitForSingleObject(handles[0], left) == WAIT_OBJECT_0
+                        : (Sleep(left), false);
     }
-    // wakes for any message, sent ones included, so painting never waits a whole second
-    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT,
-                                MWMO_INPUTAVAILABLE);
+    // wakes for the handle or any message, sent ones included, so painting
+    // never waits for the whole time
+    const DWORD woke =
+        MsgWaitForMultipleObjectsEx(count, handles, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (count == 1 && woke == WAIT_OBJECT_0) return true;
   }
+}
+
+void PumpingSleep(uint32_t milliseconds) {
+  PumpingWait(nullptr, milliseconds);
 }
 
 }  // namespace zq

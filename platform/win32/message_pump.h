@@ -10,6 +10,10 @@ namespace zq {
 // Waits `milliseconds`, pumping the thread's messages meanwhile.
 void PumpingSleep(uint32_t milliseconds);
 
+// Waits up to `milliseconds` for `handle` to be signalled, pumping the same
+// way; true when it was.
+bool PumpingWait(void* handle, uint32_t milliseconds);
+
 // Serves what is pending (painting, sent messages) without waiting; input is
 // dropped as above. False when a quit request came up: it is posted again for
 // the outer loop and pumping should stop.
