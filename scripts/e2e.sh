@@ -10,6 +10,7 @@ set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-win64}
+mkdir -p "$build" && build=$(cd "$build" && pwd)  # Wine runs from other folders
 display=${ZQ_E2E_DISPLAY:-:95}
 prefix=${ZQ_E2E_PREFIX:-/tmp/wine-zq-e2e}
 

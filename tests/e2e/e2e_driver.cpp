@@ -265,15 +265,31 @@ void Shot(const Program& program, const std::string& name) {
 // ---- steps shared by the scenarios ----
 
 // Reads a message box, takes its picture, dismisses it with `button`.
-bool AnswerBox(Program& program, const std::string& caption, const std::string& text,
-               const std::string& shot, int button = IDOK, DWORD ms = 15000) {
-  const HWND box = WaitFor([&] { return program.FindBox(caption); }, ms);
-  Check(box != nullptr, "a \"" + caption + "\" box appears", text);
-  if (!box) return false;
+// The message of a box: its last non-empty static text.
+std::string BoxText(HWND box) {
   std::string shown;
   for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
     if (ClassOf(child) == "Static" && !TextOf(child).empty()) shown = TextOf(child);
   }
+  return shown;
+}
+
+bool AnswerBox(Program& program, const std::string& caption, const std::string& text,
+               const std::string& shot, int button = IDOK, DWORD ms = 15000) {
+  const HWND box = WaitFor([&] { return program.FindBox(caption); }, ms);
+  if (!box) {
+    // say what is up instead, so a failure shows which step went wrong
+    std::string seen = "status \"" + program.Label(ID_STATUS) + "\"";
+    for (HWND other : program.Windows()) {
+      if (other != program.main && ClassOf(other) == "#32770") {
+        seen += "; box \"" + TextOf(other) + "\": \"" + BoxText(other) + "\"";
+      }
+    }
+    Check(false, "a \"" + caption + "\" box appears", text + " -- instead: " + seen);
+    return false;
+  }
+  Check(true, "a \"" + caption + "\" box appears", text);
+  const std::string shown = BoxText(box);
   CheckText(shown, text, "the box's text");
   Check(GetWindow(box, GW_OWNER) == program.main || program.main == nullptr,
         "the box is owned by the window");
