@@ -4,14 +4,15 @@
 # Usage: run_aspi_smoke.sh [x86_64 build folder]
 set -euo pipefail
 
-build=${1:-$(cd "$(dirname "$0")/../.." && pwd)/build-h4-win64}
+build=${1:-$(cd "$(dirname "$0")/../.." && pwd)/build-win-x86_64}
+build=$(cd "$build" && pwd)  # Wine runs from another folder
 program=$build/tests/win32/aspi_smoke.exe
 library=$build/emulator/wnaspi32/WNASPI32.dll
 for file in "$program" "$library"; do
   [[ -f $file ]] || { echo "missing $file (build aspi_smoke and WNASPI32 first)" >&2; exit 2; }
 done
 
-export WINEPREFIX=${WINEPREFIX:-/tmp/wine-h4}
+export WINEPREFIX=${WINEPREFIX:-/tmp/wine-zq-aspi}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="wnaspi32=n"
 # a console program needs no display; keep Wine from looking for one
