@@ -50,7 +50,8 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 export WINEDEBUG=-all
 make_prefix() {  # folder, windows version
   if [[ ! -f $1/system.reg ]]; then
-    WINEPREFIX=$1 wineboot -i >/dev/null 2>&1
+    # no Mono or Gecko: nothing here needs them, and their installers would ask
+    WINEPREFIX=$1 WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
   fi
   # a virtual desktop: Wine draws the frames, so screenshots show captions
   WINEPREFIX=$1 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
