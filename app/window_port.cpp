@@ -1,5 +1,7 @@
 #include "app/window_port.h"
 
+#include "image/image_buffer.h"
+
 namespace zq {
 
 FileChoice ChoiceForPath(const std::string& path) {
@@ -7,8 +9,7 @@ FileChoice ChoiceForPath(const std::string& path) {
   choice.path = path;
   const size_t slash = path.find_last_of("/\\");
   choice.name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const size_t dot = choice.name.find_last_of('.');
-  choice.extension = dot == std::string::npos ? "" : choice.name.substr(dot + 1);
+  choice.extension = FileExtension(choice.name);
   return choice;
 }
 
