@@ -1,5 +1,6 @@
 #include "emulator/emulated_setup.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string_view>
@@ -139,6 +140,45 @@ bool SaveFlashFile(const std::string& path, const std::array<uint8_t, EMULATED_F
     std::error_code ignored;
     std::filesystem::remove(temporary, ignored);
     return false;
+  }
+  return true;
+}
+
+bool ConfigureFromEnvironment(BridgeDevice& chip, std::string& flashPath, std::string& problem) {
+  const auto setting = [](const char* name) {
+    const char* value = std::getenv(name);
+    return std::string(value != nullptr ? value : "");
+  };
+  flashPath = setting("ZQ_EMU_FLASH");
+  if (!flashPath.empty() && !LoadFlashFile(flashPath, chip.Flash())) {
+    problem = "ZQ_EMU_FLASH: cannot load " + flashPath;
+    return false;
+  }
+  const std::string record = setting("ZQ_EMU_RECORD");
+  if (!record.empty() && !ParseRecordHex(record, chip.Record())) {
+    problem = "ZQ_EMU_RECORD: not 24 hex digits: " + record;
+    return false;
+  }
+  const std::string busy = setting("ZQ_EMU_BUSY");
+  if (!busy.empty()) {
+    uint32_t count = 0;
+    if (!ParseNumber(busy, 10, 0, 1000000, count)) {
+      problem = "ZQ_EMU_BUSY: not a count: " + busy;
+      return false;
+    }
+    chip.SetBusyAnswers(count);
+  }
+  const std::string faults = setting("ZQ_EMU_FAULT");
+  for (size_t start = 0; !faults.empty() && start <= faults.size();) {
+    const size_t comma = faults.find(',', start);
+    const std::string one =
+        faults.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    if (!ParseFault(one, chip.Faults())) {
+      problem = "ZQ_EMU_FAULT: unknown fault: " + one;
+      return false;
+    }
+    if (comma == std::string::npos) break;
+    start = comma + 1;
   }
   return true;
 }

@@ -24,6 +24,13 @@ bool ParseFault(const std::string& text, BridgeFaults& faults);
 // written on success.
 bool LoadFlashFile(const std::string& path, std::array<uint8_t, EMULATED_FLASH_SIZE>& flash);
 
+// The chip's settings from the environment, for the emulated Windows
+// programs: ZQ_EMU_FLASH (flash file, loaded now), ZQ_EMU_RECORD (24 hex
+// digits), ZQ_EMU_BUSY (busy answers after each erase) and ZQ_EMU_FAULT
+// (faults separated by commas). Unset or empty variables change nothing. On
+// a bad setting returns false and names it in `problem`.
+bool ConfigureFromEnvironment(BridgeDevice& chip, std::string& flashPath, std::string& problem);
+
 // Writes a temporary file beside `path`, then renames it over `path`, so a
 // failed save never leaves half a flash behind.
 bool SaveFlashFile(const std::string& path, const std::array<uint8_t, EMULATED_FLASH_SIZE>& flash);

@@ -58,26 +58,12 @@ void Refuse(Server& server, const char* what) {
 }
 
 void Configure(Server& server) {
-  const std::string record = Setting("ZQ_EMU_RECORD");
-  if (!record.empty() && !ParseRecordHex(record, server.bridge.Record())) {
-    Refuse(server, "ZQ_EMU_RECORD");
+  std::string problem;
+  if (!ConfigureFromEnvironment(server.bridge, server.flashPath, problem)) {
+    std::fprintf(stderr, "WNASPI32 (emulated): %s\n", problem.c_str());
+    server.usable = false;
   }
   uint32_t number = 0;
-  const std::string busy = Setting("ZQ_EMU_BUSY");
-  if (!busy.empty()) {
-    if (ParseSmall(busy, 1000000, number)) {
-      server.bridge.SetBusyAnswers(number);
-    } else {
-      Refuse(server, "ZQ_EMU_BUSY");
-    }
-  }
-  std::string faults = Setting("ZQ_EMU_FAULT");
-  while (!faults.empty()) {
-    const size_t comma = faults.find(',');
-    const std::string one = faults.substr(0, comma);
-    if (!ParseFault(one, server.bridge.Faults())) Refuse(server, "ZQ_EMU_FAULT");
-    faults = comma == std::string::npos ? "" : faults.substr(comma + 1);
-  }
   const std::string adapters = Setting("ZQ_EMU_ADAPTERS");
   if (!adapters.empty()) {
     if (ParseSmall(adapters, 255, number)) {
@@ -105,10 +91,6 @@ void Configure(Server& server) {
     } else {
       Refuse(server, "ZQ_EMU_DELAY");
     }
-  }
-  server.flashPath = Setting("ZQ_EMU_FLASH");
-  if (!server.flashPath.empty() && !LoadFlashFile(server.flashPath, server.bridge.Flash())) {
-    Refuse(server, "ZQ_EMU_FLASH");
   }
 }
 

@@ -7,7 +7,6 @@
 //   ZQ_EMU_FAULT   faults to seed, separated by commas (e.g. "write:3,flip:0x10")
 #include "platform/win32/win32_headers.h"
 
-#include <cstdlib>
 #include <string>
 
 #include "emulator/emulated_pass_through.h"
@@ -43,51 +42,6 @@ class PacedPassThroughPort final : public PassThroughPort {
   PassThroughPort& inner_;
 };
 
-bool Setting(const char* name, std::string& value) {
-  char buffer[1024];
-  const DWORD length = GetEnvironmentVariableA(name, buffer, sizeof(buffer));
-  if (length == 0 || length >= sizeof(buffer)) return false;
-  value.assign(buffer, length);
-  return true;
-}
-
-// Applies the settings to the chip; on a bad one, names it in `problem`.
-bool SetUpChip(BridgeDevice& chip, std::string& flashPath, std::string& problem) {
-  std::string value;
-  if (Setting("ZQ_EMU_FLASH", flashPath) && !LoadFlashFile(flashPath, chip.Flash())) {
-    problem = "ZQ_EMU_FLASH: cannot load " + flashPath;
-    return false;
-  }
-  if (Setting("ZQ_EMU_RECORD", value) && !ParseRecordHex(value, chip.Record())) {
-    problem = "ZQ_EMU_RECORD: not 24 hex digits: " + value;
-    return false;
-  }
-  if (Setting("ZQ_EMU_BUSY", value)) {
-    char* end = nullptr;
-    const unsigned long busy = std::strtoul(value.c_str(), &end, 10);
-    if (value.empty() || *end != '\0' || busy > 1000) {
-      problem = "ZQ_EMU_BUSY: not a count: " + value;
-      return false;
-    }
-    chip.SetBusyAnswers(static_cast<uint32_t>(busy));
-  }
-  if (Setting("ZQ_EMU_FAULT", value)) {
-    size_t start = 0;
-    while (start <= value.size()) {
-      const size_t comma = value.find(',', start);
-      const std::string one =
-          value.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-      if (!ParseFault(one, chip.Faults())) {
-        problem = "ZQ_EMU_FAULT: unknown fault: " + one;
-        return false;
-      }
-      if (comma == std::string::npos) break;
-      start = comma + 1;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 }  // namespace zq
 
@@ -96,7 +50,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   zq::BridgeDevice& chip = *emulated->FirstBridge();
   std::string flashPath;
   std::string problem;
-  if (!zq::SetUpChip(chip, flashPath, problem)) {
+  if (!zq::ConfigureFromEnvironment(chip, flashPath, problem)) {
     MessageBoxA(nullptr, problem.c_str(), "Emulated bridge", MB_ICONERROR);
     return 2;
   }
