@@ -362,8 +362,23 @@ void CheckIdle(Program& program, const std::string& when) {
   Check(!program.ProgressShown(), "progress bar hidden " + when);
 }
 
+// Starts an operation with its button. The window drops a command that lands
+// while it is still finishing the previous operation (its refreshes serve
+// posted messages too), so press again until the operation shows it began:
+// a status text, a box or a dialog.
+void Press(Program& program, int id) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    program.Click(id);
+    if (WaitFor([&] { return !program.Label(ID_STATUS).empty() || program.Windows().size() > 1; },
+                3000)) {
+      return;
+    }
+  }
+  Check(false, "button " + std::to_string(id) + " starts its operation");
+}
+
 void LoadFile(Program& program, const std::string& path, const std::string& shot) {
-  program.Click(ID_LOAD_FILE);
+  Press(program, ID_LOAD_FILE);
   AnswerFileDialog(program, path, shot);
 }
 
@@ -434,7 +449,7 @@ void LoadScenario() {
   Check(IsWindowEnabled(program.Item(ID_UPDATE)) != FALSE, "Update stays enabled");
 
   // a cancelled Open dialog changes nothing
-  program.Click(ID_LOAD_FILE);
+  Press(program, ID_LOAD_FILE);
   AnswerFileDialog(program, "", "", "", true);
   Sleep(500);
   CheckText(TextOf(program.main), title, "a cancelled load keeps the title");
@@ -451,7 +466,7 @@ void UpdateScenario() {
   program.Click(ID_VERIFY);
   WaitFor([&] { return SendMessageA(program.Item(ID_VERIFY), BM_GETCHECK, 0, 0) == BST_CHECKED; },
           3000);
-  program.Click(ID_UPDATE);
+  Press(program, ID_UPDATE);
 
   // while the device is busy erasing, the window keeps answering and painting
   const bool erasing = WaitFor([&] { return program.Label(ID_STATUS) == "Erasing..."; }, 20000);
@@ -495,14 +510,14 @@ void ReadRomScenario() {
   DeleteFileA(out.c_str());
 
   // cancelled save: no file and no message
-  program.Click(ID_READ_ROM);
+  Press(program, ID_READ_ROM);
   AnswerBox(program, "Status", "Finished read! (Save As...)", "finished", IDOK, 60000);
   AnswerFileDialog(program, "", "", "output.bin", true);
   WaitIdle(program);
   Check(!Exists(out) && program.Windows().size() == 1, "a cancelled save writes nothing");
   CheckIdle(program, "after a cancelled save");
 
-  program.Click(ID_READ_ROM);
+  Press(program, ID_READ_ROM);
   AnswerBox(program, "Status", "Finished read! (Save As...)", "", IDOK, 60000);
   AnswerFileDialog(program, out, "save-dialog", "output.bin");
   WaitIdle(program);
@@ -520,7 +535,7 @@ void ReadRomScenario() {
   DWORD written = 0;
   WriteFile(marker, "old", 3, &written, nullptr);
   CloseHandle(marker);
-  program.Click(ID_READ_ROM);
+  Press(program, ID_READ_ROM);
   AnswerBox(program, "Status", "Finished read! (Save As...)", "", IDOK, 60000);
   AnswerFileDialog(program, out, "");
   const HWND ask = WaitFor([&] { return program.FindYesNoBox(); }, 10000);
