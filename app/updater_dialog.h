@@ -55,7 +55,6 @@ class UpdaterDialog final : public ProgressStepper {
 
   // State, for the hosts.
   const ImageBuffer& Image() const { return image; }
-  const ChipInfo& LastChipInfo() const { return chipInfo; }
   bool UsesPassThrough() const { return usePassThrough != 0; }
   uint8_t ProgressPos() const { return progressPos; }
   const std::string& ImagePath() const { return imagePath; }

@@ -24,8 +24,6 @@ class EmulatedPlatform final : public Platform {
   PassThroughPort& PassThrough() override { return passThrough_; }
 
   BridgeDevice& Chip() { return chip_; }
-  EmulatedPassThroughPort& PassThroughPortOf() { return passThrough_; }
-  EmulatedAspiLayer& AspiLayerOf() { return aspi_; }
 
  private:
   uint32_t platformId_;
