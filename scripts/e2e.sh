@@ -5,14 +5,15 @@
 # screenshots to PNG, and ends with "N passed, M failed".
 #
 # Usage: scripts/e2e.sh [build folder]   (default: build-win64 in the checkout)
-# Environment: ZQ_E2E_DISPLAY (default :95), ZQ_E2E_PREFIX (default /tmp/wine-zq-e2e)
+# Environment: ZQ_E2E_DISPLAY (an X display that already answers; default: a
+# private Xvfb on a free display), ZQ_E2E_PREFIX (default: wine-prefix in the
+# build folder, so nothing left by another run or checkout is reused)
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-win64}
 mkdir -p "$build" && build=$(cd "$build" && pwd)  # Wine runs from other folders
-display=${ZQ_E2E_DISPLAY:-:95}
-prefix=${ZQ_E2E_PREFIX:-/tmp/wine-zq-e2e}
+prefix=${ZQ_E2E_PREFIX:-$build/wine-prefix}
 
 # ---- build ----
 if [[ ! -f $build/build.ninja ]]; then
@@ -29,13 +30,38 @@ driver=$build/tests/e2e/zq-e2e-driver.exe
 bindings=$build/tests/e2e/win32_bindings_test.exe
 
 # ---- a display ----
-export DISPLAY=$display
+# A socket file in /tmp/.X11-unix proves nothing (a killed server leaves it
+# behind), so only a display that answers is used. Without one, Wine creates
+# no windows and every scenario fails in ways that point elsewhere.
+answers() { DISPLAY=$1 xdpyinfo >/dev/null 2>&1; }
 xvfb_pid=
-if ! xdpyinfo >/dev/null 2>&1 && ! [[ -e /tmp/.X11-unix/X${display#:} ]]; then
-  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+cleanup() {
+  for pfx in "$prefix-nt" "$prefix-98"; do
+    [[ -d $pfx ]] && WINEPREFIX=$pfx wineserver -k 2>/dev/null
+  done
+  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
+  rm -f "${display_file:-}"
+}
+trap cleanup EXIT
+if [[ -n ${ZQ_E2E_DISPLAY:-} ]]; then
+  display=$ZQ_E2E_DISPLAY
+  answers "$display" || { echo "e2e: display $display does not answer" >&2; exit 2; }
+else
+  # Xvfb picks a free display and writes its number once it accepts clients
+  display_file=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
   xvfb_pid=$!
-  sleep 1
+  display=
+  for _ in $(seq 300); do
+    number=$(tr -dc 0-9 <"$display_file")
+    if [[ -n $number ]] && answers ":$number"; then display=:$number; break; fi
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  [[ -n $display ]] || { echo "e2e: Xvfb did not start a display within 30 s" >&2; exit 2; }
 fi
+export DISPLAY=$display
+echo "display $DISPLAY"
 
 # ---- the run's folders ----
 work=$build/e2e
@@ -128,7 +154,6 @@ if command -v convert >/dev/null 2>&1; then
     [[ -f $bmp ]] && convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
   done
 fi
-[[ -n $xvfb_pid ]] && kill "$xvfb_pid"
 
 echo
 printf '%s\n' "${results[@]}"

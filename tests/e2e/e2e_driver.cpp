@@ -279,7 +279,7 @@ bool AnswerBox(Program& program, const std::string& caption, const std::string& 
   const HWND box = WaitFor([&] { return program.FindBox(caption); }, ms);
   if (!box) {
     // say what is up instead, so a failure shows which step went wrong
-    std::string seen = "status \"" + program.Label(ID_STATUS) + "\"";
+    std::string seen = program.main ? "status \"" + program.Label(ID_STATUS) + "\"" : "no window";
     for (HWND other : program.Windows()) {
       if (other != program.main && ClassOf(other) == "#32770") {
         seen += "; box \"" + TextOf(other) + "\": \"" + BoxText(other) + "\"";

@@ -12,7 +12,8 @@ for file in "$program" "$library"; do
   [[ -f $file ]] || { echo "missing $file (build aspi_smoke and WNASPI32 first)" >&2; exit 2; }
 done
 
-export WINEPREFIX=${WINEPREFIX:-/tmp/wine-zq-aspi}
+# a prefix of this build's own: nothing left by another run is reused
+export WINEPREFIX=${WINEPREFIX:-$build/wine-prefix-aspi}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="wnaspi32=n"
 # a console program needs no display; keep Wine from looking for one
