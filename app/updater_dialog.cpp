@@ -58,14 +58,14 @@ class UpdaterDialog::BridgeSession {
   virtual bool EraseAndWait(ProgressStepper& progress) = 0;
   virtual bool WriteBlock(uint32_t address, uint32_t length, const uint8_t* data) = 0;
   virtual bool ReadBlock(uint32_t address, uint32_t length, uint8_t* buffer) = 0;
-  virtual void Close() {}
 };
 
 class UpdaterDialog::PassThroughSession : public BridgeSession {
  public:
   PassThroughSession(PassThroughTransport& transport, DeviceHandle device)
       : transport_(transport), device_(device) {}
-  ~PassThroughSession() override { Close(); }
+  // the device stays open for the whole operation, whichever way it ends
+  ~PassThroughSession() override { transport_.Close(device_); }
 
   bool EraseAndWait(ProgressStepper& progress) override {
     return transport_.EraseAndWait(device_, progress);
@@ -75,11 +75,6 @@ class UpdaterDialog::PassThroughSession : public BridgeSession {
   }
   bool ReadBlock(uint32_t address, uint32_t length, uint8_t* buffer) override {
     return transport_.ReadBlock(device_, address, length, buffer);
-  }
-  void Close() override {
-    if (device_ == INVALID_DEVICE_HANDLE) return;
-    transport_.Close(device_);
-    device_ = INVALID_DEVICE_HANDLE;
   }
 
  private:
@@ -223,17 +218,8 @@ UpdaterDialog::FinalMessage UpdaterDialog::RunUpdate(BridgeSession* bridge) {
   if (!IsVerificationTicked()) {
     StepProgress(1, CAP_READING);
   } else {
-    // no load runs during an operation, so the load's scratch buffer holds the read-back
-    std::array<uint8_t, IMAGE_BUFFER_SIZE>& readBack = scratch.data;
-    readBack.fill(0);
-    for (uint32_t offset = 0; offset < image.codeSize; offset += BLOCK_SIZE) {
-      const uint32_t length = std::min(BLOCK_SIZE, image.codeSize - offset);
-      if (!bridge->ReadBlock(offset, length, readBack.data() + offset)) {
-        return {true, TEXT_READ_FAILED};
-      }
-      StepProgress(1, CAP_READING);
-    }
-    if (std::memcmp(readBack.data(), image.data.data(), image.codeSize) != 0) {
+    if (!ReadIntoScratch(*bridge, image.codeSize)) return {true, TEXT_READ_FAILED};
+    if (std::memcmp(scratch.data.data(), image.data.data(), image.codeSize) != 0) {
       return {true, TEXT_VERIFY_FAILED};
     }
   }
@@ -252,7 +238,6 @@ void UpdaterDialog::OnUpdate() {
     ShowNotice(message.text);
   }
   ResetStatus();
-  if (bridge) bridge->Close();
 }
 
 void UpdaterDialog::OnReadRom() {
@@ -269,7 +254,6 @@ void UpdaterDialog::OnReadRom() {
   if (usePassThrough) SetStatus(TEXT_READING);
   SaveRom(*bridge, readLength);
   ResetStatus();
-  bridge->Close();
 }
 
 void UpdaterDialog::OnShowChipInfo() {
@@ -282,20 +266,23 @@ void UpdaterDialog::OnShowChipInfo() {
     ShowError(TEXT_NO_DEVICE);
   }
   ResetStatus();
-  if (bridge) bridge->Close();
+}
+
+bool UpdaterDialog::ReadIntoScratch(BridgeSession& bridge, uint32_t length) {
+  // no load runs during an operation, so the load's scratch buffer is free
+  scratch.data.fill(0);
+  for (uint32_t offset = 0; offset < length; offset += BLOCK_SIZE) {
+    const uint32_t blockLength = std::min(BLOCK_SIZE, length - offset);
+    if (!bridge.ReadBlock(offset, blockLength, scratch.data.data() + offset)) return false;
+    StepProgress(1, CAP_READING);
+  }
+  return true;
 }
 
 void UpdaterDialog::SaveRom(BridgeSession& bridge, uint32_t readLength) {
-  // no load runs during an operation, so the load's scratch buffer holds the ROM
-  std::array<uint8_t, IMAGE_BUFFER_SIZE>& buffer = scratch.data;
-  buffer.fill(0);
-  for (uint32_t offset = 0; offset < readLength; offset += BLOCK_SIZE) {
-    const uint32_t length = std::min(BLOCK_SIZE, readLength - offset);
-    if (!bridge.ReadBlock(offset, length, buffer.data() + offset)) {
-      ShowError(TEXT_READ_FAILED);
-      return;
-    }
-    StepProgress(1, CAP_READING);
+  if (!ReadIntoScratch(bridge, readLength)) {
+    ShowError(TEXT_READ_FAILED);
+    return;
   }
   ShowNotice(TEXT_READ_DONE);
 
@@ -314,7 +301,7 @@ void UpdaterDialog::SaveRom(BridgeSession& bridge, uint32_t readLength) {
     return;
   }
   uint32_t written = 0;
-  if (!output->Write(buffer.data(), readLength, written) || written != readLength ||
+  if (!output->Write(scratch.data.data(), readLength, written) || written != readLength ||
       !output->Commit()) {
     ShowError(TEXT_WRITE_FILE_FAILED);
     ResetStatus();

@@ -74,6 +74,9 @@ class UpdaterDialog final : public ProgressStepper {
   // searching, reading the ROM does so only on the ASPI path.
   std::unique_ptr<BridgeSession> FindBridge(bool forUpdate);
   FinalMessage RunUpdate(BridgeSession* bridge);
+  // Reads `length` bytes from address 0 in blocks into `scratch`, stepping
+  // the bar per block; false at the first failed block.
+  bool ReadIntoScratch(BridgeSession& bridge, uint32_t length);
   void SaveRom(BridgeSession& bridge, uint32_t readLength);
 
   WindowPort& window;
