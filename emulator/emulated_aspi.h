@@ -88,7 +88,6 @@ class EmulatedAspiLayer final : public AspiLayer {
   size_t PendingRequests() const { return pending_.size(); }
 
   const std::vector<AspiRequestRecord>& Requests() const { return requests_; }
-  void ClearRequests() { requests_.clear(); }
   uint32_t EventsCreated() const { return eventsCreated_; }
   uint32_t EventsClosed() const { return eventsClosed_; }
   size_t OpenEvents() const;

@@ -180,8 +180,6 @@ DeviceHandle EmulatedPassThroughPort::Open(const std::string& path) {
     call.handle = nextHandle_++;
     call.result = true;
     open_[call.handle] = device;
-    openOrder_.push_back(call.handle);
-    ++device->openCount;
   }
   calls_.push_back(call);
   return call.handle;
@@ -257,9 +255,7 @@ void EmulatedPassThroughPort::Close(DeviceHandle device) {
   } else {
     call.path = entry->second->path;
     call.result = true;
-    ++entry->second->closeCount;
     open_.erase(entry);
-    openOrder_.erase(std::find(openOrder_.begin(), openOrder_.end(), device));
   }
   calls_.push_back(call);
 }
@@ -282,7 +278,7 @@ std::vector<PortCall> EmulatedPassThroughPort::CallsOf(PortCallKind kind) const 
 
 std::vector<std::string> EmulatedPassThroughPort::OpenPaths() const {
   std::vector<std::string> paths;
-  for (DeviceHandle handle : openOrder_) paths.push_back(open_.at(handle)->path);
+  for (const auto& [handle, device] : open_) paths.push_back(device->path);
   return paths;
 }
 

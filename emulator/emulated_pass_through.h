@@ -25,8 +25,6 @@ struct EmulatedDevice {
   uint8_t goodStatus = SCSI_STATUS_GOOD;  // ScsiStatus of an accepted command
   bool controlFails = false;              // every control call fails
   std::optional<uint8_t> controlFailsOn;  // the control call fails for this opcode only
-  uint32_t openCount = 0;
-  uint32_t closeCount = 0;
 };
 
 // The two steps of listing one interface that can fail.
@@ -114,8 +112,8 @@ class EmulatedPassThroughPort final : public PassThroughPort {
   BridgeDevice* firstBridge_ = nullptr;
   std::map<std::pair<int, uint32_t>, ListFault> listFaults_;
   bool listUnavailable_[2] = {false, false};
+  // handles only grow, so this order is the order of opening
   std::map<DeviceHandle, EmulatedDevice*> open_;
-  std::vector<DeviceHandle> openOrder_;
   DeviceHandle nextHandle_ = 0x100;
   uint32_t listsAlive_ = 0;
   uint32_t badCloses_ = 0;
