@@ -17,22 +17,6 @@ int HexDigit(char c) {
   return -1;
 }
 
-// Digits only (no sign, no blanks), value within [minimum, maximum].
-bool ParseNumber(std::string_view text, unsigned base, uint32_t minimum, uint32_t maximum,
-                 uint32_t& value) {
-  if (text.empty()) return false;
-  uint64_t result = 0;
-  for (char c : text) {
-    const int digit = HexDigit(c);
-    if (digit < 0 || static_cast<unsigned>(digit) >= base) return false;
-    result = result * base + static_cast<unsigned>(digit);
-    if (result > maximum) return false;  // also keeps long inputs from overflowing
-  }
-  if (result < minimum) return false;
-  value = static_cast<uint32_t>(result);
-  return true;
-}
-
 bool ParseCount(std::string_view text, uint32_t& value) {
   return ParseNumber(text, 10, 1, UINT32_MAX, value);
 }
@@ -51,6 +35,26 @@ bool StartsWith(std::string_view text, std::string_view prefix, std::string_view
 }
 
 }  // namespace
+
+bool ParseNumber(std::string_view text, unsigned base, uint32_t minimum, uint32_t maximum,
+                 uint32_t& value) {
+  if (text.empty()) return false;
+  uint64_t result = 0;
+  for (char c : text) {
+    const int digit = HexDigit(c);
+    if (digit < 0 || static_cast<unsigned>(digit) >= base) return false;
+    result = result * base + static_cast<unsigned>(digit);
+    if (result > maximum) return false;  // also keeps long inputs from overflowing
+  }
+  if (result < minimum) return false;
+  value = static_cast<uint32_t>(result);
+  return true;
+}
+
+std::string EnvironmentSetting(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
 
 bool ParseRecordHex(const std::string& hex24, std::array<uint8_t, CHIP_INFO_RECORD_SIZE>& record) {
   if (hex24.size() != 2 * CHIP_INFO_RECORD_SIZE) return false;
@@ -145,21 +149,17 @@ bool SaveFlashFile(const std::string& path, const std::array<uint8_t, EMULATED_F
 }
 
 bool ConfigureFromEnvironment(BridgeDevice& chip, std::string& flashPath, std::string& problem) {
-  const auto setting = [](const char* name) {
-    const char* value = std::getenv(name);
-    return std::string(value != nullptr ? value : "");
-  };
-  flashPath = setting("ZQ_EMU_FLASH");
+  flashPath = EnvironmentSetting("ZQ_EMU_FLASH");
   if (!flashPath.empty() && !LoadFlashFile(flashPath, chip.Flash())) {
     problem = "ZQ_EMU_FLASH: cannot load " + flashPath;
     return false;
   }
-  const std::string record = setting("ZQ_EMU_RECORD");
+  const std::string record = EnvironmentSetting("ZQ_EMU_RECORD");
   if (!record.empty() && !ParseRecordHex(record, chip.Record())) {
     problem = "ZQ_EMU_RECORD: not 24 hex digits: " + record;
     return false;
   }
-  const std::string busy = setting("ZQ_EMU_BUSY");
+  const std::string busy = EnvironmentSetting("ZQ_EMU_BUSY");
   if (!busy.empty()) {
     uint32_t count = 0;
     if (!ParseNumber(busy, 10, 0, 1000000, count)) {
@@ -168,7 +168,7 @@ bool ConfigureFromEnvironment(BridgeDevice& chip, std::string& flashPath, std::s
     }
     chip.SetBusyAnswers(count);
   }
-  const std::string faults = setting("ZQ_EMU_FAULT");
+  const std::string faults = EnvironmentSetting("ZQ_EMU_FAULT");
   for (size_t start = 0; !faults.empty() && start <= faults.size();) {
     const size_t comma = faults.find(',', start);
     const std::string one =

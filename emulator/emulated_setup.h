@@ -5,10 +5,19 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "emulator/bridge_device.h"
 
 namespace zq {
+
+// Digits of `base` only (no sign, no blanks, no prefix), value within
+// [minimum, maximum]; `value` is only written on success.
+bool ParseNumber(std::string_view text, unsigned base, uint32_t minimum, uint32_t maximum,
+                 uint32_t& value);
+
+// The environment variable's value; empty when it is not set.
+std::string EnvironmentSetting(const char* name);
 
 // Exactly 24 hex digits, either case, nothing else. `record` is only
 // written on success.

@@ -5,6 +5,8 @@
 #include <sstream>
 #include <utility>
 
+#include "emulator/emulated_setup.h"
+
 namespace zq {
 namespace {
 
@@ -49,33 +51,9 @@ std::string CommandPart(const TranscriptLine& line) {
   return text;
 }
 
+// Exactly `digits` hex digits.
 bool ParseHex(const std::string& word, size_t digits, uint32_t& value) {
-  if (word.size() != digits) return false;
-  value = 0;
-  for (char c : word) {
-    uint32_t v = 0;
-    if (c >= '0' && c <= '9') {
-      v = static_cast<uint32_t>(c - '0');
-    } else if (c >= 'A' && c <= 'F') {
-      v = static_cast<uint32_t>(c - 'A' + 10);
-    } else if (c >= 'a' && c <= 'f') {
-      v = static_cast<uint32_t>(c - 'a' + 10);
-    } else {
-      return false;
-    }
-    value = value * 16 + v;
-  }
-  return true;
-}
-
-bool ParseDecimal(const std::string& word, uint32_t limit, uint32_t& value) {
-  if (word.empty() || word.size() > 6) return false;
-  value = 0;
-  for (char c : word) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<uint32_t>(c - '0');
-  }
-  return value <= limit;
+  return word.size() == digits && ParseNumber(word, 16, 0, UINT32_MAX, value);
 }
 
 bool Reject(std::string& why, const char* text) {
@@ -104,10 +82,10 @@ bool ParseLine(const std::vector<std::string>& words, TranscriptLine& line, std:
   } else {
     return Reject(why, "data direction is not in, out or none");
   }
-  if (!ParseDecimal(words[4], 65536, line.transferLength)) {
+  if (!ParseNumber(words[4], 10, 0, 65536, line.transferLength)) {
     return Reject(why, "data bytes is not a number up to 65536");
   }
-  if (!ParseDecimal(words[5], 16, value)) return Reject(why, "cdb length is not 0 to 16");
+  if (!ParseNumber(words[5], 10, 0, 16, value)) return Reject(why, "cdb length is not 0 to 16");
   line.cdbLength = value;
   if (words[6] == "good") {
     line.answer = DeviceAnswer::Good;

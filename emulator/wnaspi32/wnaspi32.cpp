@@ -35,23 +35,6 @@ struct Server {
   DWORD delay = 20;
 };
 
-std::string Setting(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
-
-bool ParseSmall(const std::string& text, uint32_t maximum, uint32_t& value) {
-  if (text.empty() || text.size() > 9) return false;
-  uint32_t result = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    result = result * 10 + static_cast<uint32_t>(c - '0');
-  }
-  if (result > maximum) return false;
-  value = result;
-  return true;
-}
-
 void Refuse(Server& server, const char* what) {
   std::fprintf(stderr, "WNASPI32 (emulated): bad %s\n", what);
   server.usable = false;
@@ -64,29 +47,29 @@ void Configure(Server& server) {
     server.usable = false;
   }
   uint32_t number = 0;
-  const std::string adapters = Setting("ZQ_EMU_ADAPTERS");
+  const std::string adapters = EnvironmentSetting("ZQ_EMU_ADAPTERS");
   if (!adapters.empty()) {
-    if (ParseSmall(adapters, 255, number)) {
+    if (ParseNumber(adapters, 10, 0, 255, number)) {
       server.adapters = static_cast<uint8_t>(number);
     } else {
       Refuse(server, "ZQ_EMU_ADAPTERS");
     }
   }
-  const std::string target = Setting("ZQ_EMU_TARGET");
+  const std::string target = EnvironmentSetting("ZQ_EMU_TARGET");
   if (!target.empty()) {
     const size_t colon = target.find(':');
     uint32_t a = 0, t = 0;
-    if (colon != std::string::npos && ParseSmall(target.substr(0, colon), 255, a) &&
-        ParseSmall(target.substr(colon + 1), ASPI_TARGETS_PER_ADAPTER - 1, t)) {
+    if (colon != std::string::npos && ParseNumber(target.substr(0, colon), 10, 0, 255, a) &&
+        ParseNumber(target.substr(colon + 1), 10, 0, ASPI_TARGETS_PER_ADAPTER - 1, t)) {
       server.bridgeAdapter = static_cast<uint8_t>(a);
       server.bridgeTarget = static_cast<uint8_t>(t);
     } else {
       Refuse(server, "ZQ_EMU_TARGET");
     }
   }
-  const std::string delay = Setting("ZQ_EMU_DELAY");
+  const std::string delay = EnvironmentSetting("ZQ_EMU_DELAY");
   if (!delay.empty()) {
-    if (ParseSmall(delay, 60000, number)) {
+    if (ParseNumber(delay, 10, 0, 60000, number)) {
       server.delay = number;
     } else {
       Refuse(server, "ZQ_EMU_DELAY");
