@@ -28,8 +28,6 @@ class Win32AspiLayer final : public AspiLayer {
   bool Bind(const char* name);
   // Frees the library and forgets both entry points.
   void Free();
-  bool Loaded() const { return module_ != nullptr; }
-  bool Bound() const { return getSupportInfo_ != nullptr && sendCommand_ != nullptr; }
 
   uint32_t GetASPI32SupportInfo() override;
   uint32_t SendASPI32Command(SrbExecScsiCmd* request) override;

@@ -2,13 +2,11 @@
 #include "platform/win32/win32_headers.h"
 
 #include "platform/win32/files_win32.h"
-#include "platform/win32/pass_through_win32.h"
 #include "platform/win32/platform_win32.h"
 #include "platform/win32/updater_app.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  zq::Win32PassThroughPort passThrough;
-  zq::Win32Platform platform(passThrough);
+  zq::Win32Platform platform;
   zq::Win32FilePort files;
   zq::UpdaterApp app(platform, files);
   app.InitInstance(instance);

@@ -1,11 +1,12 @@
 // The platform port on Windows: the system's family, the ASPI layer from
-// WNASPI32.DLL, and a pass-through port chosen by the program.
+// WNASPI32.DLL, and the system's pass-through port or one chosen by the program.
 #pragma once
 
 #include <cstdint>
 
 #include "app/platform.h"
 #include "platform/win32/aspi_win32.h"
+#include "platform/win32/pass_through_win32.h"
 
 namespace zq {
 
@@ -14,8 +15,12 @@ uint32_t QueryPlatformId();
 
 class Win32Platform final : public Platform {
  public:
-  // `passThrough` outlives the platform: the real port, or an emulated one.
+  // The system's own pass-through port.
+  Win32Platform() : passThrough_(systemPassThrough_) {}
+  // `passThrough` (an emulated one, say) outlives the platform.
   explicit Win32Platform(PassThroughPort& passThrough) : passThrough_(passThrough) {}
+  Win32Platform(const Win32Platform&) = delete;
+  Win32Platform& operator=(const Win32Platform&) = delete;
 
   uint32_t GetPlatformId() override { return QueryPlatformId(); }
   bool LoadAspiLibrary() override;
@@ -25,6 +30,7 @@ class Win32Platform final : public Platform {
   PassThroughPort& PassThrough() override { return passThrough_; }
 
  private:
+  Win32PassThroughPort systemPassThrough_;
   PassThroughPort& passThrough_;
   Win32AspiLayer aspi_;
 };
