@@ -12,7 +12,6 @@ constexpr uint32_t MB_ICON_ERROR = 0x10;
 
 // Open/save dialog flags, as the platform numbers them.
 constexpr uint32_t OFN_OVERWRITE_PROMPT = 0x00000002;
-constexpr uint32_t OFN_HIDE_READONLY = 0x00000004;
 constexpr uint32_t OFN_FILE_MUST_EXIST = 0x00001000;
 
 struct FileDialogRequest {
@@ -44,10 +43,6 @@ class WindowPort {
   virtual bool OpenFileDialog(const FileDialogRequest& request, FileChoice& choice) = 0;
   virtual bool SaveFileDialog(const FileDialogRequest& request, FileChoice& choice) = 0;
 };
-
-}  // namespace zq
-
-namespace zq {
 
 // A path split as the file dialogs report it: the name after the last path
 // separator, the extension after the name's last dot (empty if none).

@@ -23,8 +23,8 @@ struct DeviceOptions {
   std::string transport = "pass-through";
   bool emulate = false;
   std::string flashFile;
-  std::string record = "3F1D521002BFD70104051C07";
-  uint32_t busy = 2;
+  std::optional<std::string> record;  // unset: the chip's own defaults
+  std::optional<uint32_t> busy;
   std::vector<std::string> faults;
 };
 
@@ -80,11 +80,11 @@ class Host {
     }
     auto emulated = std::make_unique<zq::EmulatedPlatform>(platformId);
     zq::BridgeDevice& chip = emulated->Chip();
-    if (!zq::ParseRecordHex(options.record, chip.Record())) {
+    if (options.record && !zq::ParseRecordHex(*options.record, chip.Record())) {
       std::fprintf(stderr, "zq5210: --emulate-record takes 24 hex digits\n");
       return false;
     }
-    chip.SetBusyAnswers(options.busy);
+    if (options.busy) chip.SetBusyAnswers(*options.busy);
     for (const std::string& fault : options.faults) {
       if (!zq::ParseFault(fault, chip.Faults())) {
         std::fprintf(stderr, "zq5210: unknown --emulate-fault '%s'\n", fault.c_str());

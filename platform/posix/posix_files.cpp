@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <utility>
 
 namespace zq {
 namespace {
@@ -48,8 +49,12 @@ class PosixInputFile : public InputFile {
 
 class PosixOutputFile : public OutputFile {
  public:
-  PosixOutputFile(int fd, std::string temporaryPath, std::string destination)
-      : fd_(fd), temporaryPath_(std::move(temporaryPath)), destination_(std::move(destination)) {}
+  // `folder` is the destination's folder with its trailing slash, or empty
+  PosixOutputFile(int fd, std::string temporaryPath, std::string destination, std::string folder)
+      : fd_(fd),
+        temporaryPath_(std::move(temporaryPath)),
+        destination_(std::move(destination)),
+        folder_(std::move(folder)) {}
   ~PosixOutputFile() override {
     if (fd_ >= 0) close(fd_);
     if (!committed_) unlink(temporaryPath_.c_str());
@@ -88,9 +93,8 @@ class PosixOutputFile : public OutputFile {
  private:
   // Best effort: makes the rename itself survive a crash.
   void SyncFolder() {
-    const std::string::size_type slash = destination_.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : destination_.substr(0, slash + 1);
-    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir =
+        open(folder_.empty() ? "." : folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) return;
     fsync(dir);
     close(dir);
@@ -99,6 +103,7 @@ class PosixOutputFile : public OutputFile {
   int fd_;
   std::string temporaryPath_;
   std::string destination_;
+  std::string folder_;
   bool committed_ = false;
 };
 
@@ -136,7 +141,7 @@ std::unique_ptr<OutputFile> PosixFilePort::CreateForWrite(const std::string& pat
   for (uint32_t attempt = 0; attempt < 100; ++attempt) {
     const std::string temporary = folder + "." + name + "." + TemporarySuffix(attempt);
     const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) return std::make_unique<PosixOutputFile>(fd, temporary, path);
+    if (fd >= 0) return std::make_unique<PosixOutputFile>(fd, temporary, path, folder);
     if (errno != EEXIST) return nullptr;
   }
   return nullptr;
