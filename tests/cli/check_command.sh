@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
 # zq5210 check: every text the loader and the decoder can give, exactly.
 set -u
-zq=$1
-examples=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-. "$(dirname "$0")/harness.bash"
+. "$(dirname "$0")/harness.bash"  # takes ZQ5210 EXAMPLES_DIR
 
 hex() { printf '%b' "$2" >"$work/$1"; }
 

@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
 # zq5210 info, update and read-rom on the emulated bridge, both paths.
 set -u
-zq=$1
-examples=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-. "$(dirname "$0")/harness.bash"
+. "$(dirname "$0")/harness.bash"  # takes ZQ5210 EXAMPLES_DIR
 
 labels=$'Vendor ID: SST\nChip ID: VF040\nROM size: 64(KB)\nFW ver.2004.05.28.007'
 "$zq" check "$examples/sample.bin" >/dev/null

@@ -1,5 +1,11 @@
 # Shared by the command-line tests: run a command, compare what it printed
 # and its exit status, count passes and failures.
+# Sourced with the test's arguments: the zq5210 program and the examples folder.
+zq=$1
+examples=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
 passed=0
 failed=0
 

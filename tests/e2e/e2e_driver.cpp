@@ -14,7 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/window_text.h"
+
 namespace {
+
+using zq::ClassOf;
+using zq::TextOf;
 
 const char* const TITLE_PREFIX = "ZQ5210  Tarnwick 2.1.4 QD94N - ";
 
@@ -56,19 +61,6 @@ void CheckText(const std::string& actual, const std::string& expected, const std
 std::string Option(const std::string& key) {
   auto it = options.find(key);
   return it == options.end() ? std::string() : it->second;
-}
-
-std::string ClassOf(HWND hwnd) {
-  char name[64] = {};
-  GetClassNameA(hwnd, name, sizeof(name));
-  return name;
-}
-
-// The text the window manager holds; never waits for the program.
-std::string TextOf(HWND hwnd) {
-  char text[1024] = {};
-  GetWindowTextA(hwnd, text, sizeof(text));
-  return text;
 }
 
 // The text an edit control holds; asks the control itself.

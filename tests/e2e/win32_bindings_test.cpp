@@ -22,21 +22,10 @@
 #include "platform/win32/message_pump.h"
 #include "platform/win32/updater_window.h"
 #include "platform/win32/window_port_win32.h"
+#include "tests/e2e/window_text.h"
 
 namespace zq {
 namespace {
-
-std::string TextOf(HWND hwnd) {
-  char text[512] = {};
-  GetWindowTextA(hwnd, text, sizeof(text));
-  return text;
-}
-
-std::string ClassOf(HWND hwnd) {
-  char name[128] = {};
-  GetClassNameA(hwnd, name, sizeof(name));
-  return name;
-}
 
 // A literal with its embedded NULs, without the terminator.
 template <size_t N>
