@@ -27,6 +27,9 @@ done
 echo "== unit and command-line tests"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
+echo "== the same tests, clang build"
+ctest --test-dir build-clang --output-on-failure -j "$jobs"
+
 if [ -f tests/fuzz/run_fuzz.sh ]; then
   echo "== fuzzing the image loader (bounded)"
   tests/fuzz/run_fuzz.sh build-clang 60
