@@ -9,13 +9,13 @@
 
 namespace zq {
 
-constexpr uint32_t VER_PLATFORM_WIN32_WINDOWS = 1;  // consumer family: ASPI
-constexpr uint32_t VER_PLATFORM_WIN32_NT = 2;       // NT family: pass-through
+// Windows 2000/XP reach disks through pass-through, Windows 98/Me through ASPI.
+enum class PlatformFamily { Nt, Consumer, Other };
 
 class Platform {
  public:
   virtual ~Platform() = default;
-  virtual uint32_t GetPlatformId() = 0;
+  virtual PlatformFamily Family() = 0;
   // Loads the ASPI library by the name "WNASPI32".
   virtual bool LoadAspiLibrary() = 0;
   virtual bool BindAspiEntryPoint(const char* name) = 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "protocol/chip_info_display.h"
+#include "resources/resource.h"
 
 namespace zq {
 namespace {
@@ -51,57 +52,11 @@ uint32_t RomReadLength(const ChipInfo& info) {
   return ROM_SIZE_UNIT << info.romSizeCode;
 }
 
-// The bridge found by one button press, on whichever transport is in use.
-class UpdaterDialog::BridgeSession {
- public:
-  virtual ~BridgeSession() = default;
-  virtual bool EraseAndWait(ProgressStepper& progress) = 0;
-  virtual bool WriteBlock(uint32_t address, uint32_t length, const uint8_t* data) = 0;
-  virtual bool ReadBlock(uint32_t address, uint32_t length, uint8_t* buffer) = 0;
-};
-
-class UpdaterDialog::PassThroughSession : public BridgeSession {
- public:
-  PassThroughSession(PassThroughTransport& transport, DeviceHandle device)
-      : transport_(transport), device_(device) {}
-  // the device stays open for the whole operation, whichever way it ends
-  ~PassThroughSession() override { transport_.Close(device_); }
-
-  bool EraseAndWait(ProgressStepper& progress) override {
-    return transport_.EraseAndWait(device_, progress);
-  }
-  bool WriteBlock(uint32_t address, uint32_t length, const uint8_t* data) override {
-    return transport_.WriteBlock(device_, address, length, data);
-  }
-  bool ReadBlock(uint32_t address, uint32_t length, uint8_t* buffer) override {
-    return transport_.ReadBlock(device_, address, length, buffer);
-  }
-
- private:
-  PassThroughTransport& transport_;
-  DeviceHandle device_;
-};
-
-class UpdaterDialog::AspiSession : public BridgeSession {
- public:
-  AspiSession(AspiTransport& transport, uint8_t hostAdapter, uint8_t target)
-      : transport_(transport), hostAdapter_(hostAdapter), target_(target) {}
-
-  bool EraseAndWait(ProgressStepper& progress) override {
-    return transport_.EraseAndWait(hostAdapter_, target_, progress);
-  }
-  bool WriteBlock(uint32_t address, uint32_t length, const uint8_t* data) override {
-    return transport_.WriteBlock(hostAdapter_, target_, address, length, data);
-  }
-  bool ReadBlock(uint32_t address, uint32_t length, uint8_t* buffer) override {
-    return transport_.ReadBlock(hostAdapter_, target_, address, length, buffer);
-  }
-
- private:
-  AspiTransport& transport_;
-  uint8_t hostAdapter_;
-  uint8_t target_;
-};
+std::string CodeSizeLabel(uint32_t codeSize) {
+  char label[48];
+  std::snprintf(label, sizeof label, " Code size: %d(B)", static_cast<int>(codeSize));
+  return label;
+}
 
 UpdaterDialog::UpdaterDialog(WindowPort& windowPort, FilePort& filePort, Platform& platformPort)
     : window(windowPort), files(filePort), platform(platformPort) {}
@@ -109,30 +64,35 @@ UpdaterDialog::UpdaterDialog(WindowPort& windowPort, FilePort& filePort, Platfor
 UpdaterDialog::~UpdaterDialog() = default;
 
 int UpdaterDialog::OnCreate() {
-  const uint32_t platformId = platform.GetPlatformId();
-  if (platformId != VER_PLATFORM_WIN32_NT && platformId != VER_PLATFORM_WIN32_WINDOWS) {
+  const PlatformFamily family = platform.Family();
+  if (family == PlatformFamily::Other) {
     ShowError(TEXT_PLATFORM);
     return -1;
   }
-  if (platformId == VER_PLATFORM_WIN32_NT) {
+  if (UseTransport(family == PlatformFamily::Nt) != 0) return -1;
+  imageName.clear();
+  return 0;
+}
+
+int UpdaterDialog::UseTransport(bool passThroughPath) {
+  if (passThroughPath) {
     usePassThrough = 1;
     passThrough = std::make_unique<PassThroughTransport>(platform.PassThrough());
-  } else {
-    if (!platform.LoadAspiLibrary()) {
-      ShowError(TEXT_NO_ASPI);
-      return -1;
-    }
-    const bool haveSupportInfo = platform.BindAspiEntryPoint("GetASPI32SupportInfo");
-    const bool haveSendCommand = platform.BindAspiEntryPoint("SendASPI32Command");
-    if (!haveSupportInfo || !haveSendCommand) {
-      platform.FreeAspiLibrary();
-      ShowError(TEXT_NO_ASPI);
-      return -1;
-    }
-    usePassThrough = 0;  // the library stays loaded until the process ends
-    aspi = std::make_unique<AspiTransport>(platform.Aspi());
+    return 0;
   }
-  imageName.clear();
+  if (!platform.LoadAspiLibrary()) {
+    ShowError(TEXT_NO_ASPI);
+    return -1;
+  }
+  const bool haveSupportInfo = platform.BindAspiEntryPoint("GetASPI32SupportInfo");
+  const bool haveSendCommand = platform.BindAspiEntryPoint("SendASPI32Command");
+  if (!haveSupportInfo || !haveSendCommand) {
+    platform.FreeAspiLibrary();
+    ShowError(TEXT_NO_ASPI);
+    return -1;
+  }
+  usePassThrough = 0;  // the library stays loaded until the process ends
+  aspi = std::make_unique<AspiTransport>(platform.Aspi());
   return 0;
 }
 
@@ -151,7 +111,8 @@ bool UpdaterDialog::OnInitDialog() {
 void UpdaterDialog::OnLoadFile() {
   FileDialogRequest request;
   request.filter = LOAD_FILTER;
-  request.flags = OFN_FILE_MUST_EXIST | OFN_OVERWRITE_PROMPT;
+  request.fileMustExist = true;
+  request.overwritePrompt = true;
   FileChoice choice;
   if (!window.OpenFileDialog(request, choice)) return;
 
@@ -167,33 +128,27 @@ void UpdaterDialog::OnLoadFile() {
   image = scratch;
   window.SetTitle(titlePrefix + imageName);
   EnableUpdate();
-  char label[48];
-  std::snprintf(label, sizeof label, " Code size: %d(B)", static_cast<int>(image.codeSize));
-  window.SetControlText(IDC_CODE_SIZE, label);
+  window.SetControlText(IDC_CODE_SIZE, CodeSizeLabel(image.codeSize));
 }
 
-std::unique_ptr<UpdaterDialog::BridgeSession> UpdaterDialog::FindBridge(bool forUpdate) {
+std::unique_ptr<Bridge> UpdaterDialog::FindBridge(bool forUpdate) {
   if (usePassThrough) {
-    DeviceHandle device = passThrough->FindBridge(InterfaceClass::Disk, BRIDGE_VENDOR_ID,
-                                                  BRIDGE_PRODUCT_ID, chipInfo);
+    std::unique_ptr<Bridge> bridge = passThrough->FindBridge(InterfaceClass::Disk, BRIDGE_VENDOR_ID,
+                                                             BRIDGE_PRODUCT_ID, chipInfo);
     if (forUpdate) AddProgress(2);
-    if (device == INVALID_DEVICE_HANDLE) {
-      device = passThrough->FindBridge(InterfaceClass::CdRom, BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID,
+    if (!bridge) {
+      bridge = passThrough->FindBridge(InterfaceClass::CdRom, BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID,
                                        chipInfo);
     }
     if (forUpdate) AddProgress(3);
-    if (device == INVALID_DEVICE_HANDLE) return nullptr;
-    return std::make_unique<PassThroughSession>(*passThrough, device);
+    return bridge;
   }
-  if (!aspi->FindBridge(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, aspiHostAdapter, aspiTarget,
-                        chipInfo)) {
-    return nullptr;
-  }
-  AddProgress(5);
-  return std::make_unique<AspiSession>(*aspi, aspiHostAdapter, aspiTarget);
+  std::unique_ptr<Bridge> bridge = aspi->FindBridge(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, chipInfo);
+  if (bridge) AddProgress(5);
+  return bridge;
 }
 
-UpdaterDialog::FinalMessage UpdaterDialog::RunUpdate(BridgeSession* bridge) {
+UpdaterDialog::FinalMessage UpdaterDialog::RunUpdate(Bridge* bridge) {
   if (bridge == nullptr) return {true, TEXT_NO_DEVICE};
   ShowChipInfo(chipInfo);
   if (chipInfo.accessFlag == 0) return {true, TEXT_REJECTED};
@@ -230,7 +185,7 @@ UpdaterDialog::FinalMessage UpdaterDialog::RunUpdate(BridgeSession* bridge) {
 void UpdaterDialog::OnUpdate() {
   BeginProgress();
   SetStatus(TEXT_GETTING_INFO);
-  std::unique_ptr<BridgeSession> bridge = FindBridge(true);
+  std::unique_ptr<Bridge> bridge = FindBridge(true);
   const FinalMessage message = RunUpdate(bridge.get());
   if (message.isError) {
     ShowError(message.text);
@@ -243,7 +198,7 @@ void UpdaterDialog::OnUpdate() {
 void UpdaterDialog::OnReadRom() {
   BeginProgress();
   SetStatus(TEXT_GETTING_INFO);
-  std::unique_ptr<BridgeSession> bridge = FindBridge(false);
+  std::unique_ptr<Bridge> bridge = FindBridge(false);
   if (!bridge) {
     ShowError(TEXT_NO_DEVICE);
     ResetStatus();
@@ -259,7 +214,7 @@ void UpdaterDialog::OnReadRom() {
 void UpdaterDialog::OnShowChipInfo() {
   BeginProgress();
   SetStatus(TEXT_GETTING_INFO);
-  std::unique_ptr<BridgeSession> bridge = FindBridge(false);
+  std::unique_ptr<Bridge> bridge = FindBridge(false);
   if (bridge) {
     ShowChipInfo(chipInfo);
   } else {
@@ -268,7 +223,7 @@ void UpdaterDialog::OnShowChipInfo() {
   ResetStatus();
 }
 
-bool UpdaterDialog::ReadIntoScratch(BridgeSession& bridge, uint32_t length) {
+bool UpdaterDialog::ReadIntoScratch(Bridge& bridge, uint32_t length) {
   // no load runs during an operation, so the load's scratch buffer is free
   scratch.data.fill(0);
   for (uint32_t offset = 0; offset < length; offset += BLOCK_SIZE) {
@@ -279,7 +234,7 @@ bool UpdaterDialog::ReadIntoScratch(BridgeSession& bridge, uint32_t length) {
   return true;
 }
 
-void UpdaterDialog::SaveRom(BridgeSession& bridge, uint32_t readLength) {
+void UpdaterDialog::SaveRom(Bridge& bridge, uint32_t readLength) {
   if (!ReadIntoScratch(bridge, readLength)) {
     ShowError(TEXT_READ_FAILED);
     return;
@@ -289,7 +244,7 @@ void UpdaterDialog::SaveRom(BridgeSession& bridge, uint32_t readLength) {
   FileDialogRequest request;
   request.filter = SAVE_FILTER;
   request.defaultName = SAVE_DEFAULT_NAME;
-  request.flags = OFN_OVERWRITE_PROMPT;
+  request.overwritePrompt = true;
   FileChoice choice;
   if (!window.SaveFileDialog(request, choice)) return;
 
@@ -343,11 +298,11 @@ void UpdaterDialog::ResetStatus() {
 }
 
 void UpdaterDialog::ShowError(const std::string& text) {
-  window.MessageBox(text, "ERROR", MB_ICON_ERROR);
+  window.ShowBox(text, "ERROR", BoxKind::Error);
 }
 
 void UpdaterDialog::ShowNotice(const std::string& text) {
-  window.MessageBox(text, "Status", MB_OK_ONLY);
+  window.ShowBox(text, "Status", BoxKind::Notice);
 }
 
 bool UpdaterDialog::IsVerificationTicked() {

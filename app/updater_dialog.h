@@ -6,12 +6,13 @@
 #include <memory>
 #include <string>
 
-#include "app/control_ids.h"
 #include "app/platform.h"
 #include "app/window_port.h"
 #include "image/file_port.h"
 #include "image/image_buffer.h"
+#include "protocol/bridge.h"
 #include "protocol/vendor_commands.h"
+#include "resources/resource.h"
 #include "transport/aspi.h"
 #include "transport/pass_through.h"
 
@@ -22,6 +23,9 @@ inline constexpr const char* TITLE_PREFIX = "ZQ5210  Tarnwick 2.1.4 QD94N - ";
 // Bytes that Read ROM reads, from the firmware date and the ROM size code.
 uint32_t RomReadLength(const ChipInfo& info);
 
+// The code size label as a load shows it.
+std::string CodeSizeLabel(uint32_t codeSize);
+
 class UpdaterDialog final : public ProgressStepper {
  public:
   UpdaterDialog(WindowPort& window, FilePort& files, Platform& platform);
@@ -29,8 +33,12 @@ class UpdaterDialog final : public ProgressStepper {
   UpdaterDialog(const UpdaterDialog&) = delete;
   UpdaterDialog& operator=(const UpdaterDialog&) = delete;
 
-  // Window creation: picks the transport; -1 refuses the window.
+  // Window creation: picks the transport from the platform family; -1
+  // refuses the window.
   int OnCreate();
+  // Sets up one transport directly, as a host that chose it does; -1 when
+  // it cannot be had (showing why, as start-up does).
+  int UseTransport(bool passThroughPath);
   bool OnInitDialog();
 
   // The three buttons.
@@ -61,10 +69,6 @@ class UpdaterDialog final : public ProgressStepper {
   const std::string& ImageName() const { return imageName; }
 
  private:
-  class BridgeSession;
-  class PassThroughSession;
-  class AspiSession;
-
   struct FinalMessage {
     bool isError;
     std::string text;
@@ -72,12 +76,12 @@ class UpdaterDialog final : public ProgressStepper {
 
   // Finds the bridge on the transport in use; the update moves the bar while
   // searching, reading the ROM does so only on the ASPI path.
-  std::unique_ptr<BridgeSession> FindBridge(bool forUpdate);
-  FinalMessage RunUpdate(BridgeSession* bridge);
+  std::unique_ptr<Bridge> FindBridge(bool forUpdate);
+  FinalMessage RunUpdate(Bridge* bridge);
   // Reads `length` bytes from address 0 in blocks into `scratch`, stepping
   // the bar per block; false at the first failed block.
-  bool ReadIntoScratch(BridgeSession& bridge, uint32_t length);
-  void SaveRom(BridgeSession& bridge, uint32_t readLength);
+  bool ReadIntoScratch(Bridge& bridge, uint32_t length);
+  void SaveRom(Bridge& bridge, uint32_t readLength);
 
   WindowPort& window;
   FilePort& files;
@@ -91,8 +95,6 @@ class UpdaterDialog final : public ProgressStepper {
   uint8_t progressPos = 0;
   ChipInfo chipInfo{};
   uint8_t usePassThrough = 0;
-  uint8_t aspiHostAdapter = 0;
-  uint8_t aspiTarget = 0;
   std::unique_ptr<PassThroughTransport> passThrough;
   std::unique_ptr<AspiTransport> aspi;
 };

@@ -6,19 +6,15 @@
 
 namespace zq {
 
-// Message box types, as the platform numbers them.
-constexpr uint32_t MB_OK_ONLY = 0x00;
-constexpr uint32_t MB_ICON_ERROR = 0x10;
-
-// Open/save dialog flags, as the platform numbers them.
-constexpr uint32_t OFN_OVERWRITE_PROMPT = 0x00000002;
-constexpr uint32_t OFN_FILE_MUST_EXIST = 0x00001000;
+// A notice has no icon; an error carries the error icon.
+enum class BoxKind { Notice, Error };
 
 struct FileDialogRequest {
   std::string filter;  // "description|patterns||", as the framework writes it
   std::string defaultExtension;
   std::string defaultName;
-  uint32_t flags = 0;
+  bool fileMustExist = false;    // only an existing file can be chosen
+  bool overwritePrompt = false;  // choosing an existing file asks first
 };
 
 struct FileChoice {
@@ -38,7 +34,7 @@ class WindowPort {
   virtual void SetProgressPos(int controlId, int pos) = 0;
   virtual bool IsChecked(int controlId) = 0;
   // Modal; returns once the user has dismissed it.
-  virtual void MessageBox(const std::string& text, const std::string& caption, uint32_t type) = 0;
+  virtual void ShowBox(const std::string& text, const std::string& caption, BoxKind kind) = 0;
   // False when the user cancels.
   virtual bool OpenFileDialog(const FileDialogRequest& request, FileChoice& choice) = 0;
   virtual bool SaveFileDialog(const FileDialogRequest& request, FileChoice& choice) = 0;

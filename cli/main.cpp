@@ -48,37 +48,15 @@ void AddDeviceOptions(CLI::App& command, DeviceOptions& options) {
       ->needs(emulate);
 }
 
-// This system's storage stack, with the transport the user chose in place
-// of the one its platform family would pick.
-class TransportChoicePlatform final : public zq::Platform {
- public:
-  TransportChoicePlatform(std::unique_ptr<zq::Platform> real, uint32_t platformId)
-      : real_(std::move(real)), platformId_(platformId) {}
-  uint32_t GetPlatformId() override { return platformId_; }
-  bool LoadAspiLibrary() override { return real_->LoadAspiLibrary(); }
-  bool BindAspiEntryPoint(const char* name) override { return real_->BindAspiEntryPoint(name); }
-  void FreeAspiLibrary() override { real_->FreeAspiLibrary(); }
-  zq::AspiLayer& Aspi() override { return real_->Aspi(); }
-  zq::PassThroughPort& PassThrough() override { return real_->PassThrough(); }
-
- private:
-  std::unique_ptr<zq::Platform> real_;
-  uint32_t platformId_;
-};
-
-// The platform the window runs on: the emulated bridge, or this system's
-// storage stack with the transport the user chose.
+// What the window runs on: the emulated bridge or this system's storage stack.
 class Host {
  public:
-  bool Prepare(const DeviceOptions& options) {
-    const uint32_t platformId =
-        options.transport == "aspi" ? zq::VER_PLATFORM_WIN32_WINDOWS : zq::VER_PLATFORM_WIN32_NT;
+  bool Prepare(const DeviceOptions& options, zq::FilePort& files) {
     if (!options.emulate) {
-      platform_ =
-          std::make_unique<TransportChoicePlatform>(zq::cli::MakeRealPlatform(), platformId);
+      platform_ = zq::cli::MakeRealPlatform();
       return true;
     }
-    auto emulated = std::make_unique<zq::EmulatedPlatform>(platformId);
+    auto emulated = std::make_unique<zq::EmulatedPlatform>();
     zq::BridgeDevice& chip = emulated->Chip();
     if (options.record && !zq::ParseRecordHex(*options.record, chip.Record())) {
       std::fprintf(stderr, "zq5210: --emulate-record takes 24 hex digits\n");
@@ -91,7 +69,7 @@ class Host {
         return false;
       }
     }
-    if (!options.flashFile.empty() && !zq::LoadFlashFile(options.flashFile, chip.Flash())) {
+    if (!options.flashFile.empty() && !zq::LoadFlashFile(files, options.flashFile, chip.Flash())) {
       std::fprintf(stderr, "zq5210: cannot use '%s' as the emulated flash\n",
                    options.flashFile.c_str());
       return false;
@@ -103,9 +81,9 @@ class Host {
   }
 
   // Keeps what the emulated flash now holds.
-  bool Finish() {
+  bool Finish(zq::FilePort& files) {
     if (emulated_ == nullptr || flashFile_.empty()) return true;
-    if (zq::SaveFlashFile(flashFile_, emulated_->Chip().Flash())) return true;
+    if (zq::SaveFlashFile(files, flashFile_, emulated_->Chip().Flash())) return true;
     std::fprintf(stderr, "zq5210: cannot save the emulated flash to '%s'\n", flashFile_.c_str());
     return false;
   }
@@ -118,22 +96,23 @@ class Host {
   std::string flashFile_;
 };
 
+// Loads the image as the window's Load File... does, with its texts.
 int RunCheck(const std::string& imagePath, const std::string& outputPath) {
   auto files = zq::cli::MakeFilePort();
-  zq::EmulatedPlatform unused(zq::VER_PLATFORM_WIN32_NT);  // loading touches no device
-  zq::cli::TerminalWindow window(stdout, stderr, false);
-  auto dialog = std::make_unique<zq::UpdaterDialog>(window, *files, unused);
-  window.openPath = imagePath;
-  dialog->OnLoadFile();
-  if (window.ErrorShown()) return EXIT_FAILED;
-  std::printf("%s\n", zq::cli::LabelLine(window.CodeSizeLabel()).c_str());
+  const zq::FileChoice choice = zq::ChoiceForPath(imagePath);
+  auto image = std::make_unique<zq::ImageBuffer>();  // 64 KB: off the stack
+  std::string errorText;
+  if (!zq::LoadImageFile(*files, choice.path, choice.name, choice.extension, *image, errorText)) {
+    std::fprintf(stderr, "%s\n", errorText.c_str());
+    return EXIT_FAILED;
+  }
+  std::printf("%s\n", zq::cli::LabelLine(zq::CodeSizeLabel(image->codeSize)).c_str());
   if (outputPath.empty()) return EXIT_OK;
 
-  const zq::ImageBuffer& image = dialog->Image();
   std::unique_ptr<zq::OutputFile> output = files->CreateForWrite(outputPath);
   uint32_t written = 0;
-  if (!output || !output->Write(image.data.data(), image.codeSize, written) ||
-      written != image.codeSize || !output->Commit()) {
+  if (!output || !output->Write(image->data.data(), image->codeSize, written) ||
+      written != image->codeSize || !output->Commit()) {
     std::fprintf(stderr, "zq5210: cannot write '%s'\n", outputPath.c_str());
     return EXIT_FAILED;
   }
@@ -155,12 +134,12 @@ int RunOperation(const OperationArgs& args, const DeviceOptions& options) {
     std::fprintf(stderr, "zq5210: '%s' exists; pass --force to replace it\n", args.path.c_str());
     return EXIT_FAILED;
   }
-  Host host;
-  if (!host.Prepare(options)) return EXIT_USAGE;
   auto files = zq::cli::MakeFilePort();
+  Host host;
+  if (!host.Prepare(options, *files)) return EXIT_USAGE;
   zq::cli::TerminalWindow window(stdout, stderr, zq::cli::StderrIsTerminal());
   auto dialog = std::make_unique<zq::UpdaterDialog>(window, *files, host.Platform());
-  if (dialog->OnCreate() != 0) return EXIT_FAILED;
+  if (dialog->UseTransport(options.transport != "aspi") != 0) return EXIT_FAILED;
   dialog->OnInitDialog();
 
   switch (args.operation) {
@@ -182,7 +161,7 @@ int RunOperation(const OperationArgs& args, const DeviceOptions& options) {
       dialog->OnReadRom();
       break;
   }
-  const bool saved = host.Finish();
+  const bool saved = host.Finish(*files);
   return window.ErrorShown() || !saved ? EXIT_FAILED : EXIT_OK;
 }
 

@@ -1,13 +1,16 @@
 #include "cli/terminal_window.h"
 
-#include "app/control_ids.h"
+#include "resources/resource.h"
 
 namespace zq::cli {
 namespace {
 
-// The labels in the order the chip information fills them.
-constexpr int LABEL_ORDER[4] = {IDC_VENDOR_ID, IDC_CHIP_ID, IDC_ROM_SIZE, IDC_FW_VERSION};
 constexpr int BAR_WIDTH = 40;
+
+bool IsChipLabel(int controlId) {
+  return controlId == IDC_VENDOR_ID || controlId == IDC_CHIP_ID || controlId == IDC_ROM_SIZE ||
+         controlId == IDC_FW_VERSION;
+}
 
 }  // namespace
 
@@ -23,22 +26,11 @@ void TerminalWindow::SetControlText(int controlId, const std::string& text) {
     DrawBar();
     return;
   }
-  if (controlId == IDC_CODE_SIZE) {
-    codeSize_ = text;
-    return;
-  }
-  for (int i = 0; i < 4; ++i) {
-    if (controlId != LABEL_ORDER[i]) continue;
-    labels_[i] = text;
-    // the firmware label comes last; then all four are the new chip's
-    if (i == 3 && labelStream != nullptr) {
-      ClearBar();
-      for (const std::string& label : labels_) {
-        std::fprintf(labelStream, "%s\n", LabelLine(label).c_str());
-      }
-      std::fflush(labelStream);
-      DrawBar();
-    }
+  if (IsChipLabel(controlId) && labelStream != nullptr) {
+    ClearBar();
+    std::fprintf(labelStream, "%s\n", LabelLine(text).c_str());
+    std::fflush(labelStream);
+    DrawBar();
   }
 }
 
@@ -59,9 +51,9 @@ bool TerminalWindow::IsChecked(int controlId) {
   return controlId == IDC_VERIFY && verify;
 }
 
-void TerminalWindow::MessageBox(const std::string& text, const std::string&, uint32_t type) {
+void TerminalWindow::ShowBox(const std::string& text, const std::string&, BoxKind kind) {
   ClearBar();
-  const bool isError = type == MB_ICON_ERROR;
+  const bool isError = kind == BoxKind::Error;
   if (isError) ++errors_;
   std::FILE* stream = isError ? err_ : out_;
   std::fprintf(stream, "%s\n", text.c_str());

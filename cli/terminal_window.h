@@ -23,7 +23,7 @@ class TerminalWindow : public WindowPort {
   void SetProgressRange(int, uint16_t, uint16_t) override {}
   void SetProgressPos(int controlId, int pos) override;
   bool IsChecked(int controlId) override;
-  void MessageBox(const std::string& text, const std::string& caption, uint32_t type) override;
+  void ShowBox(const std::string& text, const std::string& caption, BoxKind kind) override;
   bool OpenFileDialog(const FileDialogRequest& request, FileChoice& choice) override;
   bool SaveFileDialog(const FileDialogRequest& request, FileChoice& choice) override;
 
@@ -31,11 +31,10 @@ class TerminalWindow : public WindowPort {
   std::optional<std::string> openPath;
   std::optional<std::string> savePath;
   bool verify = false;
-  // Where the four chip labels go once the bridge is found (null: nowhere).
+  // Where the chip labels go, each as it is set (null: nowhere).
   std::FILE* labelStream = nullptr;
 
   bool ErrorShown() const { return errors_ > 0; }
-  const std::string& CodeSizeLabel() const { return codeSize_; }
 
  private:
   void ClearBar();
@@ -48,8 +47,6 @@ class TerminalWindow : public WindowPort {
   bool barDrawn_ = false;
   int pos_ = 0;
   int errors_ = 0;
-  std::string codeSize_;
-  std::string labels_[4];
 };
 
 // The label text as a line: without its leading blank.

@@ -16,6 +16,9 @@ constexpr uint32_t EMULATED_FLASH_SIZE = 65536;
 constexpr uint8_t SCSI_STATUS_GOOD = 0x00;
 constexpr uint8_t SCSI_STATUS_CHECK_CONDITION = 0x02;
 
+// Which way a command's data phase goes.
+enum class DataDirection { None, In, Out };
+
 // How the device answered one command.
 enum class DeviceAnswer {
   Good,            // SCSI status GOOD

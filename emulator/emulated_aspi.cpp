@@ -175,7 +175,7 @@ size_t EmulatedAspiLayer::CompleteAll() {
   return pending.size();
 }
 
-AspiEvent EmulatedAspiLayer::CreateEvent() {
+AspiEvent EmulatedAspiLayer::MakeEvent() {
   ++creationAttempts_;
   if (failEveryEvent_ || failingEvents_.count(creationAttempts_) != 0) return nullptr;
   const uintptr_t id = nextEvent_++;

@@ -2,7 +2,7 @@
 
 namespace zq {
 
-EmulatedPlatform::EmulatedPlatform(uint32_t platformId) : platformId_(platformId) {
+EmulatedPlatform::EmulatedPlatform(PlatformFamily family) : family_(family) {
   passThrough_.AddBridge(InterfaceClass::Disk, chip_);
   aspi_.UseDefaultSetup(chip_);
 }

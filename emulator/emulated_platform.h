@@ -14,9 +14,9 @@ namespace zq {
 
 class EmulatedPlatform final : public Platform {
  public:
-  explicit EmulatedPlatform(uint32_t platformId);
+  explicit EmulatedPlatform(PlatformFamily family = PlatformFamily::Nt);
 
-  uint32_t GetPlatformId() override { return platformId_; }
+  PlatformFamily Family() override { return family_; }
   bool LoadAspiLibrary() override { return true; }
   bool BindAspiEntryPoint(const char*) override { return true; }
   void FreeAspiLibrary() override {}
@@ -26,7 +26,7 @@ class EmulatedPlatform final : public Platform {
   BridgeDevice& Chip() { return chip_; }
 
  private:
-  uint32_t platformId_;
+  PlatformFamily family_;
   BridgeDevice chip_;
   EmulatedPassThroughPort passThrough_;
   EmulatedAspiLayer aspi_;

@@ -1,8 +1,9 @@
 #include "emulator/emulated_setup.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -102,55 +103,44 @@ bool ParseFault(const std::string& text, BridgeFaults& faults) {
   return true;
 }
 
-bool LoadFlashFile(const std::string& path, std::array<uint8_t, EMULATED_FLASH_SIZE>& flash) {
+bool LoadFlashFile(FilePort& files, const std::string& path,
+                   std::array<uint8_t, EMULATED_FLASH_SIZE>& flash) {
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(path, error);
   if (status.type() == std::filesystem::file_type::not_found) {
     std::array<uint8_t, EMULATED_FLASH_SIZE> erased;
     erased.fill(0xFF);
-    if (!SaveFlashFile(path, erased)) return false;
+    if (!SaveFlashFile(files, path, erased)) return false;
     flash = erased;
     return true;
   }
   if (error || status.type() != std::filesystem::file_type::regular) return false;
 
-  std::ifstream in(path, std::ios::binary);
+  std::unique_ptr<InputFile> in = files.OpenForRead(path);
   if (!in) return false;
   // one byte more than the flash tells an oversized file apart
-  std::vector<char> buffer(EMULATED_FLASH_SIZE + 1);
-  in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-  if (in.bad() || in.gcount() != static_cast<std::streamsize>(EMULATED_FLASH_SIZE)) return false;
-  for (size_t i = 0; i < flash.size(); ++i) flash[i] = static_cast<uint8_t>(buffer[i]);
-  return true;
-}
-
-bool SaveFlashFile(const std::string& path, const std::array<uint8_t, EMULATED_FLASH_SIZE>& flash) {
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(reinterpret_cast<const char*>(flash.data()),
-              static_cast<std::streamsize>(flash.size()));
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
-      return false;
-    }
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, path, error);
-  if (error) {
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
+  std::vector<uint8_t> buffer(EMULATED_FLASH_SIZE + 1);
+  uint32_t got = 0;
+  if (!in->Read(buffer.data(), static_cast<uint32_t>(buffer.size()), got) ||
+      got != EMULATED_FLASH_SIZE) {
     return false;
   }
+  std::copy_n(buffer.begin(), flash.size(), flash.begin());
   return true;
 }
 
-bool ConfigureFromEnvironment(BridgeDevice& chip, std::string& flashPath, std::string& problem) {
+bool SaveFlashFile(FilePort& files, const std::string& path,
+                   const std::array<uint8_t, EMULATED_FLASH_SIZE>& flash) {
+  std::unique_ptr<OutputFile> out = files.CreateForWrite(path);
+  uint32_t written = 0;
+  return out && out->Write(flash.data(), EMULATED_FLASH_SIZE, written) &&
+         written == EMULATED_FLASH_SIZE && out->Commit();
+}
+
+bool ConfigureFromEnvironment(FilePort& files, BridgeDevice& chip, std::string& flashPath,
+                              std::string& problem) {
   flashPath = EnvironmentSetting("ZQ_EMU_FLASH");
-  if (!flashPath.empty() && !LoadFlashFile(flashPath, chip.Flash())) {
+  if (!flashPath.empty() && !LoadFlashFile(files, flashPath, chip.Flash())) {
     problem = "ZQ_EMU_FLASH: cannot load " + flashPath;
     return false;
   }

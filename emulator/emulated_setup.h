@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "emulator/bridge_device.h"
+#include "image/file_port.h"
 
 namespace zq {
 
@@ -31,17 +32,20 @@ bool ParseFault(const std::string& text, BridgeFaults& faults);
 // Loads the emulated flash from a raw file of exactly 65 536 bytes. A file
 // that does not exist yet is created erased (all 0xFF). `flash` is only
 // written on success.
-bool LoadFlashFile(const std::string& path, std::array<uint8_t, EMULATED_FLASH_SIZE>& flash);
+bool LoadFlashFile(FilePort& files, const std::string& path,
+                   std::array<uint8_t, EMULATED_FLASH_SIZE>& flash);
 
 // The chip's settings from the environment, for the emulated Windows
 // programs: ZQ_EMU_FLASH (flash file, loaded now), ZQ_EMU_RECORD (24 hex
 // digits), ZQ_EMU_BUSY (busy answers after each erase) and ZQ_EMU_FAULT
 // (faults separated by commas). Unset or empty variables change nothing. On
 // a bad setting returns false and names it in `problem`.
-bool ConfigureFromEnvironment(BridgeDevice& chip, std::string& flashPath, std::string& problem);
+bool ConfigureFromEnvironment(FilePort& files, BridgeDevice& chip, std::string& flashPath,
+                              std::string& problem);
 
-// Writes a temporary file beside `path`, then renames it over `path`, so a
-// failed save never leaves half a flash behind.
-bool SaveFlashFile(const std::string& path, const std::array<uint8_t, EMULATED_FLASH_SIZE>& flash);
+// Replaces `path` through the platform's safe replace, so a failed save
+// never leaves half a flash behind.
+bool SaveFlashFile(FilePort& files, const std::string& path,
+                   const std::array<uint8_t, EMULATED_FLASH_SIZE>& flash);
 
 }  // namespace zq

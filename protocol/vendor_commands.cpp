@@ -81,19 +81,4 @@ bool AspiCommandSucceeded(uint8_t srbStatus) {
   return srbStatus == 1;  // SS_COMP
 }
 
-bool EraseAndWait(EraseCarrier& carrier, ProgressStepper& progress) {
-  if (!carrier.SendErase()) return false;
-  // The erase command's own answer says nothing; the status polls decide.
-  for (uint32_t busyAnswers = 0;;) {
-    uint8_t status = 0;
-    if (!carrier.QueryStatus(status)) return false;
-    if (status == STATUS_READY) return true;
-    if (status != STATUS_BUSY) return false;
-    // the device answers busy while erasing; poll once a second
-    carrier.Sleep(ERASE_POLL_INTERVAL_MS);
-    progress.StepProgress(ERASE_PROGRESS_STEP, ERASE_PROGRESS_CAP);
-    if (++busyAnswers >= ERASE_MAX_BUSY_POLLS) return false;  // never leaves busy
-  }
-}
-
 }  // namespace zq

@@ -1,5 +1,5 @@
-// The bridge's five vendor SCSI commands, its chip-information record and the
-// erase procedure, independent of how a command reaches the device.
+// The bridge's five vendor SCSI commands and its chip-information record,
+// independent of how a command reaches the device.
 #pragma once
 
 #include <array>
@@ -26,8 +26,6 @@ constexpr uint16_t BRIDGE_VENDOR_ID = 0x3F1D;
 constexpr uint16_t BRIDGE_PRODUCT_ID = 0x5210;
 
 using Cdb = std::array<uint8_t, CDB_SIZE>;
-
-enum class DataDirection { None, In, Out };
 
 // Every CDB is six bytes; address and length go high byte first and only
 // their low 16 bits are sent.
@@ -72,25 +70,10 @@ class ProgressStepper {
   ~ProgressStepper() = default;
 };
 
-// What EraseAndWait needs of a transport bound to one device.
-class EraseCarrier {
- public:
-  // Sends CMD_ERASE. Its outcome is not looked at; false only when the
-  // command could not even be prepared, which ends the erase at once.
-  virtual bool SendErase() = 0;
-  virtual bool QueryStatus(uint8_t& status) = 0;
-  virtual void Sleep(uint32_t milliseconds) = 0;
-
- protected:
-  ~EraseCarrier() = default;
-};
-
 constexpr uint32_t ERASE_POLL_INTERVAL_MS = 1000;
 constexpr uint8_t ERASE_PROGRESS_STEP = 5;
 constexpr uint8_t ERASE_PROGRESS_CAP = 30;
 // A device still busy after this many polls (two minutes) is given up on.
 constexpr uint32_t ERASE_MAX_BUSY_POLLS = 120;
-
-bool EraseAndWait(EraseCarrier& carrier, ProgressStepper& progress);
 
 }  // namespace zq

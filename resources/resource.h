@@ -1,5 +1,5 @@
-// Resource numbers of the updater's window; plain defines so that both the
-// resource compiler and C++ can read them.
+/* Numbers of the updater window's resources and controls, read by the
+   resource compiler and by the C++ code alike: plain defines only. */
 #ifndef ZQ_RESOURCES_RESOURCE_H
 #define ZQ_RESOURCES_RESOURCE_H
 
@@ -7,6 +7,8 @@
 #define IDD_UPDATER_DIALOG 102
 #define IDI_UPDATER_ICON 128
 
+#define IDC_UPDATE 1 /* the dialog's OK command */
+#define IDC_EXIT 2   /* the dialog's cancel command */
 #define IDC_LOAD_FILE 1000
 #define IDC_STATUS 1001
 #define IDC_PROGRESS 1002

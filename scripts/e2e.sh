@@ -4,14 +4,14 @@
 # runs the Win32 binding tests and the driver's scenarios, converts the
 # screenshots to PNG, and ends with "N passed, M failed".
 #
-# Usage: scripts/e2e.sh [build folder]   (default: build-win64 in the checkout)
+# Usage: scripts/e2e.sh [build folder]   (default: build-win-x86_64 in the checkout)
 # Environment: ZQ_E2E_DISPLAY (an X display that already answers; default: a
 # private Xvfb on a free display), ZQ_E2E_PREFIX (default: wine-prefix in the
 # build folder, so nothing left by another run or checkout is reused)
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build-win64}
+build=${1:-$root/build-win-x86_64}
 mkdir -p "$build" && build=$(cd "$build" && pwd)  # Wine runs from other folders
 prefix=${ZQ_E2E_PREFIX:-$build/wine-prefix}
 

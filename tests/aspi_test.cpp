@@ -37,6 +37,7 @@ class AspiTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    found.reset();
     transport.reset();
     EXPECT_EQ(layer.OpenEvents(), 0u);
     EXPECT_EQ(layer.EventsCreated(), layer.EventsClosed());
@@ -59,9 +60,25 @@ class AspiTest : public ::testing::Test {
     EXPECT_TRUE(r.inputClear);
   }
 
+  // The transport's search, reporting where it found the bridge.
+  bool Find(uint8_t& adapter, uint8_t& target, ChipInfo& info) {
+    found = transport->FindBridge(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, info);
+    if (!found) return false;
+    const auto& bound = static_cast<const AspiBridge&>(*found);
+    adapter = bound.HostAdapter();
+    target = bound.Target();
+    return true;
+  }
+
+  // A bridge object bound to one adapter and target, found or not.
+  AspiBridge At(uint8_t adapter, uint8_t target) {
+    return AspiBridge(*transport, adapter, target, ChipInfo{});
+  }
+
   EmulatedAspiLayer layer;
   BridgeDevice bridge;
   std::unique_ptr<AspiTransport> transport = std::make_unique<AspiTransport>(layer);
+  std::unique_ptr<Bridge> found;
 };
 
 TEST_F(AspiTest, UnusableLayerSendsNothing) {
@@ -77,7 +94,7 @@ TEST_F(AspiTest, UnusableLayerSendsNothing) {
     layer.SetTarget(0, 0, AspiTargetKind::Bridge, &bridge);
     uint8_t adapter = 0x77, target = 0x66;
     ChipInfo info{};
-    EXPECT_FALSE(transport->FindBridge(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, adapter, target, info));
+    EXPECT_FALSE(Find(adapter, target, info));
     EXPECT_TRUE(layer.Requests().empty());
     EXPECT_EQ(layer.EventsCreated(), 0u);
     EXPECT_EQ(adapter, 0x77);
@@ -91,7 +108,7 @@ TEST_F(AspiTest, ScanWithoutBridgeAsksEveryTargetOnce) {
   uint8_t adapter = 9, target = 9;
   ChipInfo info{};
   info.vendorId = 0x1234;
-  EXPECT_FALSE(transport->FindBridge(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, adapter, target, info));
+  EXPECT_FALSE(Find(adapter, target, info));
   ASSERT_EQ(layer.Requests().size(), 8u);
   for (uint8_t t = 0; t < 8; ++t) {
     const AspiRequestRecord& r = layer.Requests()[t];
@@ -118,7 +135,7 @@ TEST_F(AspiTest, ScanStopsAtFirstBridgeOnLaterAdapter) {
   bridge.Record()[11] = 0x2A;
   uint8_t adapter = 0, target = 0;
   ChipInfo info{};
-  ASSERT_TRUE(transport->FindBridge(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, adapter, target, info));
+  ASSERT_TRUE(Find(adapter, target, info));
   EXPECT_EQ(adapter, 1);
   EXPECT_EQ(target, 2);
   EXPECT_EQ(info.fwBuild, 0x2A);
@@ -135,7 +152,7 @@ TEST_F(AspiTest, ScanCoversEveryReportedAdapter) {
   layer.SetTarget(8, 0, AspiTargetKind::Bridge, &bridge);
   uint8_t adapter = 0, target = 5;
   ChipInfo info{};
-  ASSERT_TRUE(transport->FindBridge(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, adapter, target, info));
+  ASSERT_TRUE(Find(adapter, target, info));
   EXPECT_EQ(adapter, 8);
   EXPECT_EQ(target, 0);
   EXPECT_EQ(layer.Requests().size(), 65u);
@@ -151,7 +168,7 @@ TEST_F(AspiTest, ForeignRecordIsPassedOverButStaysInChipInfo) {
   layer.SetTarget(0, 4, AspiTargetKind::Ordinary);
   uint8_t adapter = 0, target = 0;
   ChipInfo info{};
-  EXPECT_FALSE(transport->FindBridge(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, adapter, target, info));
+  EXPECT_FALSE(Find(adapter, target, info));
   EXPECT_EQ(layer.Requests().size(), 8u);
   EXPECT_EQ(info.vendorId, 0x3F1D);
   EXPECT_EQ(info.productId, 0x5211);
@@ -192,9 +209,9 @@ TEST_F(AspiTest, RequestCompletedAfterItsWaitIsKeptThenReaped) {
 
   std::array<uint8_t, BLOCK_SIZE> destination;
   destination.fill(0xEE);
-  EXPECT_FALSE(transport->ReadBlock(0, 0, 0x200, BLOCK_SIZE, destination.data()));
+  EXPECT_FALSE(At(0, 0).ReadBlock(0x200, BLOCK_SIZE, destination.data()));
   uint8_t status = 0x33;
-  EXPECT_FALSE(transport->QueryStatus(0, 0, status));
+  EXPECT_FALSE(At(0, 0).QueryStatus(status));
   EXPECT_EQ(status, 0x33);
   EXPECT_EQ(transport->PendingRequests(), 2u);
   EXPECT_EQ(layer.OpenEvents(), 2u);
@@ -206,7 +223,7 @@ TEST_F(AspiTest, RequestCompletedAfterItsWaitIsKeptThenReaped) {
   for (uint8_t b : destination) ASSERT_EQ(b, 0xEE);
 
   // the next command releases them before it sends
-  EXPECT_TRUE(transport->QueryStatus(0, 0, status));
+  EXPECT_TRUE(At(0, 0).QueryStatus(status));
   EXPECT_EQ(status, STATUS_READY);
   EXPECT_EQ(transport->PendingRequests(), 0u);
   EXPECT_EQ(layer.OpenEvents(), 0u);
@@ -216,7 +233,7 @@ TEST_F(AspiTest, TransportEndReleasesRequestsFinishedLate) {
   layer.SetTarget(0, 0, AspiTargetKind::Bridge, &bridge);
   layer.SetCompletion(AspiCompletion::Late);
   const std::vector<uint8_t> data(64, 0x5A);
-  EXPECT_FALSE(transport->WriteBlock(0, 0, 0, 64, data.data()));
+  EXPECT_FALSE(At(0, 0).WriteBlock(0, 64, data.data()));
   layer.CompleteLate();
   EXPECT_EQ(bridge.Flash()[63], 0x5A);  // the late write reached the device intact
   transport.reset();
@@ -234,7 +251,8 @@ TEST(AspiTransportEnd, RequestUnfinishedAtTheEndStaysValid) {
   {
     AspiTransport transport(layer);
     std::array<uint8_t, BLOCK_SIZE> destination{};
-    EXPECT_FALSE(transport.ReadBlock(0, 0, 0, BLOCK_SIZE, destination.data()));
+    EXPECT_FALSE(
+        AspiBridge(transport, 0, 0, ChipInfo{}).ReadBlock(0, BLOCK_SIZE, destination.data()));
     EXPECT_EQ(transport.PendingRequests(), 1u);
   }
   EXPECT_EQ(layer.OpenEvents(), 1u);
@@ -248,7 +266,7 @@ TEST_F(AspiTest, WriteBlockRequest) {
   layer.SetTarget(0, 3, AspiTargetKind::Bridge, &bridge);
   std::array<uint8_t, BLOCK_SIZE> data;
   for (uint32_t i = 0; i < BLOCK_SIZE; ++i) data[i] = static_cast<uint8_t>(i * 7 + 1);
-  ASSERT_TRUE(transport->WriteBlock(0, 3, 0x0400, BLOCK_SIZE, data.data()));
+  ASSERT_TRUE(At(0, 3).WriteBlock(0x0400, BLOCK_SIZE, data.data()));
   ASSERT_EQ(layer.Requests().size(), 1u);
   const AspiRequestRecord& r = layer.Requests()[0];
   EXPECT_EQ(r.target, 3);
@@ -264,7 +282,7 @@ TEST_F(AspiTest, WriteBlockRequest) {
 TEST_F(AspiTest, ShortWriteSendsOnlyItsBytes) {
   layer.SetTarget(0, 0, AspiTargetKind::Bridge, &bridge);
   const uint8_t data[3] = {0x01, 0x02, 0x03};
-  ASSERT_TRUE(transport->WriteBlock(0, 0, 0x12345, 3, data));
+  ASSERT_TRUE(At(0, 0).WriteBlock(0x12345, 3, data));
   EXPECT_EQ(layer.Requests()[0].bufferLength, 3u);
   EXPECT_EQ(layer.Requests()[0].cdb, Cdb11({0xE2, 0x00, 0x23, 0x45, 0x00, 0x03}));
   EXPECT_EQ(bridge.Flash()[0x2345], 0x01);
@@ -277,7 +295,7 @@ TEST_F(AspiTest, ReadBlockCopiesExactlyItsLengthOnlyOnSuccess) {
   for (uint32_t i = 0; i < 600; ++i) bridge.Flash()[0x200 + i] = static_cast<uint8_t>(i ^ 0x3C);
   std::array<uint8_t, BLOCK_SIZE + 8> destination;
   destination.fill(0xEE);
-  ASSERT_TRUE(transport->ReadBlock(0, 0, 0x0200, 300, destination.data()));
+  ASSERT_TRUE(At(0, 0).ReadBlock(0x0200, 300, destination.data()));
   const AspiRequestRecord& r = layer.Requests()[0];
   EXPECT_EQ(r.flags, FLAGS_IN);
   EXPECT_EQ(r.bufferLength, 300u);
@@ -288,7 +306,7 @@ TEST_F(AspiTest, ReadBlockCopiesExactlyItsLengthOnlyOnSuccess) {
 
   destination.fill(0xEE);
   bridge.Faults().failRead = 2;
-  EXPECT_FALSE(transport->ReadBlock(0, 0, 0x0200, 300, destination.data()));
+  EXPECT_FALSE(At(0, 0).ReadBlock(0x0200, 300, destination.data()));
   for (uint8_t b : destination) ASSERT_EQ(b, 0xEE);
 }
 
@@ -300,11 +318,11 @@ TEST_F(AspiTest, FailuresLeaveOutputsUntouched) {
   info.flashMaker = 0x42;
   uint8_t status = 0x42;
   EXPECT_FALSE(transport->ReadChipInfo(0, 1, info));
-  EXPECT_FALSE(transport->QueryStatus(0, 1, status));
+  EXPECT_FALSE(At(0, 1).QueryStatus(status));
   EXPECT_FALSE(transport->ReadChipInfo(0, 5, info));  // empty target
   EXPECT_FALSE(transport->ReadChipInfo(3, 0, info));  // no such adapter
   layer.FailRequest(5, SS_ABORTED);
-  EXPECT_FALSE(transport->QueryStatus(0, 0, status));
+  EXPECT_FALSE(At(0, 0).QueryStatus(status));
   EXPECT_EQ(info.flashMaker, 0x42);
   EXPECT_EQ(status, 0x42);
   EXPECT_EQ(layer.Requests().size(), 5u);
@@ -313,12 +331,12 @@ TEST_F(AspiTest, FailuresLeaveOutputsUntouched) {
 TEST_F(AspiTest, UnsendableCommandsCreateNothing) {
   layer.SetTarget(0, 0, AspiTargetKind::Bridge, &bridge);
   std::vector<uint8_t> big(0x10200, 0x00);
-  EXPECT_FALSE(transport->WriteBlock(0, 0, 0, BLOCK_SIZE + 1, big.data()));
-  EXPECT_FALSE(transport->WriteBlock(0, 0, 0, 0x10200, big.data()));  // low 16 bits say 512
-  EXPECT_FALSE(transport->ReadBlock(0, 0, 0, BLOCK_SIZE + 1, big.data()));
-  EXPECT_FALSE(transport->ReadBlock(0, 0, 0, 0x10200, big.data()));
-  EXPECT_FALSE(transport->WriteBlock(0, 0, 0, 16, nullptr));
-  EXPECT_FALSE(transport->ReadBlock(0, 0, 0, 16, nullptr));
+  EXPECT_FALSE(At(0, 0).WriteBlock(0, BLOCK_SIZE + 1, big.data()));
+  EXPECT_FALSE(At(0, 0).WriteBlock(0, 0x10200, big.data()));  // low 16 bits say 512
+  EXPECT_FALSE(At(0, 0).ReadBlock(0, BLOCK_SIZE + 1, big.data()));
+  EXPECT_FALSE(At(0, 0).ReadBlock(0, 0x10200, big.data()));
+  EXPECT_FALSE(At(0, 0).WriteBlock(0, 16, nullptr));
+  EXPECT_FALSE(At(0, 0).ReadBlock(0, 16, nullptr));
   EXPECT_TRUE(layer.Requests().empty());
   EXPECT_EQ(layer.EventsCreated(), 0u);
   EXPECT_TRUE(std::all_of(big.begin(), big.end(), [](uint8_t b) { return b == 0; }));
@@ -331,13 +349,13 @@ TEST_F(AspiTest, NoEventMeansNothingSent) {
   ChipInfo info{};
   uint8_t status = 0;
   uint8_t adapter = 0, target = 0;
-  EXPECT_FALSE(transport->FindBridge(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, adapter, target, info));
+  EXPECT_FALSE(Find(adapter, target, info));
   EXPECT_FALSE(transport->ReadChipInfo(0, 0, info));
-  EXPECT_FALSE(transport->QueryStatus(0, 0, status));
-  EXPECT_FALSE(transport->WriteBlock(0, 0, 0, 4, buffer));
-  EXPECT_FALSE(transport->ReadBlock(0, 0, 0, 4, buffer));
+  EXPECT_FALSE(At(0, 0).QueryStatus(status));
+  EXPECT_FALSE(At(0, 0).WriteBlock(0, 4, buffer));
+  EXPECT_FALSE(At(0, 0).ReadBlock(0, 4, buffer));
   RecordingProgress progress;
-  EXPECT_FALSE(transport->EraseAndWait(0, 0, progress));
+  EXPECT_FALSE(At(0, 0).EraseAndWait(progress));
   EXPECT_TRUE(layer.Requests().empty());
   EXPECT_TRUE(layer.Sleeps().empty());
   EXPECT_TRUE(bridge.Log().empty());
@@ -379,7 +397,8 @@ TEST_F(AspiTest, EraseAndWait) {
     RecordingProgress progress;
     {
       AspiTransport aspiTransport(aspi);
-      EXPECT_EQ(aspiTransport.EraseAndWait(0, 4, progress), row.result);
+      AspiBridge bound(aspiTransport, 0, 4, ChipInfo{});
+      EXPECT_EQ(bound.EraseAndWait(progress), row.result);
       if (row.eraseCompletion == AspiCompletion::Late) aspi.CompleteLate();
     }
     ASSERT_EQ(aspi.Requests().size(), row.requests);
@@ -413,17 +432,17 @@ TEST_F(AspiTest, UpdateRoundTrip) {
   bridge.SetBusyAnswers(2);
   uint8_t adapter = 0, target = 0;
   ChipInfo info{};
-  ASSERT_TRUE(transport->FindBridge(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, adapter, target, info));
+  ASSERT_TRUE(Find(adapter, target, info));
   RecordingProgress progress;
-  ASSERT_TRUE(transport->EraseAndWait(adapter, target, progress));
+  ASSERT_TRUE(At(adapter, target).EraseAndWait(progress));
   std::vector<uint8_t> image(4 * BLOCK_SIZE);
   for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 31 + (i >> 8));
   for (uint32_t at = 0; at < image.size(); at += BLOCK_SIZE) {
-    ASSERT_TRUE(transport->WriteBlock(adapter, target, at, BLOCK_SIZE, image.data() + at));
+    ASSERT_TRUE(At(adapter, target).WriteBlock(at, BLOCK_SIZE, image.data() + at));
   }
   std::vector<uint8_t> back(image.size(), 0);
   for (uint32_t at = 0; at < back.size(); at += BLOCK_SIZE) {
-    ASSERT_TRUE(transport->ReadBlock(adapter, target, at, BLOCK_SIZE, back.data() + at));
+    ASSERT_TRUE(At(adapter, target).ReadBlock(at, BLOCK_SIZE, back.data() + at));
   }
   EXPECT_EQ(back, image);
   EXPECT_EQ(bridge.Flash()[image.size()], 0xFF);  // erased beyond the image

@@ -1,5 +1,7 @@
 #include "emulator/emulated_setup.h"
 
+#include "platform/posix/posix_files.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -151,13 +153,14 @@ class FlashFileTest : public ::testing::Test {
   }
 
   fs::path dir_;
+  PosixFilePort files_;
 };
 
 TEST_F(FlashFileTest, MissingFileIsCreatedErased) {
   const std::string path = PathOf("flash.bin");
   std::array<uint8_t, EMULATED_FLASH_SIZE> flash;
   flash.fill(0x12);
-  ASSERT_TRUE(LoadFlashFile(path, flash));
+  ASSERT_TRUE(LoadFlashFile(files_, path, flash));
   EXPECT_TRUE(std::all_of(flash.begin(), flash.end(), [](uint8_t b) { return b == 0xFF; }));
   const std::vector<uint8_t> onDisk = ReadBytes(path);
   ASSERT_EQ(onDisk.size(), EMULATED_FLASH_SIZE);
@@ -169,9 +172,9 @@ TEST_F(FlashFileTest, SaveThenLoadKeepsEveryByte) {
   std::array<uint8_t, EMULATED_FLASH_SIZE> saved;
   for (size_t i = 0; i < saved.size(); ++i) saved[i] = static_cast<uint8_t>(i * 31 + (i >> 8));
   WriteBytes(path, EMULATED_FLASH_SIZE, 0x00);  // replaced, not appended to
-  ASSERT_TRUE(SaveFlashFile(path, saved));
+  ASSERT_TRUE(SaveFlashFile(files_, path, saved));
   std::array<uint8_t, EMULATED_FLASH_SIZE> loaded{};
-  ASSERT_TRUE(LoadFlashFile(path, loaded));
+  ASSERT_TRUE(LoadFlashFile(files_, path, loaded));
   EXPECT_TRUE(loaded == saved);
   // nothing is left beside it
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
@@ -188,23 +191,23 @@ TEST_F(FlashFileTest, WrongSizesAndNonFilesAreErrors) {
     WriteBytes(path, c.size, 0x5A);
     std::array<uint8_t, EMULATED_FLASH_SIZE> flash;
     flash.fill(0x12);
-    EXPECT_FALSE(LoadFlashFile(path, flash)) << c.name;
+    EXPECT_FALSE(LoadFlashFile(files_, path, flash)) << c.name;
     EXPECT_TRUE(std::all_of(flash.begin(), flash.end(), [](uint8_t b) { return b == 0x12; }))
         << c.name << " changed the flash";
     EXPECT_EQ(ReadBytes(path).size(), c.size) << c.name << " was rewritten";
   }
   std::array<uint8_t, EMULATED_FLASH_SIZE> flash{};
-  EXPECT_FALSE(LoadFlashFile(dir_.string(), flash));  // a folder
-  EXPECT_FALSE(LoadFlashFile(PathOf("no-such-dir/flash.bin"), flash));
-  EXPECT_FALSE(SaveFlashFile(PathOf("no-such-dir/flash.bin"), flash));
+  EXPECT_FALSE(LoadFlashFile(files_, dir_.string(), flash));  // a folder
+  EXPECT_FALSE(LoadFlashFile(files_, PathOf("no-such-dir/flash.bin"), flash));
+  EXPECT_FALSE(SaveFlashFile(files_, PathOf("no-such-dir/flash.bin"), flash));
 }
 
 TEST_F(FlashFileTest, FailedRenameLeavesNoTemporaryBehind) {
   const std::string target = PathOf("taken");
   fs::create_directories(dir_ / "taken" / "inside");  // a non-empty folder cannot be replaced
   std::array<uint8_t, EMULATED_FLASH_SIZE> flash{};
-  EXPECT_FALSE(SaveFlashFile(target, flash));
-  EXPECT_FALSE(fs::exists(target + ".tmp"));
+  EXPECT_FALSE(SaveFlashFile(files_, target, flash));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
   EXPECT_TRUE(fs::is_directory(target));
 }
 

@@ -148,7 +148,7 @@ TEST(PassThroughDiscovery, FindsTheFirstMatchingDiskAndClosesTheRest) {
     PassThroughTransport transport(port);
     ChipInfo info = EARLIER;
 
-    const DeviceHandle found =
+    const std::unique_ptr<Bridge> found =
         transport.FindBridge(InterfaceClass::Disk, BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, info);
 
     EXPECT_EQ(info, c.info);
@@ -159,11 +159,13 @@ TEST(PassThroughDiscovery, FindsTheFirstMatchingDiskAndClosesTheRest) {
     // every device opened and not the bridge was closed again, exactly once
     std::vector<std::string> closed = c.opened;
     if (c.found != nullptr) {
-      ASSERT_NE(found, INVALID_DEVICE_HANDLE);
+      ASSERT_NE(found, nullptr);
+      EXPECT_EQ(found->Name(), c.found);
+      EXPECT_EQ(found->Info(), c.info);
       EXPECT_EQ(port.OpenPaths(), std::vector<std::string>{c.found});
       closed.erase(std::find(closed.begin(), closed.end(), c.found));
     } else {
-      EXPECT_EQ(found, INVALID_DEVICE_HANDLE);
+      EXPECT_EQ(found, nullptr);
       EXPECT_TRUE(port.OpenPaths().empty());
     }
     std::vector<std::string> actuallyClosed = PathsOf(port, PortCallKind::Close);
@@ -188,27 +190,28 @@ TEST(PassThroughDiscovery, BridgeSeenOnlyAsCdRomIsFoundInThatClass) {
   ChipInfo info = EARLIER;
 
   EXPECT_EQ(transport.FindBridge(InterfaceClass::Disk, BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, info),
-            INVALID_DEVICE_HANDLE);
-  const DeviceHandle found =
+            nullptr);
+  std::unique_ptr<Bridge> found =
       transport.FindBridge(InterfaceClass::CdRom, BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, info);
-  ASSERT_NE(found, INVALID_DEVICE_HANDLE);
+  ASSERT_NE(found, nullptr);
   EXPECT_EQ(port.OpenPaths(), std::vector<std::string>{"\\\\?\\emulated#cdrom#1"});
   EXPECT_EQ(info, Decoded(BridgeDevice::DEFAULT_RECORD));
 
-  transport.Close(found);
+  found.reset();  // dropping the bridge closes its device
   EXPECT_TRUE(port.OpenPaths().empty());
-  transport.Close(INVALID_DEVICE_HANDLE);  // nothing to close: no call
+  PassThroughBridge unbound(port, INVALID_DEVICE_HANDLE, "", info);
   EXPECT_EQ(port.CallsOf(PortCallKind::Close).size(), 2u);
   EXPECT_EQ(port.BadCloses(), 0u);
 }
 
-DeviceHandle OpenFirstDisk(EmulatedPassThroughPort& port) {
-  return port.Open(DISK1);
+// The first disk opened and bound as a bridge.
+std::unique_ptr<PassThroughBridge> BindFirstDisk(EmulatedPassThroughPort& port) {
+  return std::make_unique<PassThroughBridge>(port, port.Open(DISK1), DISK1, ChipInfo{});
 }
 
 struct LayoutCase {
   const char* name;
-  std::function<bool(PassThroughTransport&, DeviceHandle)> send;
+  std::function<bool(PassThroughTransport&, PassThroughBridge&, DeviceHandle)> send;
   Cdb cdb;
   uint8_t dataIn;
   uint32_t transferLength;
@@ -221,27 +224,27 @@ TEST(PassThroughCommands, EachCommandTravelsInItsOwnZeroedBlock) {
   std::vector<uint8_t> sink(BLOCK_SIZE);
   const std::vector<LayoutCase> cases = {
       {"info",
-       [](auto& t, auto d) {
+       [](auto& t, auto&, auto d) {
          ChipInfo i;
          return t.ReadChipInfo(d, i);
        },
        Cdb{0xE0, 0, 0, 0, 0, 0}, SCSI_IOCTL_DATA_IN, 12, PASS_THROUGH_HEADER_SIZE},
       {"status",
-       [](auto& t, auto d) {
+       [](auto&, auto& b, auto) {
          uint8_t s;
-         return t.QueryStatus(d, s);
+         return b.QueryStatus(s);
        },
        Cdb{0xF7, 0, 0, 0, 0, 0}, SCSI_IOCTL_DATA_IN, 1, PASS_THROUGH_HEADER_SIZE},
       {"write 512 at 0x0400",
-       [&](auto& t, auto d) { return t.WriteBlock(d, 0x0400, 512, source.data()); },
+       [&](auto&, auto& b, auto) { return b.WriteBlock(0x0400, 512, source.data()); },
        Cdb{0xE2, 0, 0x04, 0x00, 0x02, 0x00}, SCSI_IOCTL_DATA_OUT, 512, PASS_THROUGH_BLOCK_SIZE},
       {"write keeps the low 16 address bits",
-       [&](auto& t, auto d) { return t.WriteBlock(d, 0x1FE00, 16, source.data()); },
+       [&](auto&, auto& b, auto) { return b.WriteBlock(0x1FE00, 16, source.data()); },
        Cdb{0xE2, 0, 0xFE, 0x00, 0x00, 0x10}, SCSI_IOCTL_DATA_OUT, 16, PASS_THROUGH_BLOCK_SIZE},
       {"read 300 at 0x0200",
-       [&](auto& t, auto d) { return t.ReadBlock(d, 0x0200, 300, sink.data()); },
+       [&](auto&, auto& b, auto) { return b.ReadBlock(0x0200, 300, sink.data()); },
        Cdb{0xE3, 0, 0x02, 0x00, 0x01, 0x2C}, SCSI_IOCTL_DATA_IN, 300, PASS_THROUGH_HEADER_SIZE},
-      {"empty read", [&](auto& t, auto d) { return t.ReadBlock(d, 0, 0, sink.data()); },
+      {"empty read", [&](auto&, auto& b, auto) { return b.ReadBlock(0, 0, sink.data()); },
        Cdb{0xE3, 0, 0, 0, 0, 0}, SCSI_IOCTL_DATA_IN, 0, PASS_THROUGH_HEADER_SIZE},
   };
 
@@ -250,16 +253,17 @@ TEST(PassThroughCommands, EachCommandTravelsInItsOwnZeroedBlock) {
     EmulatedPassThroughPort port;
     port.AddBridge(InterfaceClass::Disk);
     PassThroughTransport transport(port);
-    const DeviceHandle device = OpenFirstDisk(port);
+    const auto bridge = BindFirstDisk(port);
+    const DeviceHandle device = port.CallsOf(PortCallKind::Open).back().handle;
     // a refused command first leaves sense bytes behind for a reused block to carry
     port.Find(DISK1)->chip->Faults().statusFails = true;
     uint8_t status = 0x77;
-    EXPECT_FALSE(transport.QueryStatus(device, status));
+    EXPECT_FALSE(bridge->QueryStatus(status));
     EXPECT_EQ(status, 0x77);
     port.Find(DISK1)->chip->Faults().statusFails = false;
     port.ClearCalls();
 
-    ASSERT_TRUE(c.send(transport, device));
+    ASSERT_TRUE(c.send(transport, *bridge, device));
     const std::vector<PortCall> calls = port.CallsOf(PortCallKind::Control);
     ASSERT_EQ(calls.size(), 1u);
     const PortCall& call = calls[0];
@@ -290,31 +294,30 @@ TEST(PassThroughCommands, EachCommandTravelsInItsOwnZeroedBlock) {
 TEST(PassThroughCommands, WrittenBlockReadsBackAndFailuresLeaveOutputsAlone) {
   EmulatedPassThroughPort port;
   EmulatedDevice& bridge = port.AddBridge(InterfaceClass::Disk);
-  PassThroughTransport transport(port);
-  const DeviceHandle device = OpenFirstDisk(port);
+  const auto bound = BindFirstDisk(port);
   Steps steps;
-  ASSERT_TRUE(transport.EraseAndWait(device, steps));
+  ASSERT_TRUE(bound->EraseAndWait(steps));
 
   std::vector<uint8_t> block(BLOCK_SIZE);
   for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i ^ 0x5A);
-  ASSERT_TRUE(transport.WriteBlock(device, 0x0400, BLOCK_SIZE, block.data()));
+  ASSERT_TRUE(bound->WriteBlock(0x0400, BLOCK_SIZE, block.data()));
   EXPECT_TRUE(std::equal(block.begin(), block.end(), bridge.chip->Flash().begin() + 0x0400));
 
   // exactly 300 bytes land; the rest of the destination is not touched
   std::vector<uint8_t> dest(400, 0xEE);
-  ASSERT_TRUE(transport.ReadBlock(device, 0x0400, 300, dest.data()));
+  ASSERT_TRUE(bound->ReadBlock(0x0400, 300, dest.data()));
   EXPECT_TRUE(std::equal(dest.begin(), dest.begin() + 300, block.begin()));
   EXPECT_TRUE(std::all_of(dest.begin() + 300, dest.end(), [](uint8_t b) { return b == 0xEE; }));
 
   // a refused read delivers nothing, whatever reached the block
   bridge.chip->Faults().failRead = 2;
   std::vector<uint8_t> untouched(400, 0xEE);
-  EXPECT_FALSE(transport.ReadBlock(device, 0x0400, 300, untouched.data()));
+  EXPECT_FALSE(bound->ReadBlock(0x0400, 300, untouched.data()));
   EXPECT_TRUE(std::all_of(untouched.begin(), untouched.end(), [](uint8_t b) { return b == 0xEE; }));
 
   bridge.chip->Faults().statusFails = true;
   uint8_t status = 0x42;
-  EXPECT_FALSE(transport.QueryStatus(device, status));
+  EXPECT_FALSE(bound->QueryStatus(status));
   EXPECT_EQ(status, 0x42);
 }
 
@@ -323,16 +326,17 @@ TEST(PassThroughCommands, OrdinaryDiskDataIsNeverUsed) {
   EmulatedPassThroughPort port;
   port.AddOrdinaryDisk(InterfaceClass::Disk);
   PassThroughTransport transport(port);
-  const DeviceHandle device = OpenFirstDisk(port);
+  const auto disk = BindFirstDisk(port);
+  const DeviceHandle device = port.CallsOf(PortCallKind::Open).back().handle;
 
   ChipInfo info = EARLIER;
   EXPECT_FALSE(transport.ReadChipInfo(device, info));
   EXPECT_EQ(info, EARLIER);
   uint8_t status = 0x42;
-  EXPECT_FALSE(transport.QueryStatus(device, status));
+  EXPECT_FALSE(disk->QueryStatus(status));
   EXPECT_EQ(status, 0x42);
   std::vector<uint8_t> dest(64, 0xEE);
-  EXPECT_FALSE(transport.ReadBlock(device, 0, 64, dest.data()));
+  EXPECT_FALSE(disk->ReadBlock(0, 64, dest.data()));
   EXPECT_TRUE(std::all_of(dest.begin(), dest.end(), [](uint8_t b) { return b == 0xEE; }));
   for (const PortCall& call : port.CallsOf(PortCallKind::Control)) {
     EXPECT_EQ(call.scsiStatus, SCSI_STATUS_CHECK_CONDITION);
@@ -342,8 +346,8 @@ TEST(PassThroughCommands, OrdinaryDiskDataIsNeverUsed) {
 TEST(PassThroughCommands, OversizedOrUnusableRequestsAreRefusedWithoutSending) {
   EmulatedPassThroughPort port;
   port.AddBridge(InterfaceClass::Disk);
-  PassThroughTransport transport(port);
-  const DeviceHandle device = OpenFirstDisk(port);
+  const auto bridge = BindFirstDisk(port);
+  PassThroughBridge unbound(port, INVALID_DEVICE_HANDLE, "", ChipInfo{});
   std::vector<uint8_t> bytes(0x10001, 0x11);
 
   struct Refused {
@@ -351,17 +355,17 @@ TEST(PassThroughCommands, OversizedOrUnusableRequestsAreRefusedWithoutSending) {
     std::function<bool()> send;
   };
   const std::vector<Refused> cases = {
-      {"write 513", [&] { return transport.WriteBlock(device, 0, 513, bytes.data()); }},
-      {"read 513", [&] { return transport.ReadBlock(device, 0, 513, bytes.data()); }},
+      {"write 513", [&] { return bridge->WriteBlock(0, 513, bytes.data()); }},
+      {"read 513", [&] { return bridge->ReadBlock(0, 513, bytes.data()); }},
       // the low 16 bits would be a harmless 1; the caller still meant 65 537
-      {"write 0x10001", [&] { return transport.WriteBlock(device, 0, 0x10001, bytes.data()); }},
-      {"read 0x10001", [&] { return transport.ReadBlock(device, 0, 0x10001, bytes.data()); }},
-      {"write from nowhere", [&] { return transport.WriteBlock(device, 0, 4, nullptr); }},
-      {"read to nowhere", [&] { return transport.ReadBlock(device, 0, 4, nullptr); }},
+      {"write 0x10001", [&] { return bridge->WriteBlock(0, 0x10001, bytes.data()); }},
+      {"read 0x10001", [&] { return bridge->ReadBlock(0, 0x10001, bytes.data()); }},
+      {"write from nowhere", [&] { return bridge->WriteBlock(0, 4, nullptr); }},
+      {"read to nowhere", [&] { return bridge->ReadBlock(0, 4, nullptr); }},
       {"no device",
        [&] {
          uint8_t s = 0;
-         return transport.QueryStatus(INVALID_DEVICE_HANDLE, s);
+         return unbound.QueryStatus(s);
        }},
   };
   for (const Refused& c : cases) {
@@ -395,11 +399,10 @@ TEST(PassThroughErase, PollsDecideAndTheEraseAnswerIsIgnored) {
     EmulatedPassThroughPort port;
     EmulatedDevice& bridge = port.AddBridge(InterfaceClass::Disk);
     c.setUp(bridge);
-    PassThroughTransport transport(port);
-    const DeviceHandle device = OpenFirstDisk(port);
+    const auto bound = BindFirstDisk(port);
     Steps steps;
 
-    EXPECT_EQ(transport.EraseAndWait(device, steps), c.result);
+    EXPECT_EQ(bound->EraseAndWait(steps), c.result);
     EXPECT_EQ(steps.count, c.busyAnswers);
     const std::vector<PortCall> sleeps = port.CallsOf(PortCallKind::Sleep);
     EXPECT_EQ(sleeps.size(), static_cast<size_t>(c.busyAnswers));
@@ -431,12 +434,12 @@ TEST(EmulatedPassThrough, DevicesOpenExclusivelyAndTheDefaultHasOneBridge) {
 
   PassThroughTransport transport(*port);
   ChipInfo info;
-  const DeviceHandle found =
+  const std::unique_ptr<Bridge> found =
       transport.FindBridge(InterfaceClass::Disk, BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, info);
-  ASSERT_NE(found, INVALID_DEVICE_HANDLE);
+  ASSERT_NE(found, nullptr);
   EXPECT_EQ(port->FirstBridge(), port->Find(DISK1)->chip);
   EXPECT_EQ(transport.FindBridge(InterfaceClass::CdRom, BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, info),
-            INVALID_DEVICE_HANDLE);
+            nullptr);
 }
 
 }  // namespace

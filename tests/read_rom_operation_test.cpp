@@ -79,7 +79,7 @@ TEST_P(ReadRom, ReadsAndSavesThirtyTwoKilobytes) {
   const RecordedBox& box = host.window.boxes[0];
   EXPECT_EQ(box.text, "Finished read! (Save As...)");
   EXPECT_EQ(box.caption, "Status");
-  EXPECT_EQ(box.type, 0u);
+  EXPECT_EQ(box.kind, BoxKind::Notice);
   // the bar ends at 64 blocks, from 0 or from 5
   EXPECT_EQ(box.progress, GetParam() == Path::PassThrough ? 64 : 69);
   EXPECT_EQ(box.status, GetParam() == Path::PassThrough ? "Reading code from ROM..."
@@ -91,7 +91,8 @@ TEST_P(ReadRom, ReadsAndSavesThirtyTwoKilobytes) {
   EXPECT_EQ(host.window.saveRequests[0].filter, "ROM Code Files (*.bin)|*.bin||");
   EXPECT_EQ(host.window.saveRequests[0].defaultName, "output.bin");
   EXPECT_EQ(host.window.saveRequests[0].defaultExtension, "");
-  EXPECT_EQ(host.window.saveRequests[0].flags, OFN_OVERWRITE_PROMPT);
+  EXPECT_TRUE(host.window.saveRequests[0].overwritePrompt);
+  EXPECT_FALSE(host.window.saveRequests[0].fileMustExist);
 
   ASSERT_EQ(host.files.commits.size(), 1u);
   EXPECT_EQ(host.files.commits[0].path, "C:\\dump\\output.bin");
@@ -193,7 +194,8 @@ TEST_P(ReadRom, FailedWriteKeepsTheExistingFile) {
 
 TEST_P(ReadRom, NoBridgeShowsTheErrorAndReadsNothing) {
   DialogHost empty;
-  ASSERT_TRUE(empty.Start(GetParam() == Path::PassThrough ? 2 : 1));
+  ASSERT_TRUE(
+      empty.Start(GetParam() == Path::PassThrough ? PlatformFamily::Nt : PlatformFamily::Consumer));
   empty.dialog->OnReadRom();
   ASSERT_EQ(empty.window.boxes.size(), 1u);
   EXPECT_EQ(empty.window.boxes[0].text, "Can't find or connect to the device.");

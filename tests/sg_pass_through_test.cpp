@@ -146,9 +146,10 @@ TEST(SgTransport, FindsTheBridgeAndCarriesBlocksThroughSgIo) {
   PassThroughTransport transport(port);
   ChipInfo info;
 
-  const DeviceHandle bridge =
+  std::unique_ptr<Bridge> bridge =
       transport.FindBridge(InterfaceClass::Disk, BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, info);
-  ASSERT_NE(bridge, INVALID_DEVICE_HANDLE);
+  ASSERT_NE(bridge, nullptr);
+  EXPECT_EQ(bridge->Name(), "/dev/sg2");
   EXPECT_EQ(sg.opened, (std::vector<std::string>{"/dev/sg0", "/dev/sg1", "/dev/sg2"}));
   for (int flags : sg.openFlags) EXPECT_EQ(flags, O_RDWR | O_EXCL | O_NONBLOCK | O_CLOEXEC);
   EXPECT_EQ(sg.closed, std::vector<int>{3});
@@ -160,26 +161,26 @@ TEST(SgTransport, FindsTheBridgeAndCarriesBlocksThroughSgIo) {
     int steps = 0;
   } progress;
   chip.SetBusyAnswers(2);
-  ASSERT_TRUE(transport.EraseAndWait(bridge, progress));
+  ASSERT_TRUE(bridge->EraseAndWait(progress));
   EXPECT_EQ(progress.steps, 2);
   EXPECT_EQ(sg.sleeps, (std::vector<uint32_t>{1000, 1000}));
 
   std::vector<uint8_t> block(BLOCK_SIZE);
   for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i * 13 + 1);
-  ASSERT_TRUE(transport.WriteBlock(bridge, 0x0200, BLOCK_SIZE, block.data()));
+  ASSERT_TRUE(bridge->WriteBlock(0x0200, BLOCK_SIZE, block.data()));
   std::vector<uint8_t> back(BLOCK_SIZE, 0);
-  ASSERT_TRUE(transport.ReadBlock(bridge, 0x0200, 300, back.data()));
+  ASSERT_TRUE(bridge->ReadBlock(0x0200, 300, back.data()));
   EXPECT_TRUE(std::equal(back.begin(), back.begin() + 300, block.begin()));
   EXPECT_TRUE(std::all_of(back.begin() + 300, back.end(), [](uint8_t b) { return b == 0; }));
 
-  transport.Close(bridge);
+  bridge.reset();  // closes the node
   EXPECT_EQ(sg.closed, (std::vector<int>{3, 4}));
 }
 
 TEST(SgTransport, EachCommandMapsOntoOneRequest) {
   struct Row {
     const char* name;
-    std::function<bool(PassThroughTransport&, DeviceHandle)> send;
+    std::function<bool(PassThroughTransport&, Bridge&, DeviceHandle)> send;
     std::vector<uint8_t> cdb;
     int direction;
     uint32_t length;
@@ -187,7 +188,7 @@ TEST(SgTransport, EachCommandMapsOntoOneRequest) {
   static uint8_t bytes[BLOCK_SIZE] = {};
   const std::vector<Row> rows = {
       {"info",
-       [](auto& t, auto d) {
+       [](auto& t, auto&, auto d) {
          ChipInfo i;
          return t.ReadChipInfo(d, i);
        },
@@ -195,25 +196,25 @@ TEST(SgTransport, EachCommandMapsOntoOneRequest) {
        SG_DXFER_FROM_DEV,
        12},
       {"status",
-       [](auto& t, auto d) {
+       [](auto&, auto& b, auto) {
          uint8_t s;
-         return t.QueryStatus(d, s);
+         return b.QueryStatus(s);
        },
        {0xF7, 0, 0, 0, 0, 0},
        SG_DXFER_FROM_DEV,
        1},
       {"write",
-       [](auto& t, auto d) { return t.WriteBlock(d, 0x0400, 512, bytes); },
+       [](auto&, auto& b, auto) { return b.WriteBlock(0x0400, 512, bytes); },
        {0xE2, 0, 0x04, 0x00, 0x02, 0x00},
        SG_DXFER_TO_DEV,
        512},
       {"read",
-       [](auto& t, auto d) { return t.ReadBlock(d, 0x0200, 300, bytes); },
+       [](auto&, auto& b, auto) { return b.ReadBlock(0x0200, 300, bytes); },
        {0xE3, 0, 0x02, 0x00, 0x01, 0x2C},
        SG_DXFER_FROM_DEV,
        300},
       {"empty write",
-       [](auto& t, auto d) { return t.WriteBlock(d, 0, 0, bytes); },
+       [](auto&, auto& b, auto) { return b.WriteBlock(0, 0, bytes); },
        {0xE2, 0, 0, 0, 0, 0},
        SG_DXFER_NONE,
        0},
@@ -225,7 +226,8 @@ TEST(SgTransport, EachCommandMapsOntoOneRequest) {
     SgPassThroughPort port(sg);
     PassThroughTransport transport(port);
     const DeviceHandle device = port.Open("/dev/sg0");
-    ASSERT_TRUE(row.send(transport, device));
+    PassThroughBridge bridge(port, device, "/dev/sg0", ChipInfo{});
+    ASSERT_TRUE(row.send(transport, bridge, device));
     ASSERT_EQ(sg.requests.size(), 1u);
     const sg_io_hdr_t& r = sg.requests[0];
     EXPECT_EQ(r.interface_id, 'S');
@@ -272,9 +274,9 @@ TEST(SgTransport, OnlyADeliveredGoodStatusIsSuccess) {
       return row.rc;
     };
     SgPassThroughPort port(sg);
-    PassThroughTransport transport(port);
+    PassThroughBridge bridge(port, port.Open("/dev/sg0"), "/dev/sg0", ChipInfo{});
     uint8_t status = 0x77;
-    EXPECT_EQ(transport.QueryStatus(port.Open("/dev/sg0"), status), row.ok);
+    EXPECT_EQ(bridge.QueryStatus(status), row.ok);
     EXPECT_EQ(status, row.ok ? 0x01 : 0x77);
   }
 }

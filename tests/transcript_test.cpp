@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "emulator/transcript.h"
 #include "support/dialog_host.h"
+#include "support/transcript.h"
 
 namespace zq::test {
 namespace {

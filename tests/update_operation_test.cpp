@@ -78,7 +78,7 @@ TEST_P(Update, TwoBlocksWithVerificationInFull) {
       RESET,
   });
   EXPECT_EQ(host.window.events, expected);
-  EXPECT_EQ(host.window.boxes[0].type, 0u);
+  EXPECT_EQ(host.window.boxes[0].kind, BoxKind::Notice);
   EXPECT_EQ(host.window.boxes[0].status, "Reading code from ROM...");
   EXPECT_EQ(host.window.boxes[0].progress, 100);
 
@@ -136,7 +136,7 @@ TEST_P(Update, RefusedChipShowsItsLabelsAndErasesNothing) {
   EXPECT_EQ(host.Commands(), std::vector<std::string>{"E0"});
   EXPECT_EQ(host.window.Text(IDC_VENDOR_ID), " Vendor ID: SST");
   EXPECT_EQ(host.window.boxes[0].caption, "ERROR");
-  EXPECT_EQ(host.window.boxes[0].type, 0x10u);
+  EXPECT_EQ(host.window.boxes[0].kind, BoxKind::Error);
 }
 
 TEST_P(Update, EmptyImageIsRefusedBeforeErasing) {
@@ -195,7 +195,8 @@ TEST_P(Update, FlipBeyondTheCodeIsNotLookedAt) {
 
 TEST_P(Update, NoBridgeLeavesTheBarWhereTheSearchLeftIt) {
   DialogHost empty;
-  ASSERT_TRUE(empty.Start(GetParam() == Path::PassThrough ? 2 : 1));
+  ASSERT_TRUE(
+      empty.Start(GetParam() == Path::PassThrough ? PlatformFamily::Nt : PlatformFamily::Consumer));
   if (GetParam() == Path::Aspi) empty.aspi.SetHostAdapterCount(1);
   ASSERT_TRUE(empty.Load(Pattern(10)));
   empty.window.texts[IDC_VENDOR_ID] = " Vendor ID: EON";
@@ -213,7 +214,7 @@ TEST(UpdatePassThrough, BridgeSeenOnlyAsCdRomIsFoundBySecondSearch) {
   DialogHost host;
   host.passThrough.AddOrdinaryDisk(InterfaceClass::Disk);
   host.passThrough.AddBridge(InterfaceClass::CdRom, host.chip);
-  ASSERT_TRUE(host.Start(2));
+  ASSERT_TRUE(host.Start(PlatformFamily::Nt));
   ASSERT_TRUE(host.Load(Pattern(600)));
   host.dialog->OnUpdate();
   ASSERT_EQ(host.window.boxes.size(), 1u);

@@ -9,21 +9,21 @@ namespace {
 const std::string TITLE = "ZQ5210  Tarnwick 2.1.4 QD94N - ";
 
 TEST(StartUp, RefusesPlatformsOutsideBothFamilies) {
-  for (uint32_t id : {0u, 3u, 7u}) {
+  {
     DialogHost host;
-    host.platform.platformId = id;
-    EXPECT_EQ(host.dialog->OnCreate(), -1) << id;
+    host.platform.family = PlatformFamily::Other;
+    EXPECT_EQ(host.dialog->OnCreate(), -1);
     ASSERT_EQ(host.window.boxes.size(), 1u);
     EXPECT_EQ(host.window.boxes[0].text, "The program only works on Win2000/XP/Me/98.");
     EXPECT_EQ(host.window.boxes[0].caption, "ERROR");
-    EXPECT_EQ(host.window.boxes[0].type, 0x10u);
+    EXPECT_EQ(host.window.boxes[0].kind, BoxKind::Error);
     EXPECT_TRUE(host.platform.calls.empty()) << "no ASPI library is touched";
   }
 }
 
 TEST(StartUp, NtFamilyUsesPassThroughWithoutLoadingAspi) {
   DialogHost host;
-  EXPECT_TRUE(host.Start(2));
+  EXPECT_TRUE(host.Start(PlatformFamily::Nt));
   EXPECT_TRUE(host.dialog->UsesPassThrough());
   EXPECT_TRUE(host.platform.calls.empty());
   EXPECT_TRUE(host.window.boxes.empty());
@@ -32,7 +32,7 @@ TEST(StartUp, NtFamilyUsesPassThroughWithoutLoadingAspi) {
 TEST(StartUp, ConsumerFamilyWithoutAspiLibraryRefusesTheWindow) {
   DialogHost host;
   host.platform.libraryPresent = false;
-  host.platform.platformId = 1;
+  host.platform.family = PlatformFamily::Consumer;
   EXPECT_EQ(host.dialog->OnCreate(), -1);
   ASSERT_EQ(host.window.boxes.size(), 1u);
   EXPECT_EQ(host.window.boxes[0].text, "Can't not find WNASPI32.DLL or the DLL file has error.");
@@ -43,7 +43,7 @@ TEST(StartUp, MissingEntryPointReleasesTheLibrary) {
   for (const char* present : {"GetASPI32SupportInfo", "SendASPI32Command"}) {
     DialogHost host;
     host.platform.entryPoints = {present};
-    host.platform.platformId = 1;
+    host.platform.family = PlatformFamily::Consumer;
     EXPECT_EQ(host.dialog->OnCreate(), -1) << present;
     ASSERT_EQ(host.window.boxes.size(), 1u);
     EXPECT_EQ(host.window.boxes[0].text, "Can't not find WNASPI32.DLL or the DLL file has error.");
@@ -54,7 +54,7 @@ TEST(StartUp, MissingEntryPointReleasesTheLibrary) {
 
 TEST(InitDialog, SetsTheLabelsStatusAndTitleInOrder) {
   DialogHost host;
-  host.platform.platformId = 2;
+  host.platform.family = PlatformFamily::Nt;
   ASSERT_EQ(host.dialog->OnCreate(), 0);
   EXPECT_TRUE(host.dialog->OnInitDialog());
   const std::vector<std::string> expected = {"text 1003  ROM size:",
@@ -71,7 +71,7 @@ TEST(InitDialog, SetsTheLabelsStatusAndTitleInOrder) {
 
 TEST(Progress, StepPullsBackToTheCap) {
   DialogHost host;
-  ASSERT_TRUE(host.Start(2));
+  ASSERT_TRUE(host.Start(PlatformFamily::Nt));
   struct Case {
     uint8_t from, step, cap, to;
   };
@@ -87,7 +87,7 @@ TEST(Progress, StepPullsBackToTheCap) {
 
 TEST(Progress, BeginAndResetFrameAnOperation) {
   DialogHost host;
-  ASSERT_TRUE(host.Start(2));
+  ASSERT_TRUE(host.Start(PlatformFamily::Nt));
   host.window.texts[IDC_VENDOR_ID] = " Vendor ID: SST";
   host.dialog->BeginProgress();
   host.dialog->SetStatus("Erasing...");
@@ -104,14 +104,15 @@ TEST(Progress, BeginAndResetFrameAnOperation) {
 
 TEST(LoadFile, SuccessNamesTheFileShowsTheSizeAndEnablesUpdate) {
   DialogHost host;
-  ASSERT_TRUE(host.Start(2));
+  ASSERT_TRUE(host.Start(PlatformFamily::Nt));
   host.files.AddFile("C:\\fw\\FIRMWARE.BIN", Pattern(1000));
   host.window.AnswerOpen("C:\\fw\\FIRMWARE.BIN");
   host.dialog->OnLoadFile();
   ASSERT_EQ(host.window.openRequests.size(), 1u);
   const FileDialogRequest& request = host.window.openRequests[0];
   EXPECT_EQ(request.filter, "ROM Code Files (*.bin;*.hex)|*.bin; *.hex||");
-  EXPECT_EQ(request.flags, OFN_FILE_MUST_EXIST | OFN_OVERWRITE_PROMPT);
+  EXPECT_TRUE(request.fileMustExist);
+  EXPECT_TRUE(request.overwritePrompt);
   EXPECT_EQ(request.defaultExtension, "");
   EXPECT_EQ(request.defaultName, "");
   const std::vector<std::string> expected = {"open-dialog", "title " + TITLE + "FIRMWARE.BIN",
@@ -123,7 +124,7 @@ TEST(LoadFile, SuccessNamesTheFileShowsTheSizeAndEnablesUpdate) {
 
 TEST(LoadFile, FailureKeepsTheEarlierImageTitleLabelAndButton) {
   DialogHost host;
-  ASSERT_TRUE(host.Start(2));
+  ASSERT_TRUE(host.Start(PlatformFamily::Nt));
   const std::vector<uint8_t> first = Pattern(700);
   ASSERT_TRUE(host.Load(first, "C:\\fw\\a.bin"));
   const ImageBuffer before = host.dialog->Image();
@@ -147,7 +148,7 @@ TEST(LoadFile, FailureKeepsTheEarlierImageTitleLabelAndButton) {
 
 TEST(LoadFile, FailedFirstLoadLeavesUpdateDisabled) {
   DialogHost host;
-  ASSERT_TRUE(host.Start(2));
+  ASSERT_TRUE(host.Start(PlatformFamily::Nt));
   host.files.AddFile("C:\\fw\\big.bin", Pattern(65537));
   host.window.AnswerOpen("C:\\fw\\big.bin");
   host.dialog->OnLoadFile();
@@ -160,7 +161,7 @@ TEST(LoadFile, FailedFirstLoadLeavesUpdateDisabled) {
 
 TEST(LoadFile, CancelChangesNothing) {
   DialogHost host;
-  ASSERT_TRUE(host.Start(2));
+  ASSERT_TRUE(host.Start(PlatformFamily::Nt));
   ASSERT_TRUE(host.Load(Pattern(10), "C:\\fw\\a.bin"));
   host.window.ClearTrail();
   host.window.CancelNextDialog(true);
@@ -172,7 +173,7 @@ TEST(LoadFile, CancelChangesNothing) {
 
 TEST(LoadFile, HexWithOnlyAnEndRecordLoadsWithCodeSizeZero) {
   DialogHost host;
-  ASSERT_TRUE(host.Start(2));
+  ASSERT_TRUE(host.Start(PlatformFamily::Nt));
   host.files.AddFile("C:\\fw\\Image.Hex", ":00000001FF\r\n");
   host.window.AnswerOpen("C:\\fw\\Image.Hex");
   host.dialog->OnLoadFile();

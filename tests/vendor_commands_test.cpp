@@ -1,5 +1,7 @@
 #include "protocol/vendor_commands.h"
 
+#include "protocol/bridge.h"
+
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -92,21 +94,25 @@ TEST(VendorCommands, SuccessRulesOfBothCarriers) {
   }
 }
 
-// A carrier that answers from a script and records what was asked of it.
-class ScriptedCarrier final : public EraseCarrier {
+// A bridge that answers from a script and records what was asked of it.
+class ScriptedCarrier final : public Bridge {
  public:
   struct Answer {
     bool ok;
     uint8_t status;
   };
 
+  ScriptedCarrier() : Bridge("scripted", ChipInfo{}) {}
+
   bool eraseReady = true;  // false: the erase cannot even be prepared
   std::deque<Answer> answers;
   std::vector<std::string> calls;
 
-  bool SendErase() override {
+  bool WriteBlock(uint32_t, uint32_t, const uint8_t*) override { return false; }
+  bool ReadBlock(uint32_t, uint32_t, uint8_t*) override { return false; }
+  EraseRequest SendErase() override {
     calls.push_back("erase");
-    return eraseReady;
+    return eraseReady ? EraseRequest::Accepted : EraseRequest::NotSent;
   }
   bool QueryStatus(uint8_t& status) override {
     calls.push_back("status");
@@ -172,7 +178,7 @@ TEST(EraseAndWait, OutcomesAndProgress) {
     carrier.eraseReady = c.eraseReady;
     carrier.answers.assign(c.answers.begin(), c.answers.end());
     RecordingProgress progress;
-    EXPECT_EQ(EraseAndWait(carrier, progress), c.result) << c.name;
+    EXPECT_EQ(carrier.EraseAndWait(progress), c.result) << c.name;
     EXPECT_EQ(progress.pos, c.finalPos) << c.name;
     EXPECT_EQ(progress.shown.size(), c.sleeps) << c.name;
     EXPECT_TRUE(carrier.answers.empty()) << c.name << ": stopped polling too early";
@@ -185,7 +191,7 @@ TEST(EraseAndWait, WaitsOneSecondBeforeEachRepeatedPoll) {
   ScriptedCarrier carrier;
   carrier.answers = {Busy(), Busy(), Ready()};
   RecordingProgress progress;
-  ASSERT_TRUE(EraseAndWait(carrier, progress));
+  ASSERT_TRUE(carrier.EraseAndWait(progress));
   const std::vector<std::string> expected = {"erase",  "status",     "sleep 1000",
                                              "status", "sleep 1000", "status"};
   EXPECT_EQ(carrier.calls, expected);
@@ -197,7 +203,7 @@ TEST(EraseAndWait, ProgressHoldsAtCapWhileBusy) {
   for (int i = 0; i < 10; ++i) carrier.answers.push_back(Busy());
   carrier.answers.push_back(Ready());
   RecordingProgress progress;
-  ASSERT_TRUE(EraseAndWait(carrier, progress));
+  ASSERT_TRUE(carrier.EraseAndWait(progress));
   EXPECT_EQ(progress.shown, (std::vector<int>{10, 15, 20, 25, 30, 30, 30, 30, 30, 30}));
 }
 
@@ -208,14 +214,14 @@ TEST(EraseAndWait, GivesUpOnADeviceThatNeverLeavesBusy) {
     carrier.answers.assign(119, Busy());
     carrier.answers.push_back(Ready());
     RecordingProgress progress;
-    EXPECT_TRUE(EraseAndWait(carrier, progress));
+    EXPECT_TRUE(carrier.EraseAndWait(progress));
   }
   // two minutes of busy answers end the erase as failed, without polling again
   {
     ScriptedCarrier carrier;
     carrier.answers.assign(120, Busy());
     RecordingProgress progress;
-    EXPECT_FALSE(EraseAndWait(carrier, progress));
+    EXPECT_FALSE(carrier.EraseAndWait(progress));
     EXPECT_TRUE(carrier.answers.empty());
     EXPECT_EQ(progress.pos, ERASE_PROGRESS_CAP);
   }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <string>
 #include <utility>
 
 namespace zq {
@@ -33,28 +34,6 @@ uint8_t ReadStatus(const AspiRequest& request) {
 }
 
 }  // namespace
-
-// EraseAndWait's view of one bridge on this transport.
-class AspiEraseCarrier final : public EraseCarrier {
- public:
-  AspiEraseCarrier(AspiTransport& transport, uint8_t hostAdapter, uint8_t target)
-      : transport_(transport), hostAdapter_(hostAdapter), target_(target) {}
-
-  bool SendErase() override {
-    // whatever the erase request ends with, the status polls decide
-    return transport_.Carry(hostAdapter_, target_, EncodeErase(), FLAGS_OUT, 0, nullptr, nullptr) !=
-           AspiTransport::Outcome::NotSent;
-  }
-  bool QueryStatus(uint8_t& status) override {
-    return transport_.QueryStatus(hostAdapter_, target_, status);
-  }
-  void Sleep(uint32_t milliseconds) override { transport_.layer_.Sleep(milliseconds); }
-
- private:
-  AspiTransport& transport_;
-  uint8_t hostAdapter_;
-  uint8_t target_;
-};
 
 AspiTransport::AspiTransport(AspiLayer& layer) : layer_(layer) {}
 
@@ -99,7 +78,7 @@ AspiTransport::Outcome AspiTransport::Carry(uint8_t hostAdapter, uint8_t target,
   if (!request) return Outcome::NotSent;
   if (source != nullptr && length != 0) std::memcpy(request->data, source, length);
 
-  request->event = layer_.CreateEvent();
+  request->event = layer_.MakeEvent();
   if (request->event == nullptr) return Outcome::NotSent;
 
   SrbExecScsiCmd& block = request->block;
@@ -134,25 +113,23 @@ AspiTransport::Outcome AspiTransport::Carry(uint8_t hostAdapter, uint8_t target,
   return succeeded ? Outcome::Succeeded : Outcome::Failed;
 }
 
-bool AspiTransport::FindBridge(uint16_t vendorId, uint16_t productId, uint8_t& hostAdapter,
-                               uint8_t& target, ChipInfo& chipInfo) {
+std::unique_ptr<Bridge> AspiTransport::FindBridge(uint16_t vendorId, uint16_t productId,
+                                                  ChipInfo& chipInfo) {
   const uint32_t support = layer_.GetASPI32SupportInfo();
   const uint8_t status = static_cast<uint8_t>((support >> 8) & 0xFF);
   const uint8_t adapters = static_cast<uint8_t>(support & 0xFF);
-  if (status != SS_COMP || adapters == 0) return false;
+  if (status != SS_COMP || adapters == 0) return nullptr;
 
   for (uint32_t a = 0; a < adapters; ++a) {
     // every target ID is asked, the adapter's own included
     for (uint8_t t = 0; t < ASPI_TARGETS_PER_ADAPTER; ++t) {
       const uint8_t adapter = static_cast<uint8_t>(a);
       if (ReadChipInfo(adapter, t, chipInfo) && MatchesIdentity(chipInfo, vendorId, productId)) {
-        hostAdapter = adapter;
-        target = t;
-        return true;
+        return std::make_unique<AspiBridge>(*this, adapter, t, chipInfo);
       }
     }
   }
-  return false;
+  return nullptr;
 }
 
 bool AspiTransport::ReadChipInfo(uint8_t hostAdapter, uint8_t target, ChipInfo& info) {
@@ -165,34 +142,54 @@ bool AspiTransport::ReadChipInfo(uint8_t hostAdapter, uint8_t target, ChipInfo& 
   return true;
 }
 
-bool AspiTransport::QueryStatus(uint8_t hostAdapter, uint8_t target, uint8_t& status) {
+namespace {
+
+std::string AdapterTargetName(uint8_t hostAdapter, uint8_t target) {
+  return "adapter " + std::to_string(hostAdapter) + ", target " + std::to_string(target);
+}
+
+}  // namespace
+
+AspiBridge::AspiBridge(AspiTransport& transport, uint8_t hostAdapter, uint8_t target,
+                       const ChipInfo& info)
+    : Bridge(AdapterTargetName(hostAdapter, target), info),
+      transport_(transport),
+      hostAdapter_(hostAdapter),
+      target_(target) {}
+
+bool AspiBridge::QueryStatus(uint8_t& status) {
   uint8_t reply = 0;
-  if (Carry(hostAdapter, target, EncodeStatus(), FLAGS_IN, STATUS_REPLY_SIZE, nullptr, &reply) !=
-      Outcome::Succeeded) {
+  if (transport_.Carry(hostAdapter_, target_, EncodeStatus(), FLAGS_IN, STATUS_REPLY_SIZE, nullptr,
+                       &reply) != AspiTransport::Outcome::Succeeded) {
     return false;
   }
   status = reply;
   return true;
 }
 
-bool AspiTransport::EraseAndWait(uint8_t hostAdapter, uint8_t target, ProgressStepper& progress) {
-  AspiEraseCarrier carrier(*this, hostAdapter, target);
-  return zq::EraseAndWait(carrier, progress);
+EraseRequest AspiBridge::SendErase() {
+  switch (transport_.Carry(hostAdapter_, target_, EncodeErase(), FLAGS_OUT, 0, nullptr, nullptr)) {
+    case AspiTransport::Outcome::NotSent:
+      return EraseRequest::NotSent;
+    case AspiTransport::Outcome::Failed:
+      return EraseRequest::Refused;
+    case AspiTransport::Outcome::Succeeded:
+      break;
+  }
+  return EraseRequest::Accepted;
 }
 
-bool AspiTransport::WriteBlock(uint8_t hostAdapter, uint8_t target, uint32_t address,
-                               uint32_t length, const uint8_t* data) {
+bool AspiBridge::WriteBlock(uint32_t address, uint32_t length, const uint8_t* data) {
   if (length > BLOCK_SIZE) return false;
-  return Carry(hostAdapter, target, EncodeWrite(address, length), FLAGS_OUT, length, data,
-               nullptr) == Outcome::Succeeded;
+  return transport_.Carry(hostAdapter_, target_, EncodeWrite(address, length), FLAGS_OUT, length,
+                          data, nullptr) == AspiTransport::Outcome::Succeeded;
 }
 
-bool AspiTransport::ReadBlock(uint8_t hostAdapter, uint8_t target, uint32_t address,
-                              uint32_t length, uint8_t* buffer) {
+bool AspiBridge::ReadBlock(uint32_t address, uint32_t length, uint8_t* buffer) {
   if (length > BLOCK_SIZE) return false;
   if (length != 0 && buffer == nullptr) return false;
-  return Carry(hostAdapter, target, EncodeRead(address, length), FLAGS_IN, length, nullptr,
-               buffer) == Outcome::Succeeded;
+  return transport_.Carry(hostAdapter_, target_, EncodeRead(address, length), FLAGS_IN, length,
+                          nullptr, buffer) == AspiTransport::Outcome::Succeeded;
 }
 
 }  // namespace zq

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "protocol/bridge.h"
 #include "protocol/vendor_commands.h"
 
 namespace zq {
@@ -77,8 +78,8 @@ class AspiLayer {
   virtual ~AspiLayer() = default;
   virtual uint32_t GetASPI32SupportInfo() = 0;
   virtual uint32_t SendASPI32Command(SrbExecScsiCmd* request) = 0;
-  // Manual reset, not signalled; null when it cannot be created.
-  virtual AspiEvent CreateEvent() = 0;
+  // Manual reset, not signalled; null when it cannot be made.
+  virtual AspiEvent MakeEvent() = 0;
   virtual void ResetEvent(AspiEvent event) = 0;
   // True when the event is signalled within the time (0 only looks).
   virtual bool WaitForEvent(AspiEvent event, uint32_t milliseconds) = 0;
@@ -97,28 +98,22 @@ class AspiTransport {
   AspiTransport& operator=(const AspiTransport&) = delete;
 
   // Host adapters in order, targets 0 to 7, logical unit 0; the first match
-  // wins. Every device that answers overwrites `chipInfo`.
-  bool FindBridge(uint16_t vendorId, uint16_t productId, uint8_t& hostAdapter, uint8_t& target,
-                  ChipInfo& chipInfo);
+  // wins and comes back bound; null when there is none. Every device that
+  // answers overwrites `chipInfo`.
+  std::unique_ptr<Bridge> FindBridge(uint16_t vendorId, uint16_t productId, ChipInfo& chipInfo);
   bool ReadChipInfo(uint8_t hostAdapter, uint8_t target, ChipInfo& info);
-  bool QueryStatus(uint8_t hostAdapter, uint8_t target, uint8_t& status);
-  bool EraseAndWait(uint8_t hostAdapter, uint8_t target, ProgressStepper& progress);
-  // `length` is at most BLOCK_SIZE; a longer one is refused without sending.
-  bool WriteBlock(uint8_t hostAdapter, uint8_t target, uint32_t address, uint32_t length,
-                  const uint8_t* data);
-  bool ReadBlock(uint8_t hostAdapter, uint8_t target, uint32_t address, uint32_t length,
-                 uint8_t* buffer);
 
-  // Requests whose wait ran out and that the layer has not finished yet.
-  size_t PendingRequests() const { return parked_.size(); }
-
- private:
-  friend class AspiEraseCarrier;
   enum class Outcome { NotSent, Failed, Succeeded };
   // One request of its own: `source` (Out) or `destination` (In) hold
   // `length` bytes; the destination is written only on success.
   Outcome Carry(uint8_t hostAdapter, uint8_t target, const Cdb& cdb, uint8_t flags, uint32_t length,
                 const uint8_t* source, uint8_t* destination);
+  void Sleep(uint32_t milliseconds) { layer_.Sleep(milliseconds); }
+
+  // Requests whose wait ran out and that the layer has not finished yet.
+  size_t PendingRequests() const { return parked_.size(); }
+
+ private:
   void ReapFinished();
   void Release(std::unique_ptr<AspiRequest> request);
 
@@ -126,6 +121,27 @@ class AspiTransport {
   // Requests still owned by the layer after their wait ran out: it may yet
   // write into them, so they live until it signals their event.
   std::vector<std::unique_ptr<AspiRequest>> parked_;
+};
+
+// A bridge at one host adapter and target; the transport outlives it.
+class AspiBridge final : public Bridge {
+ public:
+  AspiBridge(AspiTransport& transport, uint8_t hostAdapter, uint8_t target, const ChipInfo& info);
+
+  bool WriteBlock(uint32_t address, uint32_t length, const uint8_t* data) override;
+  bool ReadBlock(uint32_t address, uint32_t length, uint8_t* buffer) override;
+  bool QueryStatus(uint8_t& status) override;
+  uint8_t HostAdapter() const { return hostAdapter_; }
+  uint8_t Target() const { return target_; }
+
+ protected:
+  EraseRequest SendErase() override;
+  void Sleep(uint32_t milliseconds) override { transport_.Sleep(milliseconds); }
+
+ private:
+  AspiTransport& transport_;
+  uint8_t hostAdapter_;
+  uint8_t target_;
 };
 
 }  // namespace zq

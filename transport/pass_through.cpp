@@ -48,27 +48,6 @@ bool Carry(PassThroughPort& port, DeviceHandle device, const Cdb& cdb, uint8_t d
   return true;
 }
 
-// Lends EraseAndWait the transport's commands on one open device.
-class PassThroughEraseCarrier final : public EraseCarrier {
- public:
-  PassThroughEraseCarrier(PassThroughTransport& transport, PassThroughPort& port,
-                          DeviceHandle device)
-      : transport_(transport), port_(port), device_(device) {}
-
-  bool SendErase() override {
-    // the erase answers nothing useful; the status polls decide
-    (void)Carry(port_, device_, EncodeErase(), SCSI_IOCTL_DATA_OUT, 0, nullptr, nullptr);
-    return true;
-  }
-  bool QueryStatus(uint8_t& status) override { return transport_.QueryStatus(device_, status); }
-  void Sleep(uint32_t milliseconds) override { port_.Sleep(milliseconds); }
-
- private:
-  PassThroughTransport& transport_;
-  PassThroughPort& port_;
-  DeviceHandle device_;
-};
-
 }  // namespace
 
 bool PassThroughBlockFits(const ScsiPassThroughHeader& header, uint32_t inputSize,
@@ -92,15 +71,15 @@ bool PassThroughBlockFits(const ScsiPassThroughHeader& header, uint32_t inputSiz
   return true;
 }
 
-DeviceHandle PassThroughTransport::FindBridge(InterfaceClass cls, uint16_t vendorId,
-                                              uint16_t productId, ChipInfo& chipInfo) {
+std::unique_ptr<Bridge> PassThroughTransport::FindBridge(InterfaceClass cls, uint16_t vendorId,
+                                                         uint16_t productId, ChipInfo& chipInfo) {
   const std::unique_ptr<InterfaceList> list = port_.ListInterfaces(cls);
-  if (!list) return INVALID_DEVICE_HANDLE;
+  if (!list) return nullptr;
 
   std::string path;
   for (uint32_t memberIndex = 0;; ++memberIndex) {
     path.clear();
-    if (list->Get(memberIndex, path) != ListStep::Found) return INVALID_DEVICE_HANDLE;
+    if (list->Get(memberIndex, path) != ListStep::Found) return nullptr;
 
     const DeviceHandle device = port_.Open(path);
     // a disk that is denied or held open elsewhere must not hide a bridge
@@ -109,7 +88,7 @@ DeviceHandle PassThroughTransport::FindBridge(InterfaceClass cls, uint16_t vendo
 
     // every device that answers leaves its record, the bridge or not
     if (ReadChipInfo(device, chipInfo) && MatchesIdentity(chipInfo, vendorId, productId)) {
-      return device;
+      return std::make_unique<PassThroughBridge>(port_, device, path, chipInfo);
     }
     port_.Close(device);
   }
@@ -125,9 +104,14 @@ bool PassThroughTransport::ReadChipInfo(DeviceHandle device, ChipInfo& info) {
   return true;
 }
 
-bool PassThroughTransport::QueryStatus(DeviceHandle device, uint8_t& status) {
+PassThroughBridge::~PassThroughBridge() {
+  // the device stays open for the whole operation, whichever way it ends
+  if (device_ != INVALID_DEVICE_HANDLE) port_.Close(device_);
+}
+
+bool PassThroughBridge::QueryStatus(uint8_t& status) {
   uint8_t reply[STATUS_REPLY_SIZE] = {};
-  if (!Carry(port_, device, EncodeStatus(), SCSI_IOCTL_DATA_IN, STATUS_REPLY_SIZE, nullptr,
+  if (!Carry(port_, device_, EncodeStatus(), SCSI_IOCTL_DATA_IN, STATUS_REPLY_SIZE, nullptr,
              reply)) {
     return false;
   }
@@ -135,27 +119,22 @@ bool PassThroughTransport::QueryStatus(DeviceHandle device, uint8_t& status) {
   return true;
 }
 
-bool PassThroughTransport::EraseAndWait(DeviceHandle device, ProgressStepper& progress) {
-  PassThroughEraseCarrier carrier(*this, port_, device);
-  return zq::EraseAndWait(carrier, progress);
+EraseRequest PassThroughBridge::SendErase() {
+  return Carry(port_, device_, EncodeErase(), SCSI_IOCTL_DATA_OUT, 0, nullptr, nullptr)
+             ? EraseRequest::Accepted
+             : EraseRequest::Refused;
 }
 
-bool PassThroughTransport::WriteBlock(DeviceHandle device, uint32_t address, uint32_t length,
-                                      const uint8_t* data) {
+bool PassThroughBridge::WriteBlock(uint32_t address, uint32_t length, const uint8_t* data) {
   if (length > BLOCK_SIZE || (length > 0 && data == nullptr)) return false;
-  return Carry(port_, device, EncodeWrite(address, length), SCSI_IOCTL_DATA_OUT, length, data,
+  return Carry(port_, device_, EncodeWrite(address, length), SCSI_IOCTL_DATA_OUT, length, data,
                nullptr);
 }
 
-bool PassThroughTransport::ReadBlock(DeviceHandle device, uint32_t address, uint32_t length,
-                                     uint8_t* buffer) {
+bool PassThroughBridge::ReadBlock(uint32_t address, uint32_t length, uint8_t* buffer) {
   if (length > BLOCK_SIZE || (length > 0 && buffer == nullptr)) return false;
-  return Carry(port_, device, EncodeRead(address, length), SCSI_IOCTL_DATA_IN, length, nullptr,
+  return Carry(port_, device_, EncodeRead(address, length), SCSI_IOCTL_DATA_IN, length, nullptr,
                buffer);
-}
-
-void PassThroughTransport::Close(DeviceHandle device) {
-  if (device != INVALID_DEVICE_HANDLE) port_.Close(device);
 }
 
 }  // namespace zq

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
+#include "protocol/bridge.h"
 #include "protocol/vendor_commands.h"
 
 namespace zq {
@@ -96,19 +98,36 @@ class PassThroughTransport {
  public:
   explicit PassThroughTransport(PassThroughPort& port) : port_(port) {}
 
-  // The first device of the class whose record carries both IDs, left open.
-  // Every device that answers overwrites `chipInfo`, the bridge or not.
-  DeviceHandle FindBridge(InterfaceClass cls, uint16_t vendorId, uint16_t productId,
-                          ChipInfo& chipInfo);
+  // The first device of the class whose record carries both IDs, bound and
+  // open; null when there is none. Every device that answers overwrites
+  // `chipInfo`, the bridge or not.
+  std::unique_ptr<Bridge> FindBridge(InterfaceClass cls, uint16_t vendorId, uint16_t productId,
+                                     ChipInfo& chipInfo);
   bool ReadChipInfo(DeviceHandle device, ChipInfo& info);
-  bool QueryStatus(DeviceHandle device, uint8_t& status);
-  bool EraseAndWait(DeviceHandle device, ProgressStepper& progress);
-  bool WriteBlock(DeviceHandle device, uint32_t address, uint32_t length, const uint8_t* data);
-  bool ReadBlock(DeviceHandle device, uint32_t address, uint32_t length, uint8_t* buffer);
-  void Close(DeviceHandle device);
 
  private:
   PassThroughPort& port_;
+};
+
+// A bridge on one open device; closes it when dropped.
+class PassThroughBridge final : public Bridge {
+ public:
+  PassThroughBridge(PassThroughPort& port, DeviceHandle device, std::string name,
+                    const ChipInfo& info)
+      : Bridge(std::move(name), info), port_(port), device_(device) {}
+  ~PassThroughBridge() override;
+
+  bool WriteBlock(uint32_t address, uint32_t length, const uint8_t* data) override;
+  bool ReadBlock(uint32_t address, uint32_t length, uint8_t* buffer) override;
+  bool QueryStatus(uint8_t& status) override;
+
+ protected:
+  EraseRequest SendErase() override;
+  void Sleep(uint32_t milliseconds) override { port_.Sleep(milliseconds); }
+
+ private:
+  PassThroughPort& port_;
+  DeviceHandle device_;
 };
 
 }  // namespace zq

@@ -19,6 +19,7 @@
 #include "emulator/bridge_device.h"
 #include "emulator/emulated_aspi.h"
 #include "emulator/emulated_setup.h"
+#include "platform/win32/files_win32.h"
 #include "platform/win32/win32_headers.h"
 
 namespace zq {
@@ -27,6 +28,7 @@ namespace {
 struct Server {
   std::mutex lock;  // one request at a time reaches the device
   BridgeDevice bridge;
+  Win32FilePort files;
   std::string flashPath;
   bool usable = true;
   uint8_t adapters = 1;
@@ -42,7 +44,7 @@ void Refuse(Server& server, const char* what) {
 
 void Configure(Server& server) {
   std::string problem;
-  if (!ConfigureFromEnvironment(server.bridge, server.flashPath, problem)) {
+  if (!ConfigureFromEnvironment(server.files, server.bridge, server.flashPath, problem)) {
     std::fprintf(stderr, "WNASPI32 (emulated): %s\n", problem.c_str());
     server.usable = false;
   }
@@ -99,7 +101,7 @@ uint8_t Serve(Server& server, SrbExecScsiCmd& request) {
   const uint8_t status = ServeOnBridge(server.bridge, request);
   // keep the flash across runs after every change to it
   if ((opcode == CMD_WRITE || opcode == CMD_ERASE) && !server.flashPath.empty() &&
-      !SaveFlashFile(server.flashPath, server.bridge.Flash())) {
+      !SaveFlashFile(server.files, server.flashPath, server.bridge.Flash())) {
     std::fprintf(stderr, "WNASPI32 (emulated): cannot save %s\n", server.flashPath.c_str());
   }
   return status;

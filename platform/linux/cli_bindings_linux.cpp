@@ -16,7 +16,7 @@ class AbsentAspiLayer final : public AspiLayer {
  public:
   uint32_t GetASPI32SupportInfo() override { return 0; }  // status 0: no layer
   uint32_t SendASPI32Command(SrbExecScsiCmd*) override { return 0; }
-  AspiEvent CreateEvent() override { return nullptr; }
+  AspiEvent MakeEvent() override { return nullptr; }
   void ResetEvent(AspiEvent) override {}
   bool WaitForEvent(AspiEvent, uint32_t) override { return false; }
   void CloseEvent(AspiEvent) override {}
@@ -25,7 +25,7 @@ class AbsentAspiLayer final : public AspiLayer {
 
 class LinuxPlatform final : public Platform {
  public:
-  uint32_t GetPlatformId() override { return VER_PLATFORM_WIN32_NT; }
+  PlatformFamily Family() override { return PlatformFamily::Nt; }
   bool LoadAspiLibrary() override { return false; }  // there is none here
   bool BindAspiEntryPoint(const char*) override { return false; }
   void FreeAspiLibrary() override {}

@@ -64,7 +64,7 @@ uint32_t Win32AspiLayer::SendASPI32Command(SrbExecScsiCmd* request) {
   return static_cast<uint32_t>(sendCommand_(request));
 }
 
-AspiEvent Win32AspiLayer::CreateEvent() {
+AspiEvent Win32AspiLayer::MakeEvent() {
   return CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
 

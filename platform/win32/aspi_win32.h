@@ -31,7 +31,7 @@ class Win32AspiLayer final : public AspiLayer {
 
   uint32_t GetASPI32SupportInfo() override;
   uint32_t SendASPI32Command(SrbExecScsiCmd* request) override;
-  AspiEvent CreateEvent() override;
+  AspiEvent MakeEvent() override;
   void ResetEvent(AspiEvent event) override;
   bool WaitForEvent(AspiEvent event, uint32_t milliseconds) override;
   void CloseEvent(AspiEvent event) override;

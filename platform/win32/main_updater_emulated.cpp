@@ -48,18 +48,18 @@ class PacedPassThroughPort final : public PassThroughPort {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   auto emulated = zq::MakeSingleBridgePassThrough();
   zq::BridgeDevice& chip = *emulated->FirstBridge();
+  zq::Win32FilePort files;
   std::string flashPath;
   std::string problem;
-  if (!zq::ConfigureFromEnvironment(chip, flashPath, problem)) {
+  if (!zq::ConfigureFromEnvironment(files, chip, flashPath, problem)) {
     MessageBoxA(nullptr, problem.c_str(), "Emulated bridge", MB_ICONERROR);
     return 2;
   }
   zq::PacedPassThroughPort passThrough(*emulated);
   zq::Win32Platform platform(passThrough);
-  zq::Win32FilePort files;
   zq::UpdaterApp app(platform, files);
   app.InitInstance(instance);
-  if (!flashPath.empty() && !zq::SaveFlashFile(flashPath, chip.Flash())) {
+  if (!flashPath.empty() && !zq::SaveFlashFile(files, flashPath, chip.Flash())) {
     MessageBoxA(nullptr, ("ZQ_EMU_FLASH: cannot save " + flashPath).c_str(), "Emulated bridge",
                 MB_ICONERROR);
     return 3;

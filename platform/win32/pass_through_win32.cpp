@@ -3,7 +3,7 @@
 #include "platform/win32/message_pump.h"
 
 // clang-format off
-#include <windows.h>
+#include "platform/win32/win32_headers.h"
 #include <setupapi.h>
 #include <winioctl.h>
 #include <ntddscsi.h>

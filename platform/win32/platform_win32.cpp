@@ -7,11 +7,18 @@ namespace zq {
 // the layout GetVersionExA fills; its size is how the caller names the version asked for
 static_assert(sizeof(OSVERSIONINFOA) == 148);
 
-uint32_t QueryPlatformId() {
+PlatformFamily QueryPlatformFamily() {
   OSVERSIONINFOA version{};
   version.dwOSVersionInfoSize = sizeof(version);
-  if (!GetVersionExA(&version)) return 0;
-  return version.dwPlatformId;
+  if (!GetVersionExA(&version)) return PlatformFamily::Other;
+  switch (version.dwPlatformId) {
+    case VER_PLATFORM_WIN32_NT:
+      return PlatformFamily::Nt;
+    case VER_PLATFORM_WIN32_WINDOWS:
+      return PlatformFamily::Consumer;
+    default:
+      return PlatformFamily::Other;
+  }
 }
 
 bool Win32Platform::LoadAspiLibrary() {

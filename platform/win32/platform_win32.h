@@ -10,8 +10,8 @@
 
 namespace zq {
 
-// The platform id GetVersionExA reports; 0 when it cannot say.
-uint32_t QueryPlatformId();
+// The family GetVersionExA reports; Other when it cannot say.
+PlatformFamily QueryPlatformFamily();
 
 class Win32Platform final : public Platform {
  public:
@@ -22,7 +22,7 @@ class Win32Platform final : public Platform {
   Win32Platform(const Win32Platform&) = delete;
   Win32Platform& operator=(const Win32Platform&) = delete;
 
-  uint32_t GetPlatformId() override { return QueryPlatformId(); }
+  PlatformFamily Family() override { return QueryPlatformFamily(); }
   bool LoadAspiLibrary() override;
   bool BindAspiEntryPoint(const char* name) override;
   void FreeAspiLibrary() override;

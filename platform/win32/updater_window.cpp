@@ -1,6 +1,10 @@
 #include "platform/win32/updater_window.h"
 
-#include "app/control_ids.h"
+#include "platform/win32/win32_headers.h"
+
+#include "resources/resource.h"
+
+static_assert(IDC_UPDATE == IDOK && IDC_EXIT == IDCANCEL, "the dialog's own commands");
 
 namespace zq {
 

@@ -50,9 +50,9 @@ bool Win32WindowPort::IsChecked(int controlId) {
   return SendDlgItemMessageA(hwnd_, controlId, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-void Win32WindowPort::MessageBox(const std::string& text, const std::string& caption,
-                                 uint32_t type) {
-  ::MessageBoxA(hwnd_, text.c_str(), caption.c_str(), type);
+void Win32WindowPort::ShowBox(const std::string& text, const std::string& caption, BoxKind kind) {
+  const UINT type = kind == BoxKind::Error ? MB_ICONERROR : MB_OK;
+  MessageBoxA(hwnd_, text.c_str(), caption.c_str(), type);
 }
 
 bool Win32WindowPort::OpenFileDialog(const FileDialogRequest& request, FileChoice& choice) {
@@ -81,7 +81,9 @@ bool Win32WindowPort::RunFileDialog(const FileDialogRequest& request, bool save,
   dialog.nMaxFile = static_cast<DWORD>(file.size());
   dialog.lpstrDefExt =
       request.defaultExtension.empty() ? nullptr : request.defaultExtension.c_str();
-  dialog.Flags = request.flags | OFN_EXPLORER | OFN_ENABLESIZING;
+  dialog.Flags = OFN_EXPLORER | OFN_ENABLESIZING;
+  if (request.fileMustExist) dialog.Flags |= OFN_FILEMUSTEXIST;
+  if (request.overwritePrompt) dialog.Flags |= OFN_OVERWRITEPROMPT;
 
   const BOOL confirmed = save ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog);
   Refresh();

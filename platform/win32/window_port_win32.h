@@ -25,7 +25,7 @@ class Win32WindowPort : public WindowPort {
   void SetProgressRange(int controlId, uint16_t low, uint16_t high) override;
   void SetProgressPos(int controlId, int pos) override;
   bool IsChecked(int controlId) override;
-  void MessageBox(const std::string& text, const std::string& caption, uint32_t type) override;
+  void ShowBox(const std::string& text, const std::string& caption, BoxKind kind) override;
   bool OpenFileDialog(const FileDialogRequest& request, FileChoice& choice) override;
   bool SaveFileDialog(const FileDialogRequest& request, FileChoice& choice) override;
 

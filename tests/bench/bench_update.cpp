@@ -87,7 +87,7 @@ bool Bench(Path path) {
     // the chip erases in ~100 ms, so the first poll finds it busy and the
     // one a second later ready
     host.chip.SetBusyAnswers(1);
-    host.window.checked[zq::IDC_VERIFY] = true;
+    host.window.checked[IDC_VERIFY] = true;
     host.chip.SetObserver(&watch);
     watch.Start();
     host.dialog->OnUpdate();

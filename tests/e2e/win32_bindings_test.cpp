@@ -14,7 +14,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/control_ids.h"
 #include "emulator/emulated_pass_through.h"
 #include "platform/win32/dialog.h"
 #include "platform/win32/file_dialog_text.h"
@@ -22,6 +21,7 @@
 #include "platform/win32/message_pump.h"
 #include "platform/win32/updater_window.h"
 #include "platform/win32/window_port_win32.h"
+#include "resources/resource.h"
 #include "tests/e2e/window_text.h"
 
 namespace zq {
@@ -607,8 +607,8 @@ TEST(FolderOf, TemporariesGoBesideTheDestination) {
 
 class StandInPlatform : public Platform {
  public:
-  explicit StandInPlatform(uint32_t id) : id_(id) {}
-  uint32_t GetPlatformId() override { return id_; }
+  explicit StandInPlatform(PlatformFamily family) : family_(family) {}
+  PlatformFamily Family() override { return family_; }
   bool LoadAspiLibrary() override { return false; }
   bool BindAspiEntryPoint(const char*) override { return false; }
   void FreeAspiLibrary() override {}
@@ -617,7 +617,7 @@ class StandInPlatform : public Platform {
   EmulatedPassThroughPort port_;  // no devices at all
 
  private:
-  uint32_t id_;
+  PlatformFamily family_;
 };
 
 class NoFiles : public FilePort {
@@ -663,7 +663,7 @@ std::string MessageTextOf(HWND box) {
 
 TEST(UpdaterWindow, UnknownPlatformShowsItsErrorAndNoWindow) {
   InitControls();
-  StandInPlatform platform(3);
+  StandInPlatform platform(PlatformFamily::Other);
   NoFiles files;
   std::atomic<bool> mainSeen{false};
   std::string boxText;
@@ -684,7 +684,7 @@ TEST(UpdaterWindow, UnknownPlatformShowsItsErrorAndNoWindow) {
 
 TEST(UpdaterWindow, CommandsAreIgnoredWhileDisabledOrWhileAnOperationRuns) {
   InitControls();
-  StandInPlatform platform(2);
+  StandInPlatform platform(PlatformFamily::Nt);
   NoFiles files;
   std::vector<std::string> boxes;
   bool disabledUpdateShowedBox = true;

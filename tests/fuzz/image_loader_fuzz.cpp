@@ -204,7 +204,7 @@ void CheckWindowWith(WindowUnderTest* host, const std::string& path, const std::
   Check(window.boxes.empty() && dialog.Image().codeSize == EARLIER.size(),
         "the earlier image did not load");
   const std::string title = window.title;
-  const std::string label = window.Text(zq::IDC_CODE_SIZE);
+  const std::string label = window.Text(IDC_CODE_SIZE);
 
   host->files.AddFile(path, std::vector<uint8_t>(bytes, bytes + size));
   host->files.faults.readShortfall = shortfall;
@@ -212,14 +212,14 @@ void CheckWindowWith(WindowUnderTest* host, const std::string& path, const std::
   dialog.OnLoadFile();
   host->files.files.erase(path);
 
-  Check(window.enabled[zq::IDC_UPDATE], "Update was disabled");
+  Check(window.enabled[IDC_UPDATE], "Update was disabled");
   Check(dialog.ImageName() == name, "the image name does not name the chosen file");
   if (!expected.ok) {
     Check(window.boxes.size() == 1 && window.boxes[0].text == expected.error &&
               window.boxes[0].caption == "ERROR",
           "a failed load did not show exactly its one error box");
     Check(window.title == title, "a failed load changed the title");
-    Check(window.Text(zq::IDC_CODE_SIZE) == label, "a failed load changed the code size label");
+    Check(window.Text(IDC_CODE_SIZE) == label, "a failed load changed the code size label");
     const ImageBuffer& image = dialog.Image();
     Check(image.codeSize == EARLIER.size(), "a failed load changed the code size");
     Check(std::memcmp(image.data.data(), EARLIER.data(), EARLIER.size()) == 0,
@@ -231,9 +231,8 @@ void CheckWindowWith(WindowUnderTest* host, const std::string& path, const std::
   }
   Check(window.boxes.empty(), "a good load showed a box");
   Check(window.title == std::string(zq::TITLE_PREFIX) + name, "title after a good load");
-  Check(
-      window.Text(zq::IDC_CODE_SIZE) == " Code size: " + std::to_string(expected.codeSize) + "(B)",
-      "code size label after a good load");
+  Check(window.Text(IDC_CODE_SIZE) == " Code size: " + std::to_string(expected.codeSize) + "(B)",
+        "code size label after a good load");
   Check(dialog.Image().codeSize == expected.codeSize, "code size after a good load");
   Check(std::memcmp(dialog.Image().data.data(), expected.data.data(), IMAGE_BUFFER_SIZE) == 0,
         "image after a good load");

@@ -4,8 +4,8 @@
 
 namespace zq::test {
 
-bool DialogHost::Start(uint32_t platformId) {
-  platform.platformId = platformId;
+bool DialogHost::Start(PlatformFamily family) {
+  platform.family = family;
   if (dialog->OnCreate() != 0) return false;
   dialog->OnInitDialog();
   window.ClearTrail();
@@ -15,10 +15,10 @@ bool DialogHost::Start(uint32_t platformId) {
 bool DialogHost::StartWithBridge(Path path) {
   if (path == Path::PassThrough) {
     passThrough.AddBridge(InterfaceClass::Disk, chip);
-    return Start(VER_PLATFORM_WIN32_NT);
+    return Start(PlatformFamily::Nt);
   }
   aspi.UseDefaultSetup(chip);
-  return Start(VER_PLATFORM_WIN32_WINDOWS);
+  return Start(PlatformFamily::Consumer);
 }
 
 bool DialogHost::Load(const std::vector<uint8_t>& bytes, const std::string& path) {

@@ -29,7 +29,7 @@ struct DialogHost {
 
   // Creates and initialises the window on the given platform family and
   // forgets what that showed, so a test sees only its own operation.
-  bool Start(uint32_t platformId);
+  bool Start(PlatformFamily family);
   // The bridge as the only disk, or at adapter 0 target 0; then Start.
   bool StartWithBridge(Path path);
   // Loads `bytes` as a raw image through the Open dialog.

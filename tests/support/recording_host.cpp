@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/control_ids.h"
+#include "resources/resource.h"
 
 namespace zq::test {
 
@@ -51,9 +51,8 @@ bool RecordingWindow::IsChecked(int controlId) {
   return checked[controlId];
 }
 
-void RecordingWindow::MessageBox(const std::string& text, const std::string& caption,
-                                 uint32_t type) {
-  RecordedBox box{text, caption, type, texts[IDC_STATUS], progressPos, visible[IDC_PROGRESS]};
+void RecordingWindow::ShowBox(const std::string& text, const std::string& caption, BoxKind kind) {
+  RecordedBox box{text, caption, kind, texts[IDC_STATUS], progressPos, visible[IDC_PROGRESS]};
   boxes.push_back(box);
   events.push_back("box " + caption + ": " + text);
   if (onBox) onBox(box);

@@ -18,7 +18,7 @@ namespace zq::test {
 struct RecordedBox {
   std::string text;
   std::string caption;
-  uint32_t type = 0;
+  BoxKind kind = BoxKind::Notice;
   // What the window showed while the box was up.
   std::string status;
   int progress = 0;
@@ -36,7 +36,7 @@ class RecordingWindow : public WindowPort {
   void SetProgressRange(int controlId, uint16_t low, uint16_t high) override;
   void SetProgressPos(int controlId, int pos) override;
   bool IsChecked(int controlId) override;
-  void MessageBox(const std::string& text, const std::string& caption, uint32_t type) override;
+  void ShowBox(const std::string& text, const std::string& caption, BoxKind kind) override;
   bool OpenFileDialog(const FileDialogRequest& request, FileChoice& choice) override;
   bool SaveFileDialog(const FileDialogRequest& request, FileChoice& choice) override;
 
@@ -80,14 +80,14 @@ class FakePlatform : public Platform {
   FakePlatform(PassThroughPort* passThrough, AspiLayer* aspi)
       : passThrough_(passThrough), aspi_(aspi) {}
 
-  uint32_t GetPlatformId() override { return platformId; }
+  PlatformFamily Family() override { return family; }
   bool LoadAspiLibrary() override;
   bool BindAspiEntryPoint(const char* name) override;
   void FreeAspiLibrary() override;
   AspiLayer& Aspi() override { return *aspi_; }
   PassThroughPort& PassThrough() override { return *passThrough_; }
 
-  uint32_t platformId = 2;
+  PlatformFamily family = PlatformFamily::Nt;
   bool libraryPresent = true;
   std::vector<std::string> entryPoints = {"GetASPI32SupportInfo", "SendASPI32Command"};
   bool libraryLoaded = false;

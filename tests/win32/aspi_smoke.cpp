@@ -2,6 +2,7 @@
 // read-back to the bridge through it. Exit status 0 only when all of it works.
 
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "platform/win32/aspi_win32.h"
@@ -31,19 +32,17 @@ uint8_t Pattern(uint32_t at) {
 
 int Run(zq::AspiLayer& layer) {
   zq::AspiTransport transport(layer);
-  uint8_t adapter = 0xFF, target = 0xFF;
   zq::ChipInfo info{};
-  if (!transport.FindBridge(zq::BRIDGE_VENDOR_ID, zq::BRIDGE_PRODUCT_ID, adapter, target, info)) {
-    return Fail("no bridge found");
-  }
-  std::printf("bridge at host adapter %u, target %u: %04X:%04X firmware %02u.%02u.%02u.%03u\n",
-              adapter, target, info.vendorId, info.productId, info.fwYear, info.fwMonth, info.fwDay,
-              info.fwBuild);
+  std::unique_ptr<zq::Bridge> bridge =
+      transport.FindBridge(zq::BRIDGE_VENDOR_ID, zq::BRIDGE_PRODUCT_ID, info);
+  if (!bridge) return Fail("no bridge found");
+  std::printf("bridge at %s: %04X:%04X firmware %02u.%02u.%02u.%03u\n", bridge->Name().c_str(),
+              info.vendorId, info.productId, info.fwYear, info.fwMonth, info.fwDay, info.fwBuild);
 
   PrintedProgress progress;
-  if (!transport.EraseAndWait(adapter, target, progress)) return Fail("erase");
+  if (!bridge->EraseAndWait(progress)) return Fail("erase");
   std::vector<uint8_t> block(zq::BLOCK_SIZE, 0);
-  if (!transport.ReadBlock(adapter, target, 0, zq::BLOCK_SIZE, block.data())) {
+  if (!bridge->ReadBlock(0, zq::BLOCK_SIZE, block.data())) {
     return Fail("read after erase");
   }
   for (uint8_t b : block) {
@@ -53,13 +52,13 @@ int Run(zq::AspiLayer& layer) {
   std::vector<uint8_t> image(SMOKE_BYTES);
   for (uint32_t i = 0; i < SMOKE_BYTES; ++i) image[i] = Pattern(i);
   for (uint32_t at = 0; at < SMOKE_BYTES; at += zq::BLOCK_SIZE) {
-    if (!transport.WriteBlock(adapter, target, at, zq::BLOCK_SIZE, image.data() + at)) {
+    if (!bridge->WriteBlock(at, zq::BLOCK_SIZE, image.data() + at)) {
       return Fail("write");
     }
   }
   std::vector<uint8_t> back(SMOKE_BYTES, 0);
   for (uint32_t at = 0; at < SMOKE_BYTES; at += zq::BLOCK_SIZE) {
-    if (!transport.ReadBlock(adapter, target, at, zq::BLOCK_SIZE, back.data() + at)) {
+    if (!bridge->ReadBlock(at, zq::BLOCK_SIZE, back.data() + at)) {
       return Fail("read");
     }
   }

@@ -1,4 +1,4 @@
-#include "emulator/transcript.h"
+#include "support/transcript.h"
 
 #include <cstdio>
 #include <initializer_list>
