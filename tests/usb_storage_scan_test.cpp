@@ -1,0 +1,197 @@
+#include "platform/linux/usb_storage_scan.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/fake_sysfs.h"
+
+namespace zq {
+namespace {
+
+using test::FakeSysfs;
+
+std::vector<std::string> Numbers(const ScsiGenericNode& node) {
+  std::vector<std::string> out;
+  for (const BlockDevice& d : node.blockDevices) {
+    out.push_back(d.name + "=" + std::to_string(d.number.major) + ":" +
+                  std::to_string(d.number.minor));
+  }
+  return out;
+}
+
+TEST(UsbStorageScan, ReadsEachNodeAsTheKernelLaysItOut) {
+  struct Row {
+    const char* name;
+    FakeSysfs::Device device;
+    std::function<void(FakeSysfs&, const std::string& scsi)> spoil;
+    bool listed;
+    bool bridge;
+    std::string port;
+    std::string serial;
+    std::vector<std::string> blocks;
+  };
+  const auto none = [](auto&, auto&) {};
+  const std::vector<Row> rows = {
+      {"bridge", {.sg = 2}, none, true, true, "2-1", "ZQ0001", {"sdb=8:32", "sdb1=8:33"}},
+      {"behind a hub",
+       {.sg = 7, .usb = "2-1/2-1.4", .block = "sdc", .partitions = 2},
+       none,
+       true,
+       true,
+       "2-1.4",
+       "ZQ0001",
+       {"sdc=8:112", "sdc1=8:113", "sdc2=8:114"}},
+      {"upper-case IDs, no serial, no block node",
+       {.idVendor = "3F1D", .serial = "", .type = "14", .block = ""},
+       none,
+       true,
+       true,
+       "2-1",
+       "",
+       {}},
+      {"CD-ROM face",
+       {.type = "5", .block = "sr0", .partitions = 0},
+       none,
+       true,
+       true,
+       "2-1",
+       "ZQ0001",
+       {"sr0=8:0"}},
+      {"internal disk",
+       {.usb = "", .block = "sda"},
+       none,
+       true,
+       false,
+       "",
+       "",
+       {"sda=8:0", "sda1=8:1"}},
+      {"another maker",
+       {.idVendor = "152d", .idProduct = "0578"},
+       none,
+       true,
+       false,
+       "2-1",
+       "ZQ0001",
+       {"sdb=8:0", "sdb1=8:1"}},
+      {"tape", {.type = "1", .block = ""}, none, true, false, "2-1", "ZQ0001", {}},
+      {"encrypted partition",
+       {},
+       [](auto& tree, auto& scsi) {
+         tree.Write("devices/virtual/block/dm-0/dev", "253:0\n");
+         tree.Link(scsi + "/block/sdb/sdb1/holders/dm-0",
+                   tree.Root() + "/devices/virtual/block/dm-0");
+       },
+       true,
+       true,
+       "2-1",
+       "ZQ0001",
+       {"sdb=8:0", "sdb1=8:1", "dm-0=253:0"}},
+      {"serial steering the terminal",
+       {.serial = "A\x1b[2J"},
+       none,
+       true,
+       true,
+       "2-1",
+       "A?[2J",
+       {"sdb=8:0", "sdb1=8:1"}},
+      {"missing idVendor", {.idVendor = ""}, none, false, false, "", "", {}},
+      {"garbage type", {.type = "0x"}, none, false, false, "", "", {}},
+      {"empty type", {.type = ""}, none, false, false, "", "", {}},
+      {"long idVendor", {.idVendor = "3f1d0"}, none, false, false, "", "", {}},
+      {"garbage block number",
+       {},
+       [](auto& tree, auto& scsi) { tree.Write(scsi + "/block/sdb/dev", "8:x\n"); },
+       false,
+       false,
+       "",
+       "",
+       {}},
+      {"oversized serial", {.serial = std::string(300, 'S')}, none, false, false, "", "", {}},
+      {"device link out of the tree",
+       {},
+       [](auto& tree, auto& scsi) { tree.Link(scsi + "/scsi_generic/sg0/device", "/tmp"); },
+       false,
+       false,
+       "",
+       "",
+       {}},
+      {"fifo for a type",
+       {.type = ""},
+       [](auto& tree, auto& scsi) {
+         tree.Remove(scsi + "/type");
+         mkfifo((tree.Root() + "/" + scsi + "/type").c_str(), 0600);
+       },
+       false,
+       false,
+       "",
+       "",
+       {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeSysfs tree;
+    tree.Add(row.device);
+    const std::string scsi = FakeSysfs::ScsiDevice(row.device);
+    row.spoil(tree, scsi);
+    tree.Add({.sg = 9, .usb = "2-9", .block = "sdz"});  // a sound neighbour stays listed
+    bool listed = false;
+    const std::vector<ScsiGenericNode> nodes = ScanScsiGeneric(tree.Root(), listed);
+    ASSERT_TRUE(listed);
+    ASSERT_EQ(nodes.size(), row.listed ? 2u : 1u);
+    EXPECT_EQ(nodes.back().node, "/dev/sg9");
+    if (!row.listed) continue;
+    const ScsiGenericNode& node = nodes[0];
+    EXPECT_EQ(node.node, "/dev/sg" + std::to_string(row.device.sg));
+    EXPECT_EQ(node.nodeNumber, (DeviceNumber{21, row.device.sg}));
+    EXPECT_EQ(IsBridge(node), row.bridge);
+    EXPECT_EQ(node.usbPort, row.port);
+    EXPECT_EQ(node.serial, row.serial);
+    EXPECT_EQ(node.blockName, row.device.block);
+    EXPECT_EQ(node.model, "Enclosure");
+    EXPECT_EQ(Numbers(node), row.blocks);
+  }
+}
+
+TEST(UsbStorageScan, ADeviceArgumentNamesOneBridge) {
+  FakeSysfs tree;
+  tree.Add({.sg = 0, .usb = "", .block = "sda"});
+  tree.Add({.sg = 2, .usb = "2-1", .block = "sdb"});
+  tree.Add({.sg = 3, .usb = "2-2/2-2.4", .block = "sdc"});
+  tree.Add({.sg = 4, .usb = "2-3", .idVendor = "152d", .block = "sdd"});
+  tree.Add({.sg = 5, .usb = "2-5", .block = "sde"});  // two units of one enclosure
+  tree.Add({.sg = 6, .usb = "2-5", .type = "5", .block = "sr0"});
+  bool listed = false;
+  const std::vector<ScsiGenericNode> nodes = ScanScsiGeneric(tree.Root(), listed);
+  struct Row {
+    std::string device;
+    DeviceMatch match;
+    std::vector<std::string> nodes;
+  };
+  const std::vector<Row> rows = {
+      {"/dev/sg2", DeviceMatch::Bridge, {"/dev/sg2"}},
+      {"/dev/sdc", DeviceMatch::Bridge, {"/dev/sg3"}},
+      {"2-2.4", DeviceMatch::Bridge, {"/dev/sg3"}},
+      {"2-5", DeviceMatch::Several, {"/dev/sg5", "/dev/sg6"}},
+      {"/dev/sda", DeviceMatch::NotABridge, {"/dev/sg0"}},
+      {"2-3", DeviceMatch::NotABridge, {"/dev/sg4"}},
+      {"/dev/sdb1", DeviceMatch::NoSuchDevice, {}},
+      {"sg2", DeviceMatch::NoSuchDevice, {}},
+      {"/dev/", DeviceMatch::NoSuchDevice, {}},
+      {"", DeviceMatch::NoSuchDevice, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.device);
+    const DeviceSelection selection = SelectDevice(nodes, row.device);
+    EXPECT_EQ(selection.match, row.match);
+    std::vector<std::string> named;
+    for (const ScsiGenericNode& node : selection.nodes) named.push_back(node.node);
+    EXPECT_EQ(named, row.nodes);
+  }
+}
+
+}  // namespace
+}  // namespace zq
