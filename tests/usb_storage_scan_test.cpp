@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/mount_check.h"
 #include "support/fake_sysfs.h"
 
 namespace zq {
@@ -191,6 +192,43 @@ TEST(UsbStorageScan, ADeviceArgumentNamesOneBridge) {
     for (const ScsiGenericNode& node : selection.nodes) named.push_back(node.node);
     EXPECT_EQ(named, row.nodes);
   }
+}
+
+TEST(MountCheck, FindsFileSystemsOnTheBridgesDisk) {
+  const std::vector<BlockDevice> bridge = {
+      {"sdb", {8, 16}}, {"sdb1", {8, 17}}, {"sdb2", {8, 18}}, {"dm-0", {253, 0}}};
+  struct Row {
+    const char* name;
+    std::string table;
+    std::vector<std::string> mountPoints;
+  };
+  const std::vector<Row> rows = {
+      {"partition with escapes",
+       "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
+       "40 22 8:17 / /media/me/My\\040Disk\\011x\\134 rw - vfat /dev/sdb1 rw\n",
+       {"/media/me/My Disk\tx\\"}},
+      {"whole disk and a bind mount, optional fields",
+       "40 22 8:16 / /mnt/a rw shared:1 master:2 - ext4 /dev/sdb rw\n"
+       "41 22 8:16 /sub /mnt/b rw - ext4 /dev/sdb rw",
+       {"/mnt/a", "/mnt/b"}},
+      {"device mapper over a partition",
+       "50 22 253:0 / /home/crypt rw - ext4 /dev/mapper/c rw\n",
+       {"/home/crypt"}},
+      {"btrfs with its own number", "60 22 0:45 / /data rw - btrfs /dev/sdb2 rw\n", {"/data"}},
+      {"others only",
+       "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n23 22 0:21 / /proc rw - proc proc rw\n"
+       "24 22 8:160 / /x rw - ext4 /dev/sdk rw\n",
+       {}},
+      {"malformed lines", "40 22 8:17\n41 22 8-17 / /y rw - vfat x rw\n\n  \n- - - - -\n", {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(MountPointsOn(row.table, bridge), row.mountPoints);
+  }
+  std::string text;
+  EXPECT_TRUE(ReadMountInfo(MOUNT_INFO_PATH, text));
+  EXPECT_NE(text.find(" / / "), std::string::npos);  // this process sees its root
+  EXPECT_FALSE(ReadMountInfo("/proc/self/no-such-table", text));
 }
 
 }  // namespace
