@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <fstream>
 #include <functional>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -229,6 +234,33 @@ TEST(MountCheck, FindsFileSystemsOnTheBridgesDisk) {
   EXPECT_TRUE(ReadMountInfo(MOUNT_INFO_PATH, text));
   EXPECT_NE(text.find(" / / "), std::string::npos);  // this process sees its root
   EXPECT_FALSE(ReadMountInfo("/proc/self/no-such-table", text));
+}
+
+// Each rule line: match keys on both bridge IDs, one subsystem, and the uaccess tag.
+TEST(UdevRule, TagsTheBridgesGenericAndBlockNodes) {
+  std::ifstream file(ZQ_UDEV_RULE);
+  ASSERT_TRUE(file.good());
+  const std::regex pair(R"re(^([A-Z]+(\{[A-Za-z]+\})?)(==|!=|\+=|=|:=)"([^"]*)"$)re");
+  std::set<std::string> subsystems;
+  std::string line;
+  while (std::getline(file, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::map<std::string, std::string> keys;
+    std::stringstream items(line);
+    std::string item;
+    while (std::getline(items, item, ',')) {
+      item.erase(0, item.find_first_not_of(' '));
+      std::smatch m;
+      ASSERT_TRUE(std::regex_match(item, m, pair)) << item;
+      keys[m[1].str() + m[3].str()] = m[4];
+    }
+    EXPECT_EQ(keys["ATTRS{idVendor}=="], "3f1d");
+    EXPECT_EQ(keys["ATTRS{idProduct}=="], "5210");
+    EXPECT_EQ(keys["TAG+="], "uaccess");
+    subsystems.insert(keys["SUBSYSTEM=="]);
+    EXPECT_EQ(keys.size(), 4u) << line;
+  }
+  EXPECT_EQ(subsystems, (std::set<std::string>{"block", "scsi_generic"}));
 }
 
 }  // namespace
