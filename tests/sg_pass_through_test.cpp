@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <algorithm>
 #include <climits>
 #include <cstddef>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <set>
@@ -13,6 +16,7 @@
 #include <vector>
 
 #include "emulator/bridge_device.h"
+#include "support/fake_sysfs.h"
 
 namespace zq {
 namespace {
@@ -21,33 +25,34 @@ constexpr uint8_t DID_TIME_OUT = 0x03;
 constexpr uint16_t DRIVER_TIMEOUT = 0x06;
 constexpr uint8_t SCSI_RESERVATION_CONFLICT = 0x18;
 
-// Stands in for sysfs, open/close and SG_IO; the device behind each
-// descriptor is a function of the request.
+using test::FakeSysfs;
+
+// Stands in for open/close and SG_IO; the device behind each descriptor is a
+// function of the request. sysfs is a fake tree.
 class FakeSg final : public SgSystem {
  public:
   using Device = std::function<int(sg_io_hdr_t&)>;
 
-  bool ListGenericNames(std::vector<std::string>& out) override {
-    out = names;
-    return folderReadable;
-  }
-  bool ReadDeviceType(const std::string& name, std::string& text) override {
-    const auto it = types.find(name);
-    if (it == types.end()) return false;
-    text = it->second;
-    return true;
-  }
   int Open(const std::string& path, int flags) override {
     openFlags.push_back(flags);
     opened.push_back(path);
     const auto it = devices.find(path);
-    if (it == devices.end() || busy.count(path) != 0) return -1;
+    if (errors.count(path) != 0) return -errors[path];
+    if (it == devices.end()) return -ENOENT;
     const int fd = nextFd++;
     byFd[fd] = it->second;
+    pathOf[fd] = path;
+    if (onOpen) onOpen();
     return fd;
+  }
+  bool CharacterDevice(int fd, DeviceNumber& number) override {
+    // /dev/sgN is 21:N as long as the node is open
+    number = {21, static_cast<uint32_t>(std::stoul(pathOf.at(fd).substr(7)))};
+    return true;
   }
   int Ioctl(int fd, sg_io_hdr_t& request) override {
     requests.push_back(request);
+    commanded.push_back(pathOf[fd]);
     cdbs.emplace_back(request.cmdp, request.cmdp + request.cmd_len);
     const auto it = byFd.find(fd);
     return it == byFd.end() ? -1 : it->second(request);
@@ -58,19 +63,19 @@ class FakeSg final : public SgSystem {
   }
   void Sleep(uint32_t milliseconds) override { sleeps.push_back(milliseconds); }
 
-  bool folderReadable = true;
-  std::vector<std::string> names;
-  std::map<std::string, std::string> types;
   std::map<std::string, Device> devices;  // by node path
-  std::set<std::string> busy;
+  std::map<std::string, int> errors;      // open fails with this errno
+  std::function<void()> onOpen;
 
   std::vector<int> openFlags;
   std::vector<std::string> opened;
+  std::vector<std::string> commanded;  // the node of each request
   std::vector<sg_io_hdr_t> requests;
   std::vector<std::vector<uint8_t>> cdbs;
   std::vector<int> closed;
   std::vector<uint32_t> sleeps;
   std::map<int, Device> byFd;
+  std::map<int, std::string> pathOf;
   int nextFd = 3;
 };
 
@@ -101,60 +106,71 @@ int OrdinaryDisk(sg_io_hdr_t& r) {
   return 0;
 }
 
-TEST(SgListing, ClassesFollowTheSysfsTypeInSgNumberOrder) {
-  FakeSg sg;
-  sg.names = {".", "..", "sg10", "sg2", "sg0", "sg1", "sgx", "sg3", "sg4", "sg5", "sg6"};
-  sg.types = {{"sg0", "0\n"}, {"sg1", "5\n"},  {"sg2", "0\n"},  {"sg10", "0\n"},
-              {"sgx", "0\n"}, {"sg3", "0x\n"}, {"sg5", "13\n"}, {"sg6", ""}};
-  SgPassThroughPort port(sg);
-
-  struct Row {
-    InterfaceClass cls;
-    std::vector<std::string> paths;
-  };
-  const std::vector<Row> rows = {
-      {InterfaceClass::Disk, {"/dev/sg0", "/dev/sg2", "/dev/sg10"}},
-      {InterfaceClass::CdRom, {"/dev/sg1"}},
-  };
-  for (const Row& row : rows) {
-    const std::unique_ptr<InterfaceList> list = port.ListInterfaces(row.cls);
-    ASSERT_NE(list, nullptr);
-    std::vector<std::string> paths;
-    std::string path;
-    uint32_t index = 0;
-    while (list->Get(index, path) == ListStep::Found) {
-      paths.push_back(path);
-      ++index;
-    }
-    EXPECT_EQ(paths, row.paths);
-    EXPECT_EQ(list->Get(index + 5, path), ListStep::End);
+std::vector<std::string> Listed(PassThroughPort& port, InterfaceClass cls) {
+  const std::unique_ptr<InterfaceList> list = port.ListInterfaces(cls);
+  std::vector<std::string> paths;
+  std::string path;
+  for (uint32_t index = 0; list && list->Get(index, path) == ListStep::Found; ++index) {
+    paths.push_back(path);
   }
+  return paths;
+}
 
-  sg.folderReadable = false;
-  EXPECT_EQ(port.ListInterfaces(InterfaceClass::Disk), nullptr);
+TEST(SgListing, ClassesHoldOnlyBridgesInSgNumberOrder) {
+  FakeSysfs tree;
+  tree.Add({.sg = 10, .type = "14"});
+  tree.Add({.sg = 1, .usb = "2-2", .type = "5", .block = "sr0"});
+  tree.Add({.sg = 2, .usb = "2-3"});
+  tree.Add({.sg = 4, .usb = "2-7/2-7.4", .type = "7"});
+  tree.Add({.sg = 0, .usb = "", .block = "sda"});                         // internal disk
+  tree.Add({.sg = 3, .usb = "2-4", .idVendor = "152d", .block = "sdc"});  // another maker's
+  tree.Add({.sg = 5, .usb = "2-5", .idProduct = "5211", .type = "5", .block = "sr1"});
+  tree.Add({.sg = 6, .usb = "2-6", .type = "1", .block = ""});  // a tape is no bridge
+  FakeSg sg;
+  SgPassThroughPort port(sg, tree.Root());
+
+  EXPECT_EQ(Listed(port, InterfaceClass::Disk),
+            (std::vector<std::string>{"/dev/sg2", "/dev/sg4", "/dev/sg10"}));
+  EXPECT_EQ(Listed(port, InterfaceClass::CdRom), std::vector<std::string>{"/dev/sg1"});
+  EXPECT_TRUE(sg.opened.empty());
+  SgPassThroughPort nowhere(sg, tree.Root() + "/absent");
+  EXPECT_EQ(nowhere.ListInterfaces(InterfaceClass::Disk), nullptr);
 }
 
 TEST(SgTransport, FindsTheBridgeAndCarriesBlocksThroughSgIo) {
   BridgeDevice chip;
+  FakeSysfs tree;
+  tree.Add({.sg = 0, .usb = "", .block = "sda"});
+  tree.Add({.sg = 1, .usb = "2-1", .idVendor = "152d", .idProduct = "0578"});
+  tree.Add({.sg = 2, .usb = "2-2", .idVendor = "0bda", .type = "5", .block = "sr0"});
+  tree.Add({.sg = 3, .usb = "2-3/2-3.4", .serial = "A", .block = "sdc"});  // held elsewhere
+  tree.Add({.sg = 4, .usb = "2-4", .idVendor = "3F1D", .block = "sdd"});
   FakeSg sg;
-  sg.names = {"sg0", "sg1", "sg2"};
-  sg.types = {{"sg0", "0\n"}, {"sg1", "0\n"}, {"sg2", "0\n"}};
-  sg.devices = {
-      {"/dev/sg0", OrdinaryDisk}, {"/dev/sg1", OrdinaryDisk}, {"/dev/sg2", ChipBehind(chip)}};
-  sg.busy = {"/dev/sg1"};  // held by someone else: passed over
-  SgPassThroughPort port(sg);
+  // every stranger would answer the vendor opcode; none may be asked
+  sg.devices = {{"/dev/sg0", OrdinaryDisk},
+                {"/dev/sg1", ChipBehind(chip)},
+                {"/dev/sg2", OrdinaryDisk},
+                {"/dev/sg3", ChipBehind(chip)},
+                {"/dev/sg4", ChipBehind(chip)}};
+  sg.errors = {{"/dev/sg3", EBUSY}};
+  SgPassThroughPort port(sg, tree.Root());
   PassThroughTransport transport(port);
   ChipInfo info;
 
+  EXPECT_EQ(transport.FindBridge(InterfaceClass::CdRom, BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, info),
+            nullptr);
   std::unique_ptr<Bridge> bridge =
       transport.FindBridge(InterfaceClass::Disk, BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, info);
   ASSERT_NE(bridge, nullptr);
-  EXPECT_EQ(bridge->Name(), "/dev/sg2");
-  EXPECT_EQ(sg.opened, (std::vector<std::string>{"/dev/sg0", "/dev/sg1", "/dev/sg2"}));
+  EXPECT_EQ(bridge->Name(), "/dev/sg4");
+  EXPECT_EQ(sg.opened, (std::vector<std::string>{"/dev/sg3", "/dev/sg4"}));
   for (int flags : sg.openFlags) EXPECT_EQ(flags, O_RDWR | O_EXCL | O_NONBLOCK | O_CLOEXEC);
-  EXPECT_EQ(sg.closed, std::vector<int>{3});
+  EXPECT_TRUE(sg.closed.empty());
   EXPECT_EQ(info.vendorId, BRIDGE_VENDOR_ID);
   EXPECT_EQ(info.productId, BRIDGE_PRODUCT_ID);
+  ASSERT_EQ(port.OpenProblems().size(), 1u);
+  EXPECT_EQ(port.OpenProblems()[0].node, "/dev/sg3");
+  EXPECT_EQ(port.OpenProblems()[0].kind, OpenFailure::InUse);
 
   struct Progress final : ProgressStepper {
     void StepProgress(uint8_t, uint8_t) override { ++steps; }
@@ -174,7 +190,53 @@ TEST(SgTransport, FindsTheBridgeAndCarriesBlocksThroughSgIo) {
   EXPECT_TRUE(std::all_of(back.begin() + 300, back.end(), [](uint8_t b) { return b == 0; }));
 
   bridge.reset();  // closes the node
-  EXPECT_EQ(sg.closed, (std::vector<int>{3, 4}));
+  EXPECT_EQ(sg.closed, (std::vector<int>{3}));
+  EXPECT_EQ(std::set<std::string>(sg.commanded.begin(), sg.commanded.end()),
+            std::set<std::string>{"/dev/sg4"});
+}
+
+TEST(SgPort, SaysWhyABridgeWasNotOpened) {
+  constexpr int UNPLUGGED = -1;  // its sysfs entry goes before the open
+  constexpr int REPLACED = -2;   // another maker's device has its number once open
+  struct Row {
+    std::string path;
+    int cause;  // an errno of open(2), or one of the above
+    OpenFailure kind;
+    bool opened;  // whether open(2) was called at all
+  };
+  const std::vector<Row> rows = {
+      {"/dev/sg1", EACCES, OpenFailure::PermissionDenied, true},
+      {"/dev/sg1", EPERM, OpenFailure::PermissionDenied, true},
+      {"/dev/sg1", EBUSY, OpenFailure::InUse, true},
+      {"/dev/sg1", ENODEV, OpenFailure::Gone, true},
+      {"/dev/sg1", EIO, OpenFailure::Other, true},
+      {"/dev/sg1", UNPLUGGED, OpenFailure::Gone, false},
+      {"/dev/sg1", REPLACED, OpenFailure::Gone, true},
+      {"/dev/sg0", 0, OpenFailure::NotABridge, false},
+      {"/dev/sdb", 0, OpenFailure::NotABridge, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path + " " + std::to_string(row.cause));
+    FakeSysfs tree;
+    tree.Add({.sg = 0, .usb = "", .block = "sda"});
+    tree.Add({.sg = 1});
+    FakeSg sg;
+    sg.devices = {{"/dev/sg0", OrdinaryDisk}, {"/dev/sg1", OrdinaryDisk}};
+    if (row.cause > 0) sg.errors["/dev/sg1"] = row.cause;
+    if (row.cause == UNPLUGGED) tree.Remove("class/scsi_generic/sg1");
+    const std::string usb = "devices/pci0000:00/0000:00:14.0/usb2/2-1/idVendor";
+    if (row.cause == REPLACED) sg.onOpen = [&] { tree.Write(usb, "152d\n"); };
+    SgPassThroughPort port(sg, tree.Root());
+    EXPECT_EQ(port.Open(row.path), INVALID_DEVICE_HANDLE);
+    EXPECT_EQ(sg.opened.size(), row.opened ? 1u : 0u);
+    EXPECT_TRUE(sg.byFd.empty());  // whatever was opened is closed again
+    ASSERT_EQ(port.OpenProblems().size(), 1u);
+    const OpenProblem& problem = port.OpenProblems()[0];
+    EXPECT_EQ(problem.node, row.path);
+    EXPECT_EQ(problem.kind, row.kind);
+    EXPECT_EQ(problem.error, std::max(row.cause, 0));
+    EXPECT_EQ(problem.systemText, row.cause > 0 ? std::strerror(row.cause) : "");
+  }
 }
 
 TEST(SgTransport, EachCommandMapsOntoOneRequest) {
@@ -221,9 +283,11 @@ TEST(SgTransport, EachCommandMapsOntoOneRequest) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
+    FakeSysfs tree;
+    tree.Add({});
     FakeSg sg;
     sg.devices["/dev/sg0"] = [](sg_io_hdr_t&) { return 0; };
-    SgPassThroughPort port(sg);
+    SgPassThroughPort port(sg, tree.Root());
     PassThroughTransport transport(port);
     const DeviceHandle device = port.Open("/dev/sg0");
     PassThroughBridge bridge(port, device, "/dev/sg0", ChipInfo{});
@@ -265,6 +329,8 @@ TEST(SgTransport, OnlyADeliveredGoodStatusIsSuccess) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
+    FakeSysfs tree;
+    tree.Add({});
     FakeSg sg;
     sg.devices["/dev/sg0"] = [&row](sg_io_hdr_t& r) {
       static_cast<uint8_t*>(r.dxferp)[0] = 0x01;  // whatever came back
@@ -273,7 +339,7 @@ TEST(SgTransport, OnlyADeliveredGoodStatusIsSuccess) {
       r.status = row.status;
       return row.rc;
     };
-    SgPassThroughPort port(sg);
+    SgPassThroughPort port(sg, tree.Root());
     PassThroughBridge bridge(port, port.Open("/dev/sg0"), "/dev/sg0", ChipInfo{});
     uint8_t status = 0x77;
     EXPECT_EQ(bridge.QueryStatus(status), row.ok);
@@ -303,9 +369,11 @@ TEST(SgPort, BlocksPointingOutsideThemselvesNeverReachTheKernel) {
   };
   for (size_t i = 0; i < rows.size(); ++i) {
     SCOPED_TRACE(rows[i].name);
+    FakeSysfs tree;
+    tree.Add({});
     FakeSg sg;
     sg.devices["/dev/sg0"] = [](sg_io_hdr_t&) { return 0; };
-    SgPassThroughPort port(sg);
+    SgPassThroughPort port(sg, tree.Root());
     DeviceHandle device = port.Open("/dev/sg0");
     PassThroughBuffer buffer{};
     buffer.header.Length = PASS_THROUGH_HEADER_SIZE;

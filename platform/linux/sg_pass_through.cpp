@@ -1,11 +1,14 @@
 // The sg nodes rather than /dev/sd* and /dev/sr*: every SCSI device has one
-// whatever driver holds it, sysfs tells its type, and a CD-ROM drive without
-// a disc or a disk without partitions is reached all the same.
+// whatever driver holds it, sysfs tells its type and USB identity, and a
+// CD-ROM drive without a disc or a disk without partitions is reached all the
+// same. Vendor opcodes mean other things to other makers' devices, so only
+// nodes whose USB device is a bridge are ever listed or opened.
 #include "platform/linux/sg_pass_through.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,39 +16,26 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <system_error>
 #include <thread>
 #include <utility>
 
 namespace zq {
 namespace {
 
-// sysfs type files hold a short decimal number and a newline
-constexpr size_t SG_TYPE_TEXT_MAX = 16;
-constexpr size_t SG_NUMBER_DIGITS_MAX = 9;
-
 class HostSystem final : public SgSystem {
  public:
-  bool ListGenericNames(std::vector<std::string>& names) override {
-    DIR* folder = opendir(SG_CLASS_FOLDER);
-    if (folder == nullptr) return false;
-    while (const dirent* entry = readdir(folder)) names.emplace_back(entry->d_name);
-    closedir(folder);
-    return true;
+  int Open(const std::string& path, int flags) override {
+    const int fd = open(path.c_str(), flags);
+    return fd < 0 ? -errno : fd;
   }
 
-  bool ReadDeviceType(const std::string& name, std::string& text) override {
-    const std::string path = std::string(SG_CLASS_FOLDER) + "/" + name + "/device/type";
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    char bytes[SG_TYPE_TEXT_MAX];
-    const ssize_t got = read(fd, bytes, sizeof bytes);
-    close(fd);
-    if (got < 0) return false;
-    text.assign(bytes, static_cast<size_t>(got));
+  bool CharacterDevice(int fd, DeviceNumber& number) override {
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) return false;
+    number = {major(info.st_rdev), minor(info.st_rdev)};
     return true;
   }
-
-  int Open(const std::string& path, int flags) override { return open(path.c_str(), flags); }
 
   int Ioctl(int fd, sg_io_hdr_t& request) override {
     int result;
@@ -62,32 +52,13 @@ class HostSystem final : public SgSystem {
   }
 };
 
-// "sg12" -> 12; false for anything else.
-bool ParseSgNumber(const std::string& name, uint32_t& number) {
-  if (name.size() < 3 || name.size() > 2 + SG_NUMBER_DIGITS_MAX || name.compare(0, 2, "sg") != 0) {
-    return false;
+// "/dev/sg2" -> "sg2"; empty for any other path.
+std::string GenericNodeName(const std::string& path) {
+  const std::string folder = "/dev/";
+  if (path.size() <= folder.size() + 2 || path.compare(0, folder.size() + 2, folder + "sg") != 0) {
+    return {};
   }
-  number = 0;
-  for (size_t i = 2; i < name.size(); ++i) {
-    if (name[i] < '0' || name[i] > '9') return false;
-    number = number * 10 + static_cast<uint32_t>(name[i] - '0');
-  }
-  return true;
-}
-
-// "5\n" -> 5; false for an empty or malformed text.
-bool ParseType(const std::string& text, int& type) {
-  size_t end = text.size();
-  while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == ' ' || text[end - 1] == '\r')) {
-    --end;
-  }
-  if (end == 0 || end > 3) return false;
-  type = 0;
-  for (size_t i = 0; i < end; ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    type = type * 10 + (text[i] - '0');
-  }
-  return true;
+  return path.substr(folder.size());
 }
 
 class SgInterfaceList final : public InterfaceList {
@@ -111,43 +82,69 @@ SgSystem& HostSgSystem() {
   return system;
 }
 
-std::vector<std::string> ListSgDevices(SgSystem& system, InterfaceClass cls, bool& listed) {
-  std::vector<std::string> names;
-  listed = system.ListGenericNames(names);
-  if (!listed) return {};
-
-  const int wanted = cls == InterfaceClass::Disk ? SG_TYPE_DISK : SG_TYPE_CDROM;
-  std::vector<std::pair<uint32_t, std::string>> found;
-  for (const std::string& name : names) {
-    uint32_t number = 0;
-    std::string text;
-    int type = -1;
-    if (!ParseSgNumber(name, number) || !system.ReadDeviceType(name, text) ||
-        !ParseType(text, type) || type != wanted) {
-      continue;
-    }
-    found.emplace_back(number, "/dev/" + name);
+OpenFailure OpenFailureOf(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return OpenFailure::PermissionDenied;
+    case EBUSY:
+      return OpenFailure::InUse;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return OpenFailure::Gone;
+    default:
+      return OpenFailure::Other;
   }
-  // the folder lists in no set order; the sg numbers follow discovery
-  std::sort(found.begin(), found.end());
+}
+
+std::vector<std::string> ListBridgeNodes(const std::string& sysRoot, InterfaceClass cls,
+                                         bool& listed) {
   std::vector<std::string> paths;
-  for (auto& entry : found) paths.push_back(std::move(entry.second));
+  for (const ScsiGenericNode& node : ScanScsiGeneric(sysRoot, listed)) {
+    if (IsBridge(node) && InInterfaceClass(node, cls)) paths.push_back(node.node);
+  }
   return paths;
 }
 
 std::unique_ptr<InterfaceList> SgPassThroughPort::ListInterfaces(InterfaceClass cls) {
   bool listed = false;
-  std::vector<std::string> paths = ListSgDevices(system_, cls, listed);
+  std::vector<std::string> paths = ListBridgeNodes(sysRoot_, cls, listed);
   if (!listed) return nullptr;
   return std::make_unique<SgInterfaceList>(std::move(paths));
 }
 
 DeviceHandle SgPassThroughPort::Open(const std::string& path) {
+  const std::string name = GenericNodeName(path);
+  ScsiGenericNode before;
+  if (name.empty()) return Refuse(path, OpenFailure::NotABridge, 0);
+  if (!ReadScsiGenericNode(sysRoot_, name, before)) return Refuse(path, OpenFailure::Gone, 0);
+  if (!IsBridge(before)) return Refuse(path, OpenFailure::NotABridge, 0);
+
   // O_EXCL keeps others off the node while we hold it; with O_NONBLOCK a node
   // that someone else holds fails at once instead of waiting (SG_IO still blocks)
   const int fd = system_.Open(path, O_RDWR | O_EXCL | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return INVALID_DEVICE_HANDLE;
+  if (fd < 0) return Refuse(path, OpenFailureOf(-fd), -fd);
+
+  // held open, the node keeps its number: if it still is a bridge's, the same one's
+  DeviceNumber number;
+  ScsiGenericNode after;
+  if (!system_.CharacterDevice(fd, number) || !ReadScsiGenericNode(sysRoot_, name, after) ||
+      !IsBridge(after) || after.nodeNumber != number || after.usbPort != before.usbPort) {
+    system_.Close(fd);
+    return Refuse(path, OpenFailure::Gone, 0);
+  }
+  std::erase_if(problems_, [&](const OpenProblem& p) { return p.node == path; });
   return static_cast<DeviceHandle>(fd);
+}
+
+DeviceHandle SgPassThroughPort::Refuse(const std::string& path, OpenFailure kind, int error) {
+  std::erase_if(problems_, [&](const OpenProblem& p) { return p.node == path; });
+  const std::string text =
+      error == 0 ? std::string() : std::error_code(error, std::generic_category()).message();
+  problems_.push_back({path, kind, error, text});
+  return INVALID_DEVICE_HANDLE;
 }
 
 bool SgPassThroughPort::Control(DeviceHandle device, PassThroughBuffer& buffer, uint32_t inputSize,
