@@ -32,7 +32,6 @@ constexpr const char* LOAD_FILTER = "ROM Code Files (*.bin;*.hex)|*.bin; *.hex||
 constexpr const char* SAVE_FILTER = "ROM Code Files (*.bin)|*.bin||";
 constexpr const char* SAVE_DEFAULT_NAME = "output.bin";
 
-constexpr uint32_t LARGEST_WRITE = 32768;  // not the whole image buffer
 constexpr uint8_t POS_AFTER_ERASE = 40;
 constexpr uint8_t CAP_WRITING = 75;
 constexpr uint8_t CAP_READING = 95;
@@ -132,6 +131,11 @@ void UpdaterDialog::OnLoadFile() {
 }
 
 std::unique_ptr<Bridge> UpdaterDialog::FindBridge(bool forUpdate) {
+  if (hooks != nullptr) {
+    std::unique_ptr<Bridge> bridge = hooks->ChooseBridge(chipInfo);
+    if (forUpdate) AddProgress(5);
+    return bridge;
+  }
   if (usePassThrough) {
     std::unique_ptr<Bridge> bridge = passThrough->FindBridge(InterfaceClass::Disk, BRIDGE_VENDOR_ID,
                                                              BRIDGE_PRODUCT_ID, chipInfo);
@@ -149,37 +153,65 @@ std::unique_ptr<Bridge> UpdaterDialog::FindBridge(bool forUpdate) {
 }
 
 UpdaterDialog::FinalMessage UpdaterDialog::RunUpdate(Bridge* bridge) {
-  if (bridge == nullptr) return {true, TEXT_NO_DEVICE};
+  if (bridge == nullptr) return {UpdateResult::NoDevice, TEXT_NO_DEVICE};
   ShowChipInfo(chipInfo);
-  if (chipInfo.accessFlag == 0) return {true, TEXT_REJECTED};
+  if (chipInfo.accessFlag == 0) return {UpdateResult::Rejected, TEXT_REJECTED};
   // an image with no code would leave the chip erased and call it updated
-  if (image.codeSize == 0) return {true, TEXT_NO_CODE};
+  if (image.codeSize == 0) return {UpdateResult::NoCode, TEXT_NO_CODE};
 
-  SetStatus(TEXT_ERASING);
-  if (!bridge->EraseAndWait(*this)) return {true, TEXT_ERASE_FAILED};
-  SetProgress(POS_AFTER_ERASE);
-
-  if (image.codeSize > LARGEST_WRITE) image.codeSize = LARGEST_WRITE;
-  SetStatus(TEXT_WRITING);
-  for (uint32_t offset = 0; offset < image.codeSize; offset += BLOCK_SIZE) {
-    const uint32_t length = std::min(BLOCK_SIZE, image.codeSize - offset);
-    if (!bridge->WriteBlock(offset, length, image.data.data() + offset)) {
-      return {true, TEXT_WRITE_FAILED};
+  const uint32_t writeLength = std::min(image.codeSize, LARGEST_WRITE);
+  if (hooks != nullptr) {
+    switch (hooks->BeforeErase(*bridge, image.data.data(), writeLength)) {
+      case EraseVerdict::Go:
+        break;
+      case EraseVerdict::Unchanged:
+        return {UpdateResult::Unchanged, ""};
+      case EraseVerdict::Decline:
+        return {UpdateResult::Declined, ""};
     }
-    StepProgress(1, CAP_WRITING);
+    hooks->HoldStops(true);
   }
+  FinalMessage message = EraseAndWrite(*bridge, writeLength);
+  if (hooks != nullptr) {
+    hooks->HoldStops(false);
+    if (message.result == UpdateResult::Updated && hooks->StopRequested()) {
+      return {UpdateResult::StoppedAfterWrite, ""};
+    }
+  }
+  if (message.result != UpdateResult::Updated) return message;
 
   SetStatus(TEXT_READING);
   if (!IsVerificationTicked()) {
     StepProgress(1, CAP_READING);
   } else {
-    if (!ReadIntoScratch(*bridge, image.codeSize)) return {true, TEXT_READ_FAILED};
+    if (!ReadIntoScratch(*bridge, image.codeSize))
+      return {UpdateResult::ReadFailed, TEXT_READ_FAILED};
     if (std::memcmp(scratch.data.data(), image.data.data(), image.codeSize) != 0) {
-      return {true, TEXT_VERIFY_FAILED};
+      return {UpdateResult::VerifyFailed, TEXT_VERIFY_FAILED};
     }
   }
   SetProgress(POS_DONE);
-  return {false, TEXT_UPDATED};
+  return {UpdateResult::Updated, TEXT_UPDATED};
+}
+
+UpdaterDialog::FinalMessage UpdaterDialog::EraseAndWrite(Bridge& bridge, uint32_t writeLength) {
+  SetStatus(TEXT_ERASING);
+  const ErasePolling& polling = hooks != nullptr ? hooks->Polling() : STEADY_ERASE_POLLING;
+  if (!bridge.EraseAndWait(*this, writeLength, polling)) {
+    return {UpdateResult::EraseFailed, TEXT_ERASE_FAILED};
+  }
+  SetProgress(POS_AFTER_ERASE);
+
+  image.codeSize = writeLength;
+  SetStatus(TEXT_WRITING);
+  for (uint32_t offset = 0; offset < image.codeSize; offset += BLOCK_SIZE) {
+    const uint32_t length = std::min(BLOCK_SIZE, image.codeSize - offset);
+    if (!bridge.WriteBlock(offset, length, image.data.data() + offset)) {
+      return {UpdateResult::WriteFailed, TEXT_WRITE_FAILED};
+    }
+    StepProgress(1, CAP_WRITING);
+  }
+  return {UpdateResult::Updated, ""};
 }
 
 void UpdaterDialog::OnUpdate() {
@@ -187,10 +219,11 @@ void UpdaterDialog::OnUpdate() {
   SetStatus(TEXT_GETTING_INFO);
   std::unique_ptr<Bridge> bridge = FindBridge(true);
   const FinalMessage message = RunUpdate(bridge.get());
-  if (message.isError) {
-    ShowError(message.text);
-  } else {
+  lastUpdate = message.result;
+  if (message.result == UpdateResult::Updated) {
     ShowNotice(message.text);
+  } else if (!message.text.empty()) {
+    ShowError(message.text);
   }
   ResetStatus();
 }

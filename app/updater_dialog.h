@@ -26,6 +26,45 @@ uint32_t RomReadLength(const ChipInfo& info);
 // The code size label as a load shows it.
 std::string CodeSizeLabel(uint32_t codeSize);
 
+// Most bytes an update writes, whatever the image holds.
+constexpr uint32_t LARGEST_WRITE = 32768;
+
+// How the last update ended.
+enum class UpdateResult {
+  NotRun,
+  NoDevice,     // nothing changed
+  Rejected,     // nothing changed
+  NoCode,       // nothing changed
+  Declined,     // the host's checks stopped it before the erase
+  Unchanged,    // the flash already held the image: nothing to do
+  EraseFailed,  // from here on the flash may hold no working firmware
+  WriteFailed,
+  ReadFailed,
+  VerifyFailed,
+  StoppedAfterWrite,  // a stop was asked for while writing: written, not verified
+  Updated,
+};
+
+// What the host decides once the bridge is found and before it is erased.
+enum class EraseVerdict { Go, Unchanged, Decline };
+
+// Steps a host adds to the window's operations; the window itself adds none.
+class OperationHooks {
+ public:
+  virtual ~OperationHooks() = default;
+  // The bridge the host chose, in place of the window's own search; null
+  // when there is none. `chipInfo` receives its record.
+  virtual std::unique_ptr<Bridge> ChooseBridge(ChipInfo& chipInfo) = 0;
+  // The bridge takes writes; `code` is what the update will write. The
+  // host says why when it declines.
+  virtual EraseVerdict BeforeErase(Bridge& bridge, const uint8_t* code, uint32_t length) = 0;
+  // From the erase command to the last written block, stop requests wait.
+  virtual void HoldStops(bool hold) = 0;
+  // A stop was asked for while held: the update ends after the last block.
+  virtual bool StopRequested() = 0;
+  virtual const ErasePolling& Polling() = 0;
+};
+
 class UpdaterDialog final : public ProgressStepper {
  public:
   UpdaterDialog(WindowPort& window, FilePort& files, Platform& platform);
@@ -47,6 +86,10 @@ class UpdaterDialog final : public ProgressStepper {
   void OnReadRom();
   // Finds the bridge and shows its chip information, nothing more.
   void OnShowChipInfo();
+
+  // Null for the window; the host outlives its use.
+  void SetHooks(OperationHooks* operationHooks) { hooks = operationHooks; }
+  UpdateResult LastUpdate() const { return lastUpdate; }
 
   // Status line, progress bar and message boxes.
   void SetStatus(const std::string& text);
@@ -70,14 +113,15 @@ class UpdaterDialog final : public ProgressStepper {
 
  private:
   struct FinalMessage {
-    bool isError;
-    std::string text;
+    UpdateResult result;
+    std::string text;  // the box to show; none when empty
   };
 
   // Finds the bridge on the transport in use; the update moves the bar while
   // searching, reading the ROM does so only on the ASPI path.
   std::unique_ptr<Bridge> FindBridge(bool forUpdate);
   FinalMessage RunUpdate(Bridge* bridge);
+  FinalMessage EraseAndWrite(Bridge& bridge, uint32_t writeLength);
   // Reads `length` bytes from address 0 in blocks into `scratch`, stepping
   // the bar per block; false at the first failed block.
   bool ReadIntoScratch(Bridge& bridge, uint32_t length);
@@ -95,6 +139,8 @@ class UpdaterDialog final : public ProgressStepper {
   uint8_t progressPos = 0;
   ChipInfo chipInfo{};
   uint8_t usePassThrough = 0;
+  OperationHooks* hooks = nullptr;
+  UpdateResult lastUpdate = UpdateResult::NotRun;
   std::unique_ptr<PassThroughTransport> passThrough;
   std::unique_ptr<AspiTransport> aspi;
 };

@@ -15,6 +15,8 @@ constexpr uint8_t FRESH_FLASH_FILL = 0xA5;
 
 constexpr uint8_t ERASE_FAILED_STATUS = 2;
 
+constexpr uint32_t UNSET_MOVED = UINT32_MAX;
+
 bool Hits(const std::optional<uint32_t>& fault, uint32_t count) {
   return fault.has_value() && *fault == count;
 }
@@ -46,6 +48,7 @@ DeviceAnswer BridgeDevice::Execute(const uint8_t* cdb, size_t cdbLength, DataDir
   entry.direction = direction;
   entry.transferLength = length;
   entry.cdbLength = cdbLength;
+  moved_ = UNSET_MOVED;
 
   if (faults_.vanishAfter.has_value() && commands_ > *faults_.vanishAfter) {
     entry.answer = DeviceAnswer::Gone;
@@ -58,6 +61,8 @@ DeviceAnswer BridgeDevice::Execute(const uint8_t* cdb, size_t cdbLength, DataDir
       entry.statusReply = data[0];
     }
   }
+  // a command that ran to its end moved its whole data phase
+  if (moved_ == UNSET_MOVED) moved_ = entry.answer == DeviceAnswer::Good ? length : 0;
   log_.push_back(entry);
   if (observer_ != nullptr) observer_->Answered(entry);
   return entry.answer;
@@ -109,6 +114,7 @@ DeviceAnswer BridgeDevice::GetInfo(DataDirection direction, uint8_t* data, uint3
 DeviceAnswer BridgeDevice::Erase(DataDirection direction, uint32_t length) {
   // no data phase; carriers send it either as a bare or a 0-byte Out command
   if (direction == DataDirection::In || length != 0) return DeviceAnswer::CheckCondition;
+  if (faults_.eraseRefused) return DeviceAnswer::CheckCondition;
   erased_ = true;
   busyLeft_ = busyAnswers_;
   // a failed erase leaves the old contents in place
@@ -163,7 +169,10 @@ DeviceAnswer BridgeDevice::Read(uint16_t address, uint16_t count, DataDirection 
   if (!directionFits || count != length) return DeviceAnswer::CheckCondition;
   if (uint32_t{address} + count > EMULATED_FLASH_SIZE) return DeviceAnswer::CheckCondition;
   if (Hits(faults_.failRead, reads_)) return DeviceAnswer::CheckCondition;
-  for (uint32_t i = 0; i < count; ++i) {
+  // a short read hands back only the first half, leaving the rest as it was
+  const uint32_t delivered = Hits(faults_.shortRead, reads_) ? count / 2 : count;
+  if (delivered < count) moved_ = delivered;
+  for (uint32_t i = 0; i < delivered; ++i) {
     const uint32_t at = address + i;
     uint8_t value = flash_[at];
     if (faults_.flipAddress.has_value() && *faults_.flipAddress == at) {

@@ -61,6 +61,8 @@ struct BridgeFaults {
   bool infoFails = false;               // CMD_GET_INFO fails
   std::optional<uint32_t> vanishAfter;  // every command after the Nth is Gone
   std::optional<uint32_t> failCommand;  // the Nth command of any kind is CheckCondition
+  bool eraseRefused = false;            // CMD_ERASE is refused and erases nothing
+  std::optional<uint32_t> shortRead;    // the Nth CMD_READ moves half its bytes, status good
 };
 
 class BridgeDevice {
@@ -81,6 +83,8 @@ class BridgeDevice {
   // CMD_WRITE is refused while an erase is still under way (status busy).
   DeviceAnswer Execute(const uint8_t* cdb, size_t cdbLength, DataDirection direction, uint8_t* data,
                        uint32_t length);
+  // Bytes the last command moved in its data phase.
+  uint32_t Moved() const { return moved_; }
 
   std::array<uint8_t, CHIP_INFO_RECORD_SIZE>& Record() { return record_; }
   std::array<uint8_t, EMULATED_FLASH_SIZE>& Flash() { return flash_; }
@@ -102,6 +106,7 @@ class BridgeDevice {
   uint32_t commands_ = 0;
   uint32_t writes_ = 0;
   uint32_t reads_ = 0;
+  uint32_t moved_ = 0;
   std::vector<CommandLogEntry> log_;
   CommandObserver* observer_ = nullptr;
 

@@ -226,6 +226,8 @@ bool EmulatedPassThroughPort::Carry(EmulatedDevice& device, PassThroughBuffer& b
   DeviceAnswer answer = DeviceAnswer::CheckCondition;
   if (device.chip != nullptr) {
     answer = device.chip->Execute(header.Cdb, header.CdbLength, direction, data, length);
+    // the driver reports how much of the data phase moved
+    if (answer == DeviceAnswer::Good) header.DataTransferLength = device.chip->Moved();
   } else if (direction == DataDirection::In) {
     std::memset(data, REFUSED_DATA_FILL, length);
   }

@@ -82,6 +82,11 @@ bool ParseFault(const std::string& text, BridgeFaults& faults) {
     faults.statusFails = true;
   } else if (view == "info") {
     faults.infoFails = true;
+  } else if (view == "refuse-erase") {
+    faults.eraseRefused = true;
+  } else if (StartsWith(view, "short-read:", rest)) {
+    if (!ParseCount(rest, value)) return false;
+    faults.shortRead = value;
   } else if (StartsWith(view, "write:", rest)) {
     if (!ParseCount(rest, value)) return false;
     faults.failWrite = value;

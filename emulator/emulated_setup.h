@@ -25,8 +25,9 @@ std::string EnvironmentSetting(const char* name);
 bool ParseRecordHex(const std::string& hex24, std::array<uint8_t, CHIP_INFO_RECORD_SIZE>& record);
 
 // One fault: "write:N", "read:N", "lie-write:N", "vanish:N" (N decimal,
-// at least 1), "flip:ADDR" (decimal or 0x-hex, 0..65535), "erase", "stuck",
-// "status" or "info". Adds it to `faults`; on false `faults` is untouched.
+// at least 1), "short-read:N", "flip:ADDR" (decimal or 0x-hex, 0..65535),
+// "erase", "refuse-erase", "stuck", "status" or "info". Adds it to `faults`; on false `faults` is
+// untouched.
 bool ParseFault(const std::string& text, BridgeFaults& faults);
 
 // Loads the emulated flash from a raw file of exactly 65 536 bytes. A file

@@ -29,8 +29,11 @@ class Bridge {
   // The record the bridge answered with when it was found.
   const ChipInfo& Info() const { return info_; }
 
-  // Sends CMD_ERASE and polls CMD_STATUS until the device is ready.
-  bool EraseAndWait(ProgressStepper& progress);
+  // Sends CMD_ERASE and polls CMD_STATUS until the device is ready. When the
+  // device refused the erase itself, the first `checkLength` bytes must then
+  // read erased (0xFF), or the erase failed.
+  bool EraseAndWait(ProgressStepper& progress, uint32_t checkLength,
+                    const ErasePolling& polling = STEADY_ERASE_POLLING);
   // `length` is at most BLOCK_SIZE; a longer one is refused without sending.
   virtual bool WriteBlock(uint32_t address, uint32_t length, const uint8_t* data) = 0;
   virtual bool ReadBlock(uint32_t address, uint32_t length, uint8_t* buffer) = 0;
@@ -43,6 +46,8 @@ class Bridge {
   virtual void Sleep(uint32_t milliseconds) = 0;
 
  private:
+  bool ReadsErased(uint32_t length);
+
   std::string name_;
   ChipInfo info_;
 };

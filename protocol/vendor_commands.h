@@ -71,9 +71,26 @@ class ProgressStepper {
 };
 
 constexpr uint32_t ERASE_POLL_INTERVAL_MS = 1000;
-constexpr uint8_t ERASE_PROGRESS_STEP = 5;
+constexpr uint8_t ERASE_PROGRESS_STEP = 5;  // per second waited
 constexpr uint8_t ERASE_PROGRESS_CAP = 30;
 // A device still busy after this many polls (two minutes) is given up on.
 constexpr uint32_t ERASE_MAX_BUSY_POLLS = 120;
+constexpr uint32_t ERASE_MAX_WAIT_MS = ERASE_MAX_BUSY_POLLS * ERASE_POLL_INTERVAL_MS;
+
+// How the erase is polled: the first wait, each next wait (times `growth`,
+// up to `longestWaitMs`), and the longest total wait.
+struct ErasePolling {
+  uint32_t firstWaitMs;
+  uint32_t growth;
+  uint32_t longestWaitMs;
+  uint32_t totalWaitMs;
+};
+
+// Once a second, as the window has always polled.
+inline constexpr ErasePolling STEADY_ERASE_POLLING = {ERASE_POLL_INTERVAL_MS, 1,
+                                                      ERASE_POLL_INTERVAL_MS, ERASE_MAX_WAIT_MS};
+// Soon and then less often: a quick erase is seen when it ends.
+inline constexpr ErasePolling ADAPTIVE_ERASE_POLLING = {20, 2, ERASE_POLL_INTERVAL_MS,
+                                                        ERASE_MAX_WAIT_MS};
 
 }  // namespace zq

@@ -355,7 +355,7 @@ TEST_F(AspiTest, NoEventMeansNothingSent) {
   EXPECT_FALSE(At(0, 0).WriteBlock(0, 4, buffer));
   EXPECT_FALSE(At(0, 0).ReadBlock(0, 4, buffer));
   RecordingProgress progress;
-  EXPECT_FALSE(At(0, 0).EraseAndWait(progress));
+  EXPECT_FALSE(At(0, 0).EraseAndWait(progress, 0));
   EXPECT_TRUE(layer.Requests().empty());
   EXPECT_TRUE(layer.Sleeps().empty());
   EXPECT_TRUE(bridge.Log().empty());
@@ -398,7 +398,7 @@ TEST_F(AspiTest, EraseAndWait) {
     {
       AspiTransport aspiTransport(aspi);
       AspiBridge bound(aspiTransport, 0, 4, ChipInfo{});
-      EXPECT_EQ(bound.EraseAndWait(progress), row.result);
+      EXPECT_EQ(bound.EraseAndWait(progress, 0), row.result);
       if (row.eraseCompletion == AspiCompletion::Late) aspi.CompleteLate();
     }
     ASSERT_EQ(aspi.Requests().size(), row.requests);
@@ -434,7 +434,7 @@ TEST_F(AspiTest, UpdateRoundTrip) {
   ChipInfo info{};
   ASSERT_TRUE(Find(adapter, target, info));
   RecordingProgress progress;
-  ASSERT_TRUE(At(adapter, target).EraseAndWait(progress));
+  ASSERT_TRUE(At(adapter, target).EraseAndWait(progress, 0));
   std::vector<uint8_t> image(4 * BLOCK_SIZE);
   for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 31 + (i >> 8));
   for (uint32_t at = 0; at < image.size(); at += BLOCK_SIZE) {

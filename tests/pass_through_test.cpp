@@ -296,7 +296,7 @@ TEST(PassThroughCommands, WrittenBlockReadsBackAndFailuresLeaveOutputsAlone) {
   EmulatedDevice& bridge = port.AddBridge(InterfaceClass::Disk);
   const auto bound = BindFirstDisk(port);
   Steps steps;
-  ASSERT_TRUE(bound->EraseAndWait(steps));
+  ASSERT_TRUE(bound->EraseAndWait(steps, 0));
 
   std::vector<uint8_t> block(BLOCK_SIZE);
   for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i ^ 0x5A);
@@ -402,7 +402,7 @@ TEST(PassThroughErase, PollsDecideAndTheEraseAnswerIsIgnored) {
     const auto bound = BindFirstDisk(port);
     Steps steps;
 
-    EXPECT_EQ(bound->EraseAndWait(steps), c.result);
+    EXPECT_EQ(bound->EraseAndWait(steps, 0), c.result);
     EXPECT_EQ(steps.count, c.busyAnswers);
     const std::vector<PortCall> sleeps = port.CallsOf(PortCallKind::Sleep);
     EXPECT_EQ(sleeps.size(), static_cast<size_t>(c.busyAnswers));
@@ -419,6 +419,36 @@ TEST(PassThroughErase, PollsDecideAndTheEraseAnswerIsIgnored) {
     for (size_t i = 1; i < controls.size(); ++i) {
       EXPECT_EQ(controls[i].CdbSent(), EncodeStatus());
     }
+  }
+}
+
+// A refused erase is trusted only when the range to be written reads erased;
+// an accepted one is never read back.
+TEST(PassThroughErase, RefusedEraseIsCheckedByReadingBack) {
+  struct Row {
+    const char* name;
+    bool refused;
+    uint8_t fill;
+    bool result;
+    size_t reads;
+  };
+  const Row rows[] = {
+      {"refused, flash unerased", true, 0xA5, false, 1},
+      {"refused, flash reads erased", true, 0xFF, true, 3},
+      {"accepted", false, 0xA5, true, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EmulatedPassThroughPort port;
+    EmulatedDevice& device = port.AddBridge(InterfaceClass::Disk);
+    device.chip->Flash().fill(row.fill);
+    device.chip->Faults().eraseRefused = row.refused;
+    const auto bound = BindFirstDisk(port);
+    Steps steps;
+    EXPECT_EQ(bound->EraseAndWait(steps, 1100), row.result);
+    const size_t reads = std::count_if(device.chip->Log().begin(), device.chip->Log().end(),
+                                       [](const auto& e) { return e.opcode == CMD_READ; });
+    EXPECT_EQ(reads, row.reads);
   }
 }
 

@@ -177,7 +177,7 @@ TEST(SgTransport, FindsTheBridgeAndCarriesBlocksThroughSgIo) {
     int steps = 0;
   } progress;
   chip.SetBusyAnswers(2);
-  ASSERT_TRUE(bridge->EraseAndWait(progress));
+  ASSERT_TRUE(bridge->EraseAndWait(progress, 0));
   EXPECT_EQ(progress.steps, 2);
   EXPECT_EQ(sg.sleeps, (std::vector<uint32_t>{1000, 1000}));
 
@@ -315,17 +315,19 @@ TEST(SgTransport, OnlyADeliveredGoodStatusIsSuccess) {
     uint8_t host;
     uint16_t driver;
     uint8_t status;
+    int resid;
     bool ok;
   };
   const std::vector<Row> rows = {
-      {"good", 0, 0, 0, SCSI_STATUS_GOOD, true},
-      {"status 1", 0, 0, 0, 1, true},
-      {"sense noise with good status", 0, 0, SG_DRIVER_SENSE, SCSI_STATUS_GOOD, true},
-      {"check condition", 0, 0, SG_DRIVER_SENSE, SCSI_STATUS_CHECK_CONDITION, false},
-      {"reservation conflict", 0, 0, 0, SCSI_RESERVATION_CONFLICT, false},
-      {"ioctl failing", -1, 0, 0, SCSI_STATUS_GOOD, false},
-      {"adapter time-out", 0, DID_TIME_OUT, 0, SCSI_STATUS_GOOD, false},
-      {"driver time-out", 0, 0, DRIVER_TIMEOUT, SCSI_STATUS_GOOD, false},
+      {"good", 0, 0, 0, SCSI_STATUS_GOOD, 0, true},
+      {"status 1", 0, 0, 0, 1, 0, true},
+      {"sense noise with good status", 0, 0, SG_DRIVER_SENSE, SCSI_STATUS_GOOD, 0, true},
+      {"check condition", 0, 0, SG_DRIVER_SENSE, SCSI_STATUS_CHECK_CONDITION, 0, false},
+      {"reservation conflict", 0, 0, 0, SCSI_RESERVATION_CONFLICT, 0, false},
+      {"ioctl failing", -1, 0, 0, SCSI_STATUS_GOOD, 0, false},
+      {"adapter time-out", 0, DID_TIME_OUT, 0, SCSI_STATUS_GOOD, 0, false},
+      {"driver time-out", 0, 0, DRIVER_TIMEOUT, SCSI_STATUS_GOOD, 0, false},
+      {"nothing moved, good status", 0, 0, 0, SCSI_STATUS_GOOD, 1, false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -337,6 +339,7 @@ TEST(SgTransport, OnlyADeliveredGoodStatusIsSuccess) {
       r.host_status = row.host;
       r.driver_status = row.driver;
       r.status = row.status;
+      r.resid = row.resid;
       return row.rc;
     };
     SgPassThroughPort port(sg, tree.Root());

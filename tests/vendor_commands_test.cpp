@@ -178,7 +178,7 @@ TEST(EraseAndWait, OutcomesAndProgress) {
     carrier.eraseReady = c.eraseReady;
     carrier.answers.assign(c.answers.begin(), c.answers.end());
     RecordingProgress progress;
-    EXPECT_EQ(carrier.EraseAndWait(progress), c.result) << c.name;
+    EXPECT_EQ(carrier.EraseAndWait(progress, 0), c.result) << c.name;
     EXPECT_EQ(progress.pos, c.finalPos) << c.name;
     EXPECT_EQ(progress.shown.size(), c.sleeps) << c.name;
     EXPECT_TRUE(carrier.answers.empty()) << c.name << ": stopped polling too early";
@@ -191,7 +191,7 @@ TEST(EraseAndWait, WaitsOneSecondBeforeEachRepeatedPoll) {
   ScriptedCarrier carrier;
   carrier.answers = {Busy(), Busy(), Ready()};
   RecordingProgress progress;
-  ASSERT_TRUE(carrier.EraseAndWait(progress));
+  ASSERT_TRUE(carrier.EraseAndWait(progress, 0));
   const std::vector<std::string> expected = {"erase",  "status",     "sleep 1000",
                                              "status", "sleep 1000", "status"};
   EXPECT_EQ(carrier.calls, expected);
@@ -203,7 +203,7 @@ TEST(EraseAndWait, ProgressHoldsAtCapWhileBusy) {
   for (int i = 0; i < 10; ++i) carrier.answers.push_back(Busy());
   carrier.answers.push_back(Ready());
   RecordingProgress progress;
-  ASSERT_TRUE(carrier.EraseAndWait(progress));
+  ASSERT_TRUE(carrier.EraseAndWait(progress, 0));
   EXPECT_EQ(progress.shown, (std::vector<int>{10, 15, 20, 25, 30, 30, 30, 30, 30, 30}));
 }
 
@@ -214,14 +214,14 @@ TEST(EraseAndWait, GivesUpOnADeviceThatNeverLeavesBusy) {
     carrier.answers.assign(119, Busy());
     carrier.answers.push_back(Ready());
     RecordingProgress progress;
-    EXPECT_TRUE(carrier.EraseAndWait(progress));
+    EXPECT_TRUE(carrier.EraseAndWait(progress, 0));
   }
   // two minutes of busy answers end the erase as failed, without polling again
   {
     ScriptedCarrier carrier;
     carrier.answers.assign(120, Busy());
     RecordingProgress progress;
-    EXPECT_FALSE(carrier.EraseAndWait(progress));
+    EXPECT_FALSE(carrier.EraseAndWait(progress, 0));
     EXPECT_TRUE(carrier.answers.empty());
     EXPECT_EQ(progress.pos, ERASE_PROGRESS_CAP);
   }

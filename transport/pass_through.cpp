@@ -43,6 +43,8 @@ bool Carry(PassThroughPort& port, DeviceHandle device, const Cdb& cdb, uint8_t d
   const uint32_t outputSize = PASS_THROUGH_DATA_OFFSET + length;
   const bool called = port.Control(device, buffer, inputSize, outputSize);
   if (!PassThroughCommandSucceeded(called, buffer.header.ScsiStatus)) return false;
+  // the driver hands back how much moved: a short transfer is no success
+  if (buffer.header.DataTransferLength < length) return false;
 
   if (!sending && receive != nullptr && length > 0) std::memcpy(receive, buffer.data, length);
   return true;

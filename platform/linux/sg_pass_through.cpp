@@ -174,6 +174,9 @@ bool SgPassThroughPort::Control(DeviceHandle device, PassThroughBuffer& buffer, 
   // the adapter or the driver lost the command: it never got a status
   if (request.host_status != 0 || (request.driver_status & ~SG_DRIVER_SENSE) != 0) return false;
   header.ScsiStatus = request.status;
+  // what the device did not move comes back as the residual count
+  const uint32_t residual = request.resid > 0 ? static_cast<uint32_t>(request.resid) : 0;
+  header.DataTransferLength = residual < length ? length - residual : 0;
   return true;
 }
 

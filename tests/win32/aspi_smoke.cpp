@@ -40,7 +40,7 @@ int Run(zq::AspiLayer& layer) {
               info.vendorId, info.productId, info.fwYear, info.fwMonth, info.fwDay, info.fwBuild);
 
   PrintedProgress progress;
-  if (!bridge->EraseAndWait(progress)) return Fail("erase");
+  if (!bridge->EraseAndWait(progress, 0)) return Fail("erase");
   std::vector<uint8_t> block(zq::BLOCK_SIZE, 0);
   if (!bridge->ReadBlock(0, zq::BLOCK_SIZE, block.data())) {
     return Fail("read after erase");
