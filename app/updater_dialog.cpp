@@ -51,6 +51,15 @@ uint32_t RomReadLength(const ChipInfo& info) {
   return ROM_SIZE_UNIT << info.romSizeCode;
 }
 
+bool BindAspiLayer(Platform& platform) {
+  if (!platform.LoadAspiLibrary()) return false;
+  const bool haveSupportInfo = platform.BindAspiEntryPoint("GetASPI32SupportInfo");
+  const bool haveSendCommand = platform.BindAspiEntryPoint("SendASPI32Command");
+  if (haveSupportInfo && haveSendCommand) return true;
+  platform.FreeAspiLibrary();
+  return false;
+}
+
 std::string CodeSizeLabel(uint32_t codeSize) {
   char label[48];
   std::snprintf(label, sizeof label, " Code size: %d(B)", static_cast<int>(codeSize));
@@ -79,14 +88,7 @@ int UpdaterDialog::UseTransport(bool passThroughPath) {
     passThrough = std::make_unique<PassThroughTransport>(platform.PassThrough());
     return 0;
   }
-  if (!platform.LoadAspiLibrary()) {
-    ShowError(TEXT_NO_ASPI);
-    return -1;
-  }
-  const bool haveSupportInfo = platform.BindAspiEntryPoint("GetASPI32SupportInfo");
-  const bool haveSendCommand = platform.BindAspiEntryPoint("SendASPI32Command");
-  if (!haveSupportInfo || !haveSendCommand) {
-    platform.FreeAspiLibrary();
+  if (!BindAspiLayer(platform)) {
     ShowError(TEXT_NO_ASPI);
     return -1;
   }
@@ -124,10 +126,20 @@ void UpdaterDialog::OnLoadFile() {
     ShowError(errorText);
     return;
   }
-  image = scratch;
+  UseLoadedImage(scratch);
+}
+
+void UpdaterDialog::UseLoadedImage(const ImageBuffer& loaded) {
+  image = loaded;
   window.SetTitle(titlePrefix + imageName);
   EnableUpdate();
   window.SetControlText(IDC_CODE_SIZE, CodeSizeLabel(image.codeSize));
+}
+
+void UpdaterDialog::UseLoadedImage(const ImageBuffer& loaded, const FileChoice& choice) {
+  imagePath = choice.path;
+  imageName = choice.name;
+  UseLoadedImage(loaded);
 }
 
 std::unique_ptr<Bridge> UpdaterDialog::FindBridge(bool forUpdate) {

@@ -26,6 +26,10 @@ uint32_t RomReadLength(const ChipInfo& info);
 // The code size label as a load shows it.
 std::string CodeSizeLabel(uint32_t codeSize);
 
+// Loads the ASPI library and binds both entry points; false (with the
+// library released) when either is missing.
+bool BindAspiLayer(Platform& platform);
+
 // Most bytes an update writes, whatever the image holds.
 constexpr uint32_t LARGEST_WRITE = 32768;
 
@@ -82,6 +86,8 @@ class UpdaterDialog final : public ProgressStepper {
 
   // The three buttons.
   void OnLoadFile();
+  // Takes an image a host loaded as Load File... would, with its file.
+  void UseLoadedImage(const ImageBuffer& loaded, const FileChoice& choice);
   void OnUpdate();
   void OnReadRom();
   // Finds the bridge and shows its chip information, nothing more.
@@ -120,6 +126,7 @@ class UpdaterDialog final : public ProgressStepper {
   // Finds the bridge on the transport in use; the update moves the bar while
   // searching, reading the ROM does so only on the ASPI path.
   std::unique_ptr<Bridge> FindBridge(bool forUpdate);
+  void UseLoadedImage(const ImageBuffer& loaded);
   FinalMessage RunUpdate(Bridge* bridge);
   FinalMessage EraseAndWrite(Bridge& bridge, uint32_t writeLength);
   // Reads `length` bytes from address 0 in blocks into `scratch`, stepping

@@ -1,216 +1,522 @@
 // zq5210: the updater driven from the command line. The same window
 // behaviour runs behind it; the terminal stands in for the window.
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
-#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/updater_dialog.h"
+#include "cli/devices.h"
 #include "cli/host_bindings.h"
 #include "cli/terminal_window.h"
-#include "emulator/emulated_platform.h"
-#include "emulator/emulated_setup.h"
+#include "cli/update_steps.h"
 
 namespace {
+
+using zq::cli::FoundBridge;
 
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
 
-struct DeviceOptions {
-  std::string transport = "pass-through";
-  bool emulate = false;
-  std::string flashFile;
-  std::optional<std::string> record;  // unset: the chip's own defaults
-  std::optional<uint32_t> busy;
-  std::vector<std::string> faults;
-};
+constexpr const char* EXIT_STATUS_TEXT =
+    "Exit status:\n"
+    "  0    done, or nothing to do\n"
+    "  1    failed; the flash was not changed\n"
+    "  2    usage error\n"
+    "  3    failed after the erase began: the bridge may hold no working firmware;\n"
+    "       run the update again\n"
+    "  130  stopped by a signal";
 
-void AddDeviceOptions(CLI::App& command, DeviceOptions& options) {
+int Failed(const std::string& text) {
+  std::fprintf(stderr, "zq5210: %s\n", zq::cli::EscapeControls(text).c_str());
+  return EXIT_FAILED;
+}
+
+std::string Quoted(const std::string& path) {
+  return "'" + zq::cli::EscapeControls(path) + "'";
+}
+
+// An empty value is a mistake, never "not given".
+const CLI::Validator NON_EMPTY(
+    [](std::string& value) { return value.empty() ? std::string("empty value") : std::string(); },
+    "", "NON_EMPTY");
+
+void AddDeviceOptions(CLI::App& command, zq::cli::DeviceOptions& options) {
   command.add_option("--transport", options.transport, "pass-through (default) or aspi")
       ->check(CLI::IsMember({"pass-through", "aspi"}));
-  CLI::Option* emulate = command.add_flag("--emulate", options.emulate, "use the emulated bridge");
   command
-      .add_option("--emulate-flash", options.flashFile,
-                  "keep the emulated flash in FILE between runs (created erased)")
+      .add_option("--device", options.devices,
+                  "the bridge to use: a generic node (/dev/sg2), a block node (/dev/sdb) or a "
+                  "USB port path (2-1.4); may be given several times")
+      ->check(NON_EMPTY);
+  CLI::Option* emulate = command.add_flag("--emulate", options.emulate, "use emulated bridges");
+  zq::cli::EmulationOptions& emulation = options.emulation;
+  command.add_option("--emulate-bridges", emulation.bridges, "how many emulated bridges (1 to 8)")
       ->needs(emulate);
   command
-      .add_option("--emulate-record", options.record,
+      .add_option("--emulate-flash", emulation.flashFiles,
+                  "keep an emulated bridge's flash in FILE (created erased); once per bridge")
+      ->needs(emulate)
+      ->check(NON_EMPTY);
+  command
+      .add_option("--emulate-record", emulation.record,
                   "the emulated chip-information record, 24 hex digits")
-      ->needs(emulate);
-  command.add_option("--emulate-busy", options.busy, "busy answers after each erase")
+      ->needs(emulate)
+      ->check(NON_EMPTY);
+  command.add_option("--emulate-busy", emulation.busy, "busy answers after each erase")
       ->needs(emulate);
   command
-      .add_option("--emulate-fault", options.faults,
-                  "write:N read:N lie-write:N flip:ADDR erase stuck status info vanish:N")
+      .add_option("--emulate-fault", emulation.faults,
+                  "[K:]F, F one of write:N read:N short-read:N lie-write:N flip:ADDR erase "
+                  "refuse-erase stuck status info vanish:N; for bridge K, or every bridge")
+      ->needs(emulate)
+      ->check(NON_EMPTY);
+  command
+      .add_flag("--emulate-timing", emulation.timing,
+                "the emulated bridges take a real chip's time for each command")
       ->needs(emulate);
 }
 
-// What the window runs on: the emulated bridge or this system's storage stack.
-class Host {
- public:
-  bool Prepare(const DeviceOptions& options, zq::FilePort& files) {
-    if (!options.emulate) {
-      platform_ = zq::cli::MakeRealPlatform();
-      return true;
-    }
-    auto emulated = std::make_unique<zq::EmulatedPlatform>();
-    zq::BridgeDevice& chip = emulated->Chip();
-    if (options.record && !zq::ParseRecordHex(*options.record, chip.Record())) {
-      std::fprintf(stderr, "zq5210: --emulate-record takes 24 hex digits\n");
-      return false;
-    }
-    if (options.busy) chip.SetBusyAnswers(*options.busy);
-    for (const std::string& fault : options.faults) {
-      if (!zq::ParseFault(fault, chip.Faults())) {
-        std::fprintf(stderr, "zq5210: unknown --emulate-fault '%s'\n", fault.c_str());
-        return false;
-      }
-    }
-    if (!options.flashFile.empty() && !zq::LoadFlashFile(files, options.flashFile, chip.Flash())) {
-      std::fprintf(stderr, "zq5210: cannot use '%s' as the emulated flash\n",
-                   options.flashFile.c_str());
-      return false;
-    }
-    flashFile_ = options.flashFile;
-    emulated_ = emulated.get();
-    platform_ = std::move(emulated);
+// Loads the image as the window's Load File... does, with its texts.
+bool LoadImage(zq::FilePort& files, const std::string& path, zq::ImageBuffer& image) {
+  const zq::FileChoice choice = zq::ChoiceForPath(path);
+  std::string errorText;
+  if (zq::LoadImageFile(files, choice.path, choice.name, choice.extension, image, errorText)) {
     return true;
   }
+  std::fprintf(stderr, "%s\n", zq::cli::EscapeControls(errorText).c_str());
+  if (!files.LastFailure().empty()) Failed(files.LastFailure());
+  return false;
+}
 
-  // Keeps what the emulated flash now holds.
-  bool Finish(zq::FilePort& files) {
-    if (emulated_ == nullptr || flashFile_.empty()) return true;
-    if (zq::SaveFlashFile(files, flashFile_, emulated_->Chip().Flash())) return true;
-    std::fprintf(stderr, "zq5210: cannot save the emulated flash to '%s'\n", flashFile_.c_str());
-    return false;
+bool SaveBytes(zq::FilePort& files, const std::string& path, const uint8_t* bytes,
+               uint32_t length) {
+  std::unique_ptr<zq::OutputFile> output = files.CreateForWrite(path);
+  uint32_t written = 0;
+  if (output && output->Write(bytes, length, written) && written == length && output->Commit()) {
+    return true;
   }
+  Failed("cannot write " + Quoted(path) + ": " + files.LastFailure());
+  return false;
+}
 
-  zq::Platform& Platform() { return *platform_; }
-
- private:
-  std::unique_ptr<zq::Platform> platform_;
-  zq::EmulatedPlatform* emulated_ = nullptr;
-  std::string flashFile_;
+struct CheckArgs {
+  std::string image;
+  std::string output;
+  bool force = false;
 };
 
-// Loads the image as the window's Load File... does, with its texts.
-int RunCheck(const std::string& imagePath, const std::string& outputPath) {
+int RunCheck(const CheckArgs& args) {
+  if (!args.output.empty() && args.output != "-" && !args.force &&
+      zq::cli::FileExists(args.output)) {
+    return Failed(Quoted(args.output) + " exists; pass --force to replace it");
+  }
   auto files = zq::cli::MakeFilePort();
-  const zq::FileChoice choice = zq::ChoiceForPath(imagePath);
   auto image = std::make_unique<zq::ImageBuffer>();  // 64 KB: off the stack
-  std::string errorText;
-  if (!zq::LoadImageFile(*files, choice.path, choice.name, choice.extension, *image, errorText)) {
-    std::fprintf(stderr, "%s\n", errorText.c_str());
+  if (!LoadImage(*files, args.image, *image)) return EXIT_FAILED;
+  // the bytes themselves may be going to standard output
+  std::FILE* labels = args.output == "-" ? stderr : stdout;
+  std::fprintf(labels, "%s\n", zq::cli::LabelLine(zq::CodeSizeLabel(image->codeSize)).c_str());
+  if (args.output.empty()) return EXIT_OK;
+  return SaveBytes(*files, args.output, image->data.data(), image->codeSize) ? EXIT_OK
+                                                                             : EXIT_FAILED;
+}
+
+// The bridges found, or why there are none; the reasons go to standard error.
+bool OpenDevices(const zq::cli::DeviceOptions& options, zq::FilePort& files,
+                 zq::cli::Devices& devices, int& status) {
+  std::string problem;
+  bool usage = false;
+  if (devices.Open(options, files, problem, usage)) return true;
+  status = usage ? EXIT_USAGE : EXIT_FAILED;
+  if (usage || problem.rfind("Can't", 0) != 0) problem = "zq5210: " + problem;
+  std::fprintf(stderr, "%s\n", zq::cli::EscapeControls(problem).c_str());
+  return false;
+}
+
+void SayWhyNone(zq::cli::Devices& devices) {
+  for (const std::string& line : devices.Problems()) Failed(line);
+}
+
+int RunList(const zq::cli::DeviceOptions& options) {
+  auto files = zq::cli::MakeFilePort();
+  zq::cli::Devices devices;
+  int status = EXIT_OK;
+  if (!OpenDevices(options, *files, devices, status)) return status;
+  std::vector<FoundBridge> found = devices.FindAll();
+  std::string problem;
+  if (!devices.KeepNamed(found, problem)) return Failed(problem);
+  if (found.empty()) {
+    std::fprintf(stderr, "No bridge found.\n");
+    SayWhyNone(devices);
     return EXIT_FAILED;
   }
-  std::printf("%s\n", zq::cli::LabelLine(zq::CodeSizeLabel(image->codeSize)).c_str());
-  if (outputPath.empty()) return EXIT_OK;
-
-  std::unique_ptr<zq::OutputFile> output = files->CreateForWrite(outputPath);
-  uint32_t written = 0;
-  if (!output || !output->Write(image->data.data(), image->codeSize, written) ||
-      written != image->codeSize || !output->Commit()) {
-    std::fprintf(stderr, "zq5210: cannot write '%s'\n", outputPath.c_str());
-    return EXIT_FAILED;
+  for (const FoundBridge& bridge : found) {
+    std::printf("%s\n", zq::cli::ListLine(bridge).c_str());
   }
   return EXIT_OK;
 }
+
+// One bridge's window behind the terminal.
+struct BridgeRun {
+  BridgeRun(FoundBridge chosen, zq::cli::Devices& devices, std::FILE* out, bool bar,
+            std::string prefix, zq::cli::UpdateChoices choices)
+      : files(zq::cli::MakeFilePort()),
+        window(out, stderr, bar, std::move(prefix)),
+        name(chosen.bridge ? chosen.bridge->Name() : ""),
+        hooks(std::move(chosen.bridge), window, *files, std::move(choices)),
+        dialog(std::make_unique<zq::UpdaterDialog>(window, *files, devices.Ports())) {
+    window.WatchFileFailures(files.get());
+    // the path in use decides a few texts; its layer is bound already
+    dialog->UseTransport(devices.PassThroughPath());
+    dialog->SetHooks(&hooks);
+    dialog->OnInitDialog();
+  }
+
+  std::unique_ptr<zq::FilePort> files;
+  zq::cli::TerminalWindow window;
+  std::string name;
+  zq::cli::CommandHooks hooks;
+  std::unique_ptr<zq::UpdaterDialog> dialog;
+  int status = EXIT_OK;
+  double seconds = 0;
+};
 
 enum class Operation { Info, Update, ReadRom };
 
 struct OperationArgs {
   Operation operation = Operation::Info;
   std::string path;
-  bool verify = false;
+  bool noVerify = false;
   bool force = false;
+  bool all = false;
+  bool yes = false;
+  bool rewrite = false;
+  bool allowTruncate = false;
+  std::string backup;
 };
 
-int RunOperation(const OperationArgs& args, const DeviceOptions& options) {
-  // the answer to the overwrite prompt is known before the device is touched
-  if (args.operation == Operation::ReadRom && !args.force && zq::cli::FileExists(args.path)) {
-    std::fprintf(stderr, "zq5210: '%s' exists; pass --force to replace it\n", args.path.c_str());
+// Without a name, one bridge is used, never a guess between several.
+bool OnlyOne(const std::vector<FoundBridge>& found) {
+  if (found.size() <= 1) return true;
+  Failed("several bridges are attached; name one with --device:");
+  for (const FoundBridge& bridge : found) {
+    std::fprintf(stderr, "  %s\n", zq::cli::DeviceLine(bridge).c_str());
+  }
+  return false;
+}
+
+int RunInfo(const zq::cli::DeviceOptions& options, zq::cli::Devices& devices,
+            std::vector<FoundBridge> found) {
+  if (found.empty()) found.emplace_back();  // the window's own "not found" texts
+  int status = EXIT_OK;
+  const bool several = found.size() > 1;
+  for (FoundBridge& bridge : found) {
+    if (bridge.bridge) Failed("device " + zq::cli::DeviceLine(bridge));
+    if (several) std::printf("%s\n", zq::cli::DeviceLine(bridge).c_str());
+    BridgeRun run(std::move(bridge), devices, stdout, zq::cli::StderrIsTerminal(), "", {});
+    run.window.labelStream = stdout;
+    run.dialog->OnShowChipInfo();
+    if (run.window.ErrorShown()) status = EXIT_FAILED;
+  }
+  if (status != EXIT_OK && !options.emulate) SayWhyNone(devices);
+  return status;
+}
+
+int RunReadRom(const OperationArgs& args, zq::cli::Devices& devices,
+               std::vector<FoundBridge> found) {
+  if (!OnlyOne(found)) return EXIT_FAILED;
+  if (found.empty()) found.emplace_back();
+  if (found[0].bridge) Failed("device " + zq::cli::DeviceLine(found[0]));
+  // with the dump on standard output, the notice goes with the other texts
+  BridgeRun run(std::move(found[0]), devices, args.path == "-" ? stderr : stdout,
+                zq::cli::StderrIsTerminal(), "", {});
+  run.window.savePath = args.path;
+  run.window.labelStream = stderr;
+  run.dialog->OnReadRom();
+  if (run.window.ErrorShown()) {
+    if (run.name.empty()) SayWhyNone(devices);
     return EXIT_FAILED;
   }
+  run.window.FlushNotices();
+  return EXIT_OK;
+}
+
+// The worst of several outcomes: a bridge left without firmware first.
+int Worst(int a, int b) {
+  const auto rank = [](int status) {
+    return status == 3 ? 4 : status == zq::cli::EXIT_STOPPED ? 3 : status;
+  };
+  return rank(a) >= rank(b) ? a : b;
+}
+
+std::string ResultWord(const BridgeRun& run) {
+  switch (run.dialog->LastUpdate()) {
+    case zq::UpdateResult::Updated:
+      return "updated";
+    case zq::UpdateResult::Unchanged:
+      return "unchanged";
+    case zq::UpdateResult::StoppedAfterWrite:
+      return "stopped";
+    default:
+      return "failed";
+  }
+}
+
+void UpdateOne(BridgeRun& run, const zq::ImageBuffer& image, const zq::FileChoice& choice,
+               bool verify) {
+  const auto start = std::chrono::steady_clock::now();
+  run.window.verify = verify;
+  run.dialog->UseLoadedImage(image, choice);
+  run.dialog->OnUpdate();
+  run.status = zq::cli::ExitStatusOf(run.dialog->LastUpdate());
+  if (run.dialog->LastUpdate() == zq::UpdateResult::StoppedAfterWrite) {
+    run.window.Say("Stopped after writing: the flash holds the new image, not verified.");
+  } else if (run.status == 3) {
+    run.window.Say("zq5210: the bridge may hold no working firmware now; run the update again");
+  }
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+bool ConfirmAll(const std::vector<FoundBridge>& found) {
+  std::string names;
+  for (const FoundBridge& bridge : found) {
+    names += (names.empty() ? "" : ", ") + zq::cli::EscapeControls(bridge.bridge->Name());
+  }
+  std::fprintf(stderr, "Erase and rewrite the firmware of %s? [y/N] ", names.c_str());
+  std::fflush(stderr);
+  char answer[16] = {};
+  if (std::fgets(answer, sizeof answer, stdin) == nullptr) return false;
+  return std::strcmp(answer, "y\n") == 0 || std::strcmp(answer, "Y\n") == 0 ||
+         std::strcmp(answer, "yes\n") == 0;
+}
+
+int RunUpdate(const OperationArgs& args, const zq::cli::DeviceOptions& options,
+              zq::cli::Devices& devices, std::vector<FoundBridge> found, zq::FilePort& files,
+              const zq::ImageBuffer& image) {
+  const bool named = !options.devices.empty();
+  if (!args.all && !named && !OnlyOne(found)) return EXIT_FAILED;
+  if (found.empty()) {
+    BridgeRun run(FoundBridge{}, devices, stdout, false, "", {});
+    run.dialog->UseLoadedImage(image, zq::ChoiceForPath(args.path));
+    run.dialog->OnUpdate();
+    SayWhyNone(devices);
+    return EXIT_FAILED;
+  }
+  const bool several = found.size() > 1;
+  if (several && !args.backup.empty()) {
+    std::fprintf(stderr, "zq5210: --backup takes one bridge\n");
+    return EXIT_USAGE;
+  }
+  // every chosen bridge must be usable before any is touched
+  std::vector<std::string> unusable = args.all ? devices.Problems() : std::vector<std::string>{};
+  for (const FoundBridge& bridge : found) {
+    std::string problem;
+    if (!devices.Unmounted(bridge, problem)) unusable.push_back(problem);
+    if (several && bridge.bridge->Info().accessFlag == 0) {
+      unusable.push_back(bridge.bridge->Name() + ": Can't access the chip.(Be rejected!)");
+    }
+  }
+  if (!unusable.empty()) {
+    Failed("nothing was touched; not usable:");
+    for (const std::string& line : unusable) {
+      std::fprintf(stderr, "  %s\n", zq::cli::EscapeControls(line).c_str());
+    }
+    return EXIT_FAILED;
+  }
+  const bool ask = !args.yes && zq::cli::StdinIsTerminal();
+  if (several && ask && !ConfirmAll(found)) return Failed("not confirmed; nothing changed");
+
+  zq::cli::UpdateChoices choices;
+  choices.rewrite = args.rewrite;
+  choices.backupPath = args.backup;
+  choices.ask = ask && !several;
+  std::vector<std::unique_ptr<BridgeRun>> runs;
+  for (FoundBridge& bridge : found) {
+    Failed("device " + zq::cli::DeviceLine(bridge));
+    const std::string prefix = several ? bridge.bridge->Name() + ": " : "";
+    runs.push_back(std::make_unique<BridgeRun>(std::move(bridge), devices, stdout,
+                                               !several && zq::cli::StderrIsTerminal(), prefix,
+                                               choices));
+    runs.back()->window.labelStream = stderr;
+  }
+  const zq::FileChoice choice = zq::ChoiceForPath(args.path);
+  const bool verify = !args.noVerify;
+  if (!several || options.transport == "aspi") {
+    // the ASPI layer is driven from one thread
+    for (auto& run : runs) UpdateOne(*run, image, choice, verify);
+  } else {
+    std::vector<std::thread> threads;
+    for (auto& run : runs) {
+      threads.emplace_back(
+          [&run, &image, &choice, verify] { UpdateOne(*run, image, choice, verify); });
+    }
+    for (std::thread& thread : threads) thread.join();
+  }
+  (void)files;
+
+  int status = EXIT_OK;
+  for (auto& run : runs) status = Worst(status, run->status);
+  if (!several) {
+    if (status == EXIT_OK) runs[0]->window.FlushNotices();
+    return status;
+  }
+  std::printf("%-24s %-10s %8s\n", "DEVICE", "RESULT", "TIME");
+  for (auto& run : runs) {
+    std::printf("%-24s %-10s %7.2fs  %s\n", zq::cli::EscapeControls(run->name).c_str(),
+                ResultWord(*run).c_str(), run->seconds,
+                zq::cli::EscapeControls(run->window.LastError()).c_str());
+  }
+  return status;
+}
+
+int RunOperation(const OperationArgs& args, const zq::cli::DeviceOptions& options) {
+  // what the user asked of files is settled before any device is touched
+  if (args.operation == Operation::ReadRom && args.path != "-" && !args.force &&
+      zq::cli::FileExists(args.path)) {
+    return Failed(Quoted(args.path) + " exists; pass --force to replace it");
+  }
+  if (!args.backup.empty() && !args.force && zq::cli::FileExists(args.backup)) {
+    return Failed(Quoted(args.backup) + " exists; pass --force to replace it");
+  }
   auto files = zq::cli::MakeFilePort();
-  Host host;
-  if (!host.Prepare(options, *files)) return EXIT_USAGE;
-  zq::cli::TerminalWindow window(stdout, stderr, zq::cli::StderrIsTerminal());
-  auto dialog = std::make_unique<zq::UpdaterDialog>(window, *files, host.Platform());
-  if (dialog->UseTransport(options.transport != "aspi") != 0) return EXIT_FAILED;
-  dialog->OnInitDialog();
+  auto image = std::make_unique<zq::ImageBuffer>();
+  if (args.operation == Operation::Update) {
+    if (!LoadImage(*files, args.path, *image)) return EXIT_FAILED;
+    if (image->codeSize > zq::LARGEST_WRITE) {
+      if (!args.allowTruncate) {
+        return Failed(Quoted(args.path) + " holds " + std::to_string(image->codeSize) +
+                      " bytes; the bridge takes at most 32768 (pass --allow-truncate to write "
+                      "the first 32768)");
+      }
+      Failed("warning: writing only the first 32768 of the image's " +
+             std::to_string(image->codeSize) + " bytes");
+    }
+  }
+
+  zq::cli::Devices devices;
+  int status = EXIT_OK;
+  if (!OpenDevices(options, *files, devices, status)) return status;
+  std::vector<FoundBridge> found = devices.FindAll();
+  std::string problem;
+  if (!devices.KeepNamed(found, problem)) return Failed(problem);
 
   switch (args.operation) {
     case Operation::Info:
-      window.labelStream = stdout;
-      dialog->OnShowChipInfo();
-      break;
-    case Operation::Update:
-      window.openPath = args.path;
-      dialog->OnLoadFile();
-      if (window.ErrorShown()) return EXIT_FAILED;
-      window.labelStream = stderr;
-      window.verify = args.verify;
-      dialog->OnUpdate();
-      break;
+      return RunInfo(options, devices, std::move(found));
     case Operation::ReadRom:
-      window.savePath = args.path;
-      window.labelStream = stderr;
-      dialog->OnReadRom();
+      return RunReadRom(args, devices, std::move(found));
+    case Operation::Update:
       break;
   }
-  const bool saved = host.Finish(*files);
-  return window.ErrorShown() || !saved ? EXIT_FAILED : EXIT_OK;
+  return RunUpdate(args, options, devices, std::move(found), *files, *image);
 }
 
-}  // namespace
+constexpr const char* USAGE =
+    "usage: zq5210 check IMAGE [--output FILE] [--force]\n"
+    "       zq5210 list [DEVICE]\n"
+    "       zq5210 info [DEVICE]\n"
+    "       zq5210 update IMAGE [--no-verify] [--rewrite] [--backup FILE] [--force]\n"
+    "                     [--allow-truncate] [--yes] [--all] [DEVICE]\n"
+    "       zq5210 read-rom OUTPUT [--force] [DEVICE]\n"
+    "DEVICE: [--device D]... [--transport pass-through|aspi] [--emulate [--emulate-bridges N]\n"
+    "        [--emulate-flash FILE]... [--emulate-record HEX] [--emulate-busy N]\n"
+    "        [--emulate-fault [K:]F]... [--emulate-timing]]\n";
 
-int main(int argc, char** argv) {
+int Parse(int argc, char** argv) {
   CLI::App app{"zq5210: firmware updater for ZQ5210 USB-to-storage bridges"};
   app.require_subcommand(1);
+  app.footer(EXIT_STATUS_TEXT);
 
-  std::string checkImage;
-  std::string checkOutput;
+  CheckArgs checkArgs;
   CLI::App* check = app.add_subcommand("check", "load an image as the window would and report it");
-  check->add_option("IMAGE", checkImage, "firmware image (.bin or .hex)")->required();
-  check->add_option("--output", checkOutput, "write the loaded code bytes to FILE");
+  check->add_option("IMAGE", checkArgs.image, "firmware image (.bin or .hex)")
+      ->required()
+      ->check(NON_EMPTY);
+  check
+      ->add_option("--output", checkArgs.output,
+                   "write the loaded code bytes to FILE (- for "
+                   "standard output)")
+      ->check(NON_EMPTY);
+  check->add_flag("--force", checkArgs.force, "replace FILE if it exists");
 
-  DeviceOptions options;
+  zq::cli::DeviceOptions options;
   OperationArgs args;
+  CLI::App* list = app.add_subcommand("list", "list the bridges attached");
+  AddDeviceOptions(*list, options);
   CLI::App* info = app.add_subcommand("info", "find the bridge and show its chip information");
   AddDeviceOptions(*info, options);
 
   CLI::App* update = app.add_subcommand("update", "write IMAGE into the bridge's flash");
-  update->add_option("IMAGE", args.path, "firmware image (.bin or .hex)")->required();
-  update->add_flag("--verify", args.verify, "read the flash back and compare");
+  update->add_option("IMAGE", args.path, "firmware image (.bin or .hex)")
+      ->required()
+      ->check(NON_EMPTY);
+  bool verifyFlag = false;  // the default; kept for scripts that ask for it
+  update->add_flag("--verify", verifyFlag, "read the flash back and compare (the default)");
+  update->add_flag("--no-verify", args.noVerify, "skip reading the flash back");
+  update->add_flag("--rewrite", args.rewrite, "write even when the flash already holds IMAGE");
+  update->add_option("--backup", args.backup, "save the whole flash to FILE before erasing")
+      ->check(NON_EMPTY);
+  update->add_flag("--force", args.force, "replace the backup FILE if it exists");
+  update->add_flag("--allow-truncate", args.allowTruncate,
+                   "write the first 32768 bytes of a longer image");
+  update->add_flag("--yes", args.yes, "do not ask before erasing");
+  update->add_flag("--all", args.all, "update every bridge attached, all at once");
   AddDeviceOptions(*update, options);
 
   CLI::App* readRom = app.add_subcommand("read-rom", "read the bridge's flash into OUTPUT");
-  readRom->add_option("OUTPUT", args.path, "file to write")->required();
+  readRom->add_option("OUTPUT", args.path, "file to write (- for standard output)")
+      ->required()
+      ->check(NON_EMPTY);
   readRom->add_flag("--force", args.force, "replace OUTPUT if it exists");
   AddDeviceOptions(*readRom, options);
 
+  // a word that names no command is said to be unknown, not "unexpected"
+  if (argc > 1 && argv[1][0] != '-') {
+    const std::string word = argv[1];
+    if (word != "check" && word != "list" && word != "info" && word != "update" &&
+        word != "read-rom") {
+      std::fprintf(stderr, "zq5210: unknown command '%s'\n%s",
+                   zq::cli::EscapeControls(word).c_str(), USAGE);
+      return EXIT_USAGE;
+    }
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::fprintf(stderr, "zq5210: %s\n", e.what());
-    std::fprintf(stderr,
-                 "usage: zq5210 check IMAGE [--output FILE]\n"
-                 "       zq5210 info [DEVICE]\n"
-                 "       zq5210 update IMAGE [--verify] [DEVICE]\n"
-                 "       zq5210 read-rom OUTPUT [--force] [DEVICE]\n"
-                 "DEVICE: [--transport pass-through|aspi] [--emulate [--emulate-flash FILE]\n"
-                 "        [--emulate-record HEX] [--emulate-busy N] [--emulate-fault F]...]\n");
+    std::fprintf(stderr, "zq5210: %s\n%s", zq::cli::EscapeControls(e.what()).c_str(), USAGE);
+    return EXIT_USAGE;
+  }
+  if (args.all && !options.devices.empty()) {
+    std::fprintf(stderr, "zq5210: --all and --device exclude each other\n%s", USAGE);
     return EXIT_USAGE;
   }
 
-  if (check->parsed()) return RunCheck(checkImage, checkOutput);
+  if (check->parsed()) return RunCheck(checkArgs);
+  if (list->parsed()) return RunList(options);
   if (info->parsed()) args.operation = Operation::Info;
   if (update->parsed()) args.operation = Operation::Update;
   if (readRom->parsed()) args.operation = Operation::ReadRom;
   return RunOperation(args, options);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  zq::cli::InstallStopHandlers();
+  int status = Parse(argc, argv);
+  // results that never reached their reader are no success
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "zq5210: cannot write to standard output: %s\n", std::strerror(errno));
+    if (status == EXIT_OK) status = EXIT_FAILED;
+  }
+  return status;
 }

@@ -18,20 +18,37 @@ std::string LabelLine(const std::string& label) {
   return !label.empty() && label[0] == ' ' ? label.substr(1) : label;
 }
 
+std::string EscapeControls(const std::string& text) {
+  static const char DIGITS[] = "0123456789abcdef";
+  std::string safe;
+  safe.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      safe += "\\x";
+      safe += DIGITS[byte >> 4];
+      safe += DIGITS[byte & 0xF];
+    } else {
+      safe += c;
+    }
+  }
+  return safe;
+}
+
+void TerminalWindow::Line(std::FILE* stream, const std::string& text) {
+  ClearBar();
+  const std::string prefix = stream == err_ ? prefix_ : "";
+  std::fprintf(stream, "%s%s\n", prefix.c_str(), EscapeControls(text).c_str());
+  std::fflush(stream);
+  DrawBar();
+}
+
 void TerminalWindow::SetControlText(int controlId, const std::string& text) {
   if (controlId == IDC_STATUS) {
-    if (text.empty()) return;
-    ClearBar();
-    std::fprintf(err_, "%s\n", text.c_str());
-    DrawBar();
+    if (!text.empty()) Line(err_, text);
     return;
   }
-  if (IsChipLabel(controlId) && labelStream != nullptr) {
-    ClearBar();
-    std::fprintf(labelStream, "%s\n", LabelLine(text).c_str());
-    std::fflush(labelStream);
-    DrawBar();
-  }
+  if (IsChipLabel(controlId) && labelStream != nullptr) Line(labelStream, LabelLine(text));
 }
 
 void TerminalWindow::ShowControl(int controlId, bool show) {
@@ -52,13 +69,32 @@ bool TerminalWindow::IsChecked(int controlId) {
 }
 
 void TerminalWindow::ShowBox(const std::string& text, const std::string&, BoxKind kind) {
-  ClearBar();
-  const bool isError = kind == BoxKind::Error;
-  if (isError) ++errors_;
-  std::FILE* stream = isError ? err_ : out_;
-  std::fprintf(stream, "%s\n", text.c_str());
-  std::fflush(stream);
-  DrawBar();
+  if (kind == BoxKind::Notice) {
+    notices_.push_back(text);
+    return;
+  }
+  lastError_ = text;
+  Line(err_, text);
+  if (files_ == nullptr) return;
+  const std::string failure = files_->LastFailure();
+  if (!failure.empty() && failure != seenFailure_) {
+    seenFailure_ = failure;
+    Line(err_, "zq5210: " + failure);
+  }
+}
+
+void TerminalWindow::WatchFileFailures(const FilePort* files) {
+  files_ = files;
+  seenFailure_ = files != nullptr ? files->LastFailure() : "";
+}
+
+void TerminalWindow::Say(const std::string& text) {
+  Line(err_, text);
+}
+
+void TerminalWindow::FlushNotices() {
+  for (const std::string& notice : notices_) Line(out_, notice);
+  notices_.clear();
 }
 
 bool TerminalWindow::OpenFileDialog(const FileDialogRequest&, FileChoice& choice) {
@@ -84,7 +120,7 @@ void TerminalWindow::DrawBar() {
   const int filled = pos_ * BAR_WIDTH / 100;
   std::string bar(static_cast<size_t>(filled), '#');
   bar.append(static_cast<size_t>(BAR_WIDTH - filled), '.');
-  std::fprintf(err_, "\r[%s] %3d%%", bar.c_str(), pos_);
+  std::fprintf(err_, "\r%s[%s] %3d%%", prefix_.c_str(), bar.c_str(), pos_);
   std::fflush(err_);
   barDrawn_ = true;
 }

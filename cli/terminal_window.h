@@ -6,15 +6,19 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/window_port.h"
+#include "image/file_port.h"
 
 namespace zq::cli {
 
 class TerminalWindow : public WindowPort {
  public:
-  TerminalWindow(std::FILE* out, std::FILE* err, bool drawProgress)
-      : out_(out), err_(err), drawProgress_(drawProgress) {}
+  // Lines for people go to `err`, prefixed by `prefix` (a device name when
+  // several bridges share the terminal); notices wait for `FlushNotices`.
+  TerminalWindow(std::FILE* out, std::FILE* err, bool drawProgress, std::string prefix = "")
+      : out_(out), err_(err), drawProgress_(drawProgress), prefix_(std::move(prefix)) {}
 
   void SetControlText(int controlId, const std::string& text) override;
   void SetTitle(const std::string&) override {}
@@ -27,6 +31,13 @@ class TerminalWindow : public WindowPort {
   bool OpenFileDialog(const FileDialogRequest& request, FileChoice& choice) override;
   bool SaveFileDialog(const FileDialogRequest& request, FileChoice& choice) override;
 
+  // After a failed file step, the system's reason is printed below the box.
+  void WatchFileFailures(const FilePort* files);
+  // A line of the command line's own on the people's stream.
+  void Say(const std::string& text);
+  // Notices are shown only once the whole command has succeeded.
+  void FlushNotices();
+
   // What the command line stands in for.
   std::optional<std::string> openPath;
   std::optional<std::string> savePath;
@@ -34,22 +45,32 @@ class TerminalWindow : public WindowPort {
   // Where the chip labels go, each as it is set (null: nowhere).
   std::FILE* labelStream = nullptr;
 
-  bool ErrorShown() const { return errors_ > 0; }
+  bool ErrorShown() const { return !lastError_.empty(); }
+  const std::string& LastError() const { return lastError_; }
 
  private:
+  void Line(std::FILE* stream, const std::string& text);
   void ClearBar();
   void DrawBar();
 
   std::FILE* out_;
   std::FILE* err_;
   bool drawProgress_;
+  std::string prefix_;
   bool barVisible_ = false;
   bool barDrawn_ = false;
   int pos_ = 0;
-  int errors_ = 0;
+  std::string lastError_;
+  std::vector<std::string> notices_;
+  const FilePort* files_ = nullptr;
+  std::string seenFailure_;
 };
 
 // The label text as a line: without its leading blank.
 std::string LabelLine(const std::string& label);
+
+// Text from outside (names, device texts) made safe for a terminal: control
+// characters are shown as \xNN.
+std::string EscapeControls(const std::string& text);
 
 }  // namespace zq::cli

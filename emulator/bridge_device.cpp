@@ -117,13 +117,17 @@ DeviceAnswer BridgeDevice::Erase(DataDirection direction, uint32_t length) {
   if (faults_.eraseRefused) return DeviceAnswer::CheckCondition;
   erased_ = true;
   busyLeft_ = busyAnswers_;
+  eraseEnds_ = std::chrono::steady_clock::now() + eraseTime_;
   // a failed erase leaves the old contents in place
   if (!faults_.eraseFails) flash_.fill(0xFF);
   return DeviceAnswer::Good;
 }
 
 bool BridgeDevice::Erasing() const {
-  return erased_ && (faults_.stuckBusy || busyLeft_ > 0);
+  if (!erased_) return false;
+  if (faults_.stuckBusy) return true;
+  if (eraseTime_.count() > 0) return std::chrono::steady_clock::now() < eraseEnds_;
+  return busyLeft_ > 0;
 }
 
 DeviceAnswer BridgeDevice::Status(DataDirection direction, uint8_t* data, uint32_t length) {
@@ -135,7 +139,9 @@ DeviceAnswer BridgeDevice::Status(DataDirection direction, uint8_t* data, uint32
   if (erased_) {
     if (faults_.stuckBusy) {
       status = STATUS_BUSY;
-    } else if (busyLeft_ > 0) {
+    } else if (eraseTime_.count() > 0 && Erasing()) {
+      status = STATUS_BUSY;
+    } else if (eraseTime_.count() == 0 && busyLeft_ > 0) {
       --busyLeft_;
       status = STATUS_BUSY;
     } else if (faults_.eraseFails) {

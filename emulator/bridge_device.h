@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -91,6 +92,9 @@ class BridgeDevice {
   BridgeFaults& Faults() { return faults_; }
   // Busy answers to CMD_STATUS after each erase before it answers ready.
   void SetBusyAnswers(uint32_t count) { busyAnswers_ = count; }
+  // On real time instead: busy until this long after each erase, however
+  // often it is asked. Zero goes back to counting answers.
+  void SetEraseTime(std::chrono::microseconds duration) { eraseTime_ = duration; }
   const std::vector<CommandLogEntry>& Log() const { return log_; }
   // Null detaches; the observer must outlive its attachment.
   void SetObserver(CommandObserver* observer) { observer_ = observer; }
@@ -102,6 +106,8 @@ class BridgeDevice {
   BridgeFaults faults_;
   uint32_t busyAnswers_ = 2;
   uint32_t busyLeft_ = 0;
+  std::chrono::microseconds eraseTime_{0};
+  std::chrono::steady_clock::time_point eraseEnds_{};
   bool erased_ = false;
   uint32_t commands_ = 0;
   uint32_t writes_ = 0;

@@ -87,6 +87,13 @@ EmulatedDevice& EmulatedPassThroughPort::AddBridge(InterfaceClass cls, BridgeDev
   return Add(cls, &chip);
 }
 
+EmulatedDevice& EmulatedPassThroughPort::AddBridge(InterfaceClass cls, BridgeDevice& chip,
+                                                   const std::string& path) {
+  EmulatedDevice& device = AddBridge(cls, chip);
+  device.path = path;
+  return device;
+}
+
 EmulatedDevice& EmulatedPassThroughPort::AddDeviceWithRecord(
     InterfaceClass cls, const std::array<uint8_t, CHIP_INFO_RECORD_SIZE>& record) {
   ownedChips_.push_back(std::make_unique<BridgeDevice>());
@@ -114,6 +121,7 @@ void EmulatedPassThroughPort::MakeListUnavailable(InterfaceClass cls) {
 }
 
 std::unique_ptr<InterfaceList> EmulatedPassThroughPort::ListInterfaces(InterfaceClass cls) {
+  const std::lock_guard<std::recursive_mutex> hold(mutex_);
   PortCall call;
   call.kind = PortCallKind::List;
   call.cls = cls;
@@ -126,6 +134,7 @@ std::unique_ptr<InterfaceList> EmulatedPassThroughPort::ListInterfaces(Interface
 
 ListStep EmulatedPassThroughPort::Step(InterfaceClass cls, uint32_t memberIndex,
                                        std::string& path) {
+  const std::lock_guard<std::recursive_mutex> hold(mutex_);
   PortCall call;
   call.kind = PortCallKind::ListStep;
   call.cls = cls;
@@ -154,6 +163,7 @@ ListStep EmulatedPassThroughPort::Step(InterfaceClass cls, uint32_t memberIndex,
 }
 
 void EmulatedPassThroughPort::ListReleased(InterfaceClass cls) {
+  const std::lock_guard<std::recursive_mutex> hold(mutex_);
   PortCall call;
   call.kind = PortCallKind::ListRelease;
   call.cls = cls;
@@ -169,6 +179,7 @@ EmulatedDevice* EmulatedPassThroughPort::Find(const std::string& path) {
 }
 
 DeviceHandle EmulatedPassThroughPort::Open(const std::string& path) {
+  const std::lock_guard<std::recursive_mutex> hold(mutex_);
   PortCall call;
   call.kind = PortCallKind::Open;
   call.path = path;
@@ -199,15 +210,23 @@ bool EmulatedPassThroughPort::Control(DeviceHandle device, PassThroughBuffer& bu
     call.dataOut.assign(buffer.data, buffer.data + sent);
   }
 
-  const auto entry = open_.find(device);
-  if (entry != open_.end()) {
-    call.path = entry->second->path;
+  EmulatedDevice* target = nullptr;
+  {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
+    const auto entry = open_.find(device);
+    if (entry != open_.end()) target = entry->second;
+  }
+  if (target != nullptr) {
+    call.path = target->path;
     call.accepted = PassThroughBlockFits(buffer.header, inputSize, outputSize);
-    if (call.accepted) call.result = Carry(*entry->second, buffer);
+    // the chip's own time passes outside the lock: other devices go on
+    if (call.accepted) call.result = Carry(*target, buffer);
   }
   call.scsiStatus = buffer.header.ScsiStatus;
+  const bool result = call.result;
+  const std::lock_guard<std::recursive_mutex> hold(mutex_);
   calls_.push_back(std::move(call));
-  return calls_.back().result;
+  return result;
 }
 
 bool EmulatedPassThroughPort::Carry(EmulatedDevice& device, PassThroughBuffer& buffer) {
@@ -248,6 +267,7 @@ bool EmulatedPassThroughPort::Carry(EmulatedDevice& device, PassThroughBuffer& b
 }
 
 void EmulatedPassThroughPort::Close(DeviceHandle device) {
+  const std::lock_guard<std::recursive_mutex> hold(mutex_);
   PortCall call;
   call.kind = PortCallKind::Close;
   call.handle = device;
@@ -263,6 +283,7 @@ void EmulatedPassThroughPort::Close(DeviceHandle device) {
 }
 
 void EmulatedPassThroughPort::Sleep(uint32_t milliseconds) {
+  const std::lock_guard<std::recursive_mutex> hold(mutex_);
   PortCall call;
   call.kind = PortCallKind::Sleep;
   call.milliseconds = milliseconds;
@@ -271,6 +292,7 @@ void EmulatedPassThroughPort::Sleep(uint32_t milliseconds) {
 }
 
 std::vector<PortCall> EmulatedPassThroughPort::CallsOf(PortCallKind kind) const {
+  const std::lock_guard<std::recursive_mutex> hold(mutex_);
   std::vector<PortCall> matching;
   for (const PortCall& call : calls_) {
     if (call.kind == kind) matching.push_back(call);
@@ -279,6 +301,7 @@ std::vector<PortCall> EmulatedPassThroughPort::CallsOf(PortCallKind kind) const 
 }
 
 std::vector<std::string> EmulatedPassThroughPort::OpenPaths() const {
+  const std::lock_guard<std::recursive_mutex> hold(mutex_);
   std::vector<std::string> paths;
   for (const auto& [handle, device] : open_) paths.push_back(device->path);
   return paths;

@@ -1,12 +1,14 @@
 // A pass-through port over emulated disk and CD-ROM devices: bridges,
 // ordinary disks and awkward devices, checked like a driver would and with
-// every call recorded.
+// every call recorded. Devices open at once may be driven from threads of
+// their own; setting devices up is for one thread before that.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,6 +68,8 @@ class EmulatedPassThroughPort final : public PassThroughPort {
   // Devices are listed per class in the order they are added.
   EmulatedDevice& AddBridge(InterfaceClass cls);  // with a chip of its own
   EmulatedDevice& AddBridge(InterfaceClass cls, BridgeDevice& chip);
+  // With a path of its own instead of the numbered interface path.
+  EmulatedDevice& AddBridge(InterfaceClass cls, BridgeDevice& chip, const std::string& path);
   // A chip that answers with this record, e.g. other or swapped IDs.
   EmulatedDevice& AddDeviceWithRecord(InterfaceClass cls,
                                       const std::array<uint8_t, CHIP_INFO_RECORD_SIZE>& record);
@@ -118,6 +122,8 @@ class EmulatedPassThroughPort final : public PassThroughPort {
   uint32_t listsAlive_ = 0;
   uint32_t badCloses_ = 0;
   std::vector<PortCall> calls_;
+  // guards the lists above, never a chip: each open device has one user
+  mutable std::recursive_mutex mutex_;
 };
 
 // The set-up of the command line's and the emulated Windows program's

@@ -32,6 +32,9 @@ class FilePort {
   virtual std::unique_ptr<InputFile> OpenForRead(const std::string& path) = 0;
   // Null when the file cannot be created.
   virtual std::unique_ptr<OutputFile> CreateForWrite(const std::string& path) = 0;
+  // Why the last open, create, write or commit failed, naming the file, for
+  // hosts that can show it; empty when the platform does not say.
+  virtual std::string LastFailure() const { return {}; }
 };
 
 }  // namespace zq

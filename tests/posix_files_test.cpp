@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -126,17 +127,89 @@ TEST_F(PosixFilesTest, UncommittedFileLeavesTheOldOneAndNoTemporary) {
 }
 
 TEST_F(PosixFilesTest, FailedCommitKeepsTheDestinationAndRemovesTheTemporary) {
-  // a folder in the way: the rename cannot replace it
-  fs::create_directory(PathOf("output.bin"));
-  Put("output.bin/inside", "x");
   {
     auto file = port_.CreateForWrite(PathOf("output.bin"));
     ASSERT_NE(file, nullptr);
     ASSERT_TRUE(WriteAll(*file, "dump"));
+    // a folder appears in the way: the rename cannot replace it
+    fs::create_directory(PathOf("output.bin"));
+    Put("output.bin/inside", "x");
     EXPECT_FALSE(file->Commit());
+    EXPECT_NE(port_.LastFailure().find("output.bin"), std::string::npos);
   }
   EXPECT_EQ(Entries(), std::vector<std::string>{"output.bin"});
   EXPECT_TRUE(fs::is_directory(PathOf("output.bin")));
+}
+
+// What each kind of existing output becomes once saved over.
+TEST_F(PosixFilesTest, OutputsOfEveryKind) {
+  struct Row {
+    const char* name;
+    std::function<std::string()> setUp;  // returns the path to save to
+    bool saved;
+    std::function<bool()> holds;  // what must be true afterwards
+  };
+  const auto mode = [](const std::string& path) { return fs::status(path).permissions(); };
+  const std::vector<Row> rows = {
+      {"regular file keeps its mode",
+       [&] {
+         Put("kept.bin", "old");
+         fs::permissions(PathOf("kept.bin"),
+                         fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+         return PathOf("kept.bin");
+       },
+       true,
+       [&] {
+         return Get("kept.bin") == "new" &&
+                mode(PathOf("kept.bin")) ==
+                    (fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+       }},
+      {"symlink: its target is replaced, the link stays",
+       [&] {
+         Put("target.bin", "old");
+         fs::create_symlink("target.bin", PathOf("link.bin"));
+         return PathOf("link.bin");
+       },
+       true, [&] { return fs::is_symlink(PathOf("link.bin")) && Get("target.bin") == "new"; }},
+      {"hard link: both names see the new bytes",
+       [&] {
+         Put("one.bin", "old");
+         fs::create_hard_link(PathOf("one.bin"), PathOf("two.bin"));
+         return PathOf("one.bin");
+       },
+       true, [&] { return Get("one.bin") == "new" && Get("two.bin") == "new"; }},
+      {"character device", [] { return std::string("/dev/null"); }, true,
+       [] { return fs::is_character_file("/dev/null"); }},
+      {"a full device fails", [] { return std::string("/dev/full"); }, false,
+       [] { return fs::is_character_file("/dev/full"); }},
+      {"folder refused",
+       [&] {
+         fs::create_directory(PathOf("dir.bin"));
+         return PathOf("dir.bin");
+       },
+       false, [&] { return fs::is_directory(PathOf("dir.bin")); }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string path = row.setUp();
+    bool saved = false;
+    if (auto file = port_.CreateForWrite(path)) saved = WriteAll(*file, "new") && file->Commit();
+    EXPECT_EQ(saved, row.saved);
+    if (!row.saved) {
+      EXPECT_NE(port_.LastFailure(), "");
+    }
+    EXPECT_TRUE(row.holds());
+  }
+  EXPECT_EQ(Entries().size(), 6u) << "a temporary was left behind";
+}
+
+TEST_F(PosixFilesTest, OnlyRegularFilesAreReadAsImages) {
+  ASSERT_EQ(mkfifo(PathOf("pipe.bin").c_str(), 0600), 0);
+  fs::create_directory(PathOf("dir.bin"));
+  for (const std::string name : {"pipe.bin", "dir.bin", "missing.bin"}) {
+    EXPECT_EQ(port_.OpenForRead(PathOf(name)), nullptr) << name;  // at once, no hang
+    EXPECT_NE(port_.LastFailure().find(name), std::string::npos) << port_.LastFailure();
+  }
 }
 
 TEST_F(PosixFilesTest, TwoWritersOfOneDestinationGetTheirOwnTemporaries) {

@@ -132,6 +132,24 @@ std::unique_ptr<Bridge> AspiTransport::FindBridge(uint16_t vendorId, uint16_t pr
   return nullptr;
 }
 
+std::vector<std::unique_ptr<Bridge>> AspiTransport::FindBridges(uint16_t vendorId,
+                                                                uint16_t productId) {
+  std::vector<std::unique_ptr<Bridge>> found;
+  const uint32_t support = layer_.GetASPI32SupportInfo();
+  if (static_cast<uint8_t>((support >> 8) & 0xFF) != SS_COMP) return found;
+  const uint32_t adapters = support & 0xFF;
+  for (uint32_t a = 0; a < adapters; ++a) {
+    for (uint8_t t = 0; t < ASPI_TARGETS_PER_ADAPTER; ++t) {
+      const uint8_t adapter = static_cast<uint8_t>(a);
+      ChipInfo info;
+      if (ReadChipInfo(adapter, t, info) && MatchesIdentity(info, vendorId, productId)) {
+        found.push_back(std::make_unique<AspiBridge>(*this, adapter, t, info));
+      }
+    }
+  }
+  return found;
+}
+
 bool AspiTransport::ReadChipInfo(uint8_t hostAdapter, uint8_t target, ChipInfo& info) {
   uint8_t record[CHIP_INFO_RECORD_SIZE] = {};
   if (Carry(hostAdapter, target, EncodeGetInfo(), FLAGS_IN, CHIP_INFO_RECORD_SIZE, nullptr,

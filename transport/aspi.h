@@ -101,6 +101,8 @@ class AspiTransport {
   // wins and comes back bound; null when there is none. Every device that
   // answers overwrites `chipInfo`.
   std::unique_ptr<Bridge> FindBridge(uint16_t vendorId, uint16_t productId, ChipInfo& chipInfo);
+  // Every target that answers with both IDs, bound.
+  std::vector<std::unique_ptr<Bridge>> FindBridges(uint16_t vendorId, uint16_t productId);
   bool ReadChipInfo(uint8_t hostAdapter, uint8_t target, ChipInfo& info);
 
   enum class Outcome { NotSent, Failed, Succeeded };

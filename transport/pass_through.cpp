@@ -96,6 +96,28 @@ std::unique_ptr<Bridge> PassThroughTransport::FindBridge(InterfaceClass cls, uin
   }
 }
 
+std::vector<std::unique_ptr<Bridge>> PassThroughTransport::FindBridges(uint16_t vendorId,
+                                                                       uint16_t productId) {
+  std::vector<std::unique_ptr<Bridge>> found;
+  for (InterfaceClass cls : {InterfaceClass::Disk, InterfaceClass::CdRom}) {
+    const std::unique_ptr<InterfaceList> list = port_.ListInterfaces(cls);
+    std::string path;
+    for (uint32_t memberIndex = 0; list; ++memberIndex) {
+      path.clear();
+      if (list->Get(memberIndex, path) != ListStep::Found) break;
+      const DeviceHandle device = port_.Open(path);
+      if (device == INVALID_DEVICE_HANDLE) continue;
+      ChipInfo info;
+      if (ReadChipInfo(device, info) && MatchesIdentity(info, vendorId, productId)) {
+        found.push_back(std::make_unique<PassThroughBridge>(port_, device, path, info));
+      } else {
+        port_.Close(device);
+      }
+    }
+  }
+  return found;
+}
+
 bool PassThroughTransport::ReadChipInfo(DeviceHandle device, ChipInfo& info) {
   uint8_t record[CHIP_INFO_RECORD_SIZE] = {};
   if (!Carry(port_, device, EncodeGetInfo(), SCSI_IOCTL_DATA_IN, CHIP_INFO_RECORD_SIZE, nullptr,

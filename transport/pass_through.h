@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "protocol/bridge.h"
 #include "protocol/vendor_commands.h"
@@ -103,6 +104,8 @@ class PassThroughTransport {
   // `chipInfo`, the bridge or not.
   std::unique_ptr<Bridge> FindBridge(InterfaceClass cls, uint16_t vendorId, uint16_t productId,
                                      ChipInfo& chipInfo);
+  // Every device of both classes that answers with both IDs, bound and open.
+  std::vector<std::unique_ptr<Bridge>> FindBridges(uint16_t vendorId, uint16_t productId);
   bool ReadChipInfo(DeviceHandle device, ChipInfo& info);
 
  private:

@@ -2,16 +2,55 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 namespace zq {
 namespace {
+
+using Report = std::shared_ptr<std::string>;
+
+void Fail(const Report& report, const std::string& path, const std::string& why) {
+  *report = "'" + path + "': " + why;
+}
+
+void FailWithErrno(const Report& report, const std::string& path, int error) {
+  Fail(report, path, std::strerror(error));
+}
+
+// Temporaries of saves under way, for RemovePendingTemporaries: fixed slots
+// of plain bytes, so a signal handler can read them without locks.
+constexpr int TEMPORARY_SLOTS = 16;
+struct TemporarySlot {
+  std::atomic<bool> used{false};
+  char path[PATH_MAX];
+};
+TemporarySlot temporaries[TEMPORARY_SLOTS];
+
+int Register(const std::string& path) {
+  if (path.size() >= PATH_MAX) return -1;
+  for (int i = 0; i < TEMPORARY_SLOTS; ++i) {
+    bool expected = false;
+    if (!temporaries[i].used.load() &&
+        temporaries[i].used.compare_exchange_strong(expected, true)) {
+      std::memcpy(temporaries[i].path, path.c_str(), path.size() + 1);
+      return i;
+    }
+  }
+  return -1;  // more saves at once than slots: still removed on a normal end
+}
+
+void Unregister(int slot) {
+  if (slot >= 0) temporaries[slot].used.store(false);
+}
 
 class PosixInputFile : public InputFile {
  public:
@@ -47,44 +86,73 @@ class PosixInputFile : public InputFile {
   int fd_;
 };
 
-class PosixOutputFile : public OutputFile {
- public:
-  // `folder` is the destination's folder with its trailing slash, or empty
-  PosixOutputFile(int fd, std::string temporaryPath, std::string destination, std::string folder)
-      : fd_(fd),
-        temporaryPath_(std::move(temporaryPath)),
-        destination_(std::move(destination)),
-        folder_(std::move(folder)) {}
-  ~PosixOutputFile() override {
-    if (fd_ >= 0) close(fd_);
-    if (!committed_) unlink(temporaryPath_.c_str());
+// Writes to an open descriptor, whatever kind of file it is.
+bool WriteFully(int fd, const uint8_t* data, uint32_t length, uint32_t& written, int& error) {
+  written = 0;
+  while (written < length) {
+    const ssize_t n = write(fd, data + written, length - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = errno;
+      return false;
+    }
+    if (n == 0) {
+      error = ENOSPC;
+      return false;
+    }
+    written += static_cast<uint32_t>(n);
   }
-  PosixOutputFile(const PosixOutputFile&) = delete;
-  PosixOutputFile& operator=(const PosixOutputFile&) = delete;
+  return true;
+}
+
+// A regular file written through a temporary beside it.
+class ReplacingFile : public OutputFile {
+ public:
+  ReplacingFile(int fd, std::string temporary, std::string destination, std::string folder,
+                Report report)
+      : fd_(fd),
+        slot_(Register(temporary)),
+        temporary_(std::move(temporary)),
+        destination_(std::move(destination)),
+        folder_(std::move(folder)),
+        report_(std::move(report)) {}
+  ~ReplacingFile() override {
+    if (fd_ >= 0) close(fd_);
+    if (!committed_) unlink(temporary_.c_str());
+    Unregister(slot_);
+  }
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
 
   bool Write(const uint8_t* data, uint32_t length, uint32_t& written) override {
+    int error = 0;
     written = 0;
-    if (fd_ < 0) return false;
-    while (written < length) {
-      const ssize_t n = write(fd_, data + written, length - written);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      if (n == 0) break;  // nothing more fits; the caller sees the short count
-      written += static_cast<uint32_t>(n);
-    }
-    return true;
+    if (fd_ >= 0 && WriteFully(fd_, data, length, written, error)) return true;
+    FailWithErrno(report_, destination_, fd_ >= 0 ? error : EBADF);
+    failed_ = true;
+    return false;
   }
 
   bool Commit() override {
-    if (fd_ < 0 || committed_) return false;
+    if (fd_ < 0 || committed_ || failed_) return false;
     // the bytes must be on disk before the name points at them
     const bool synced = fsync(fd_) == 0;
+    const int syncError = errno;
     const bool closed = close(fd_) == 0;
     fd_ = -1;
-    if (!synced || !closed) return false;
-    if (rename(temporaryPath_.c_str(), destination_.c_str()) != 0) return false;
+    if (!synced || !closed) {
+      FailWithErrno(report_, destination_, synced ? EIO : syncError);
+      return false;
+    }
+    struct stat existing;
+    if (stat(destination_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+        existing.st_nlink > 1) {
+      return CopyIntoLinkedFile();
+    }
+    if (rename(temporary_.c_str(), destination_.c_str()) != 0) {
+      FailWithErrno(report_, destination_, errno);
+      return false;
+    }
     committed_ = true;
     SyncFolder();
     return true;
@@ -100,11 +168,88 @@ class PosixOutputFile : public OutputFile {
     close(dir);
   }
 
+  // A file with other names keeps them: the finished bytes are copied into
+  // it. Should that fail half-way, the complete copy stays and is named.
+  bool CopyIntoLinkedFile() {
+    const int from = open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
+    const int to = open(destination_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    bool copied = from >= 0 && to >= 0;
+    int error = copied ? 0 : errno;
+    uint8_t buffer[8192];
+    while (copied) {
+      const ssize_t n = read(from, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        if (n < 0) error = errno;
+        copied = n == 0;
+        break;
+      }
+      uint32_t written = 0;
+      copied = WriteFully(to, buffer, static_cast<uint32_t>(n), written, error);
+    }
+    if (copied && fsync(to) != 0) {
+      error = errno;
+      copied = false;
+    }
+    if (from >= 0) close(from);
+    if (to >= 0) close(to);
+    if (!copied) {
+      Fail(report_, destination_,
+           std::string(std::strerror(error)) + "; the complete copy is in '" + temporary_ + "'");
+      committed_ = true;  // keep the copy: it may be all that is left
+      return false;
+    }
+    unlink(temporary_.c_str());
+    committed_ = true;
+    return true;
+  }
+
   int fd_;
-  std::string temporaryPath_;
+  int slot_;
+  std::string temporary_;
   std::string destination_;
   std::string folder_;
+  Report report_;
+  bool failed_ = false;
   bool committed_ = false;
+};
+
+// A character device, a FIFO or standard output: there is nothing to
+// replace, so the bytes go straight in and any error fails the save.
+class DirectFile : public OutputFile {
+ public:
+  DirectFile(int fd, bool owned, std::string name, Report report)
+      : fd_(fd), owned_(owned), name_(std::move(name)), report_(std::move(report)) {}
+  ~DirectFile() override {
+    if (owned_) close(fd_);
+  }
+  DirectFile(const DirectFile&) = delete;
+  DirectFile& operator=(const DirectFile&) = delete;
+
+  bool Write(const uint8_t* data, uint32_t length, uint32_t& written) override {
+    int error = 0;
+    if (WriteFully(fd_, data, length, written, error)) return true;
+    FailWithErrno(report_, name_, error);
+    failed_ = true;
+    return false;
+  }
+
+  bool Commit() override {
+    if (failed_) return false;
+    // a device may buffer: ask it to flush, but one that cannot is no failure
+    if (fsync(fd_) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTSUP) {
+      FailWithErrno(report_, name_, errno);
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+  bool owned_;
+  std::string name_;
+  Report report_;
+  bool failed_ = false;
 };
 
 std::string TemporarySuffix(uint32_t attempt) {
@@ -123,27 +268,95 @@ std::string TemporarySuffix(uint32_t attempt) {
   return suffix;
 }
 
+// The file a path names in the end: a symlink's target, so that the link
+// stays and what it points at is replaced. Unchanged when nothing is there.
+std::string FinalTarget(const std::string& path) {
+  char resolved[PATH_MAX];
+  struct stat link;
+  if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return path;
+  if (realpath(path.c_str(), resolved) != nullptr) return resolved;
+  // a dangling link: create what it points at
+  const ssize_t n = readlink(path.c_str(), resolved, sizeof resolved - 1);
+  if (n <= 0) return path;
+  resolved[n] = '\0';
+  if (resolved[0] == '/') return resolved;
+  const std::string::size_type slash = path.find_last_of('/');
+  return (slash == std::string::npos ? "" : path.substr(0, slash + 1)) + resolved;
+}
+
 }  // namespace
 
+void RemovePendingTemporaries() {
+  for (TemporarySlot& slot : temporaries) {
+    if (slot.used.load()) unlink(slot.path);
+  }
+}
+
 std::unique_ptr<InputFile> PosixFilePort::OpenForRead(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  // without blocking, so a FIFO with no writer cannot hang the open
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    FailWithErrno(lastFailure_, path, errno);
+    return nullptr;
+  }
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    Fail(lastFailure_, path, S_ISDIR(info.st_mode) ? "is a folder" : "not a regular file");
+    return nullptr;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return std::make_unique<PosixInputFile>(fd);
 }
 
 std::unique_ptr<OutputFile> PosixFilePort::CreateForWrite(const std::string& path) {
-  const std::string::size_type slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.empty()) return nullptr;
-  // a fresh name beside the destination, so the final rename stays on one file system;
-  // created like any new file (0666 less the umask), not private as mkstemp would make it
+  if (path == "-") {
+    return std::make_unique<DirectFile>(STDOUT_FILENO, false, "standard output", lastFailure_);
+  }
+  const std::string target = FinalTarget(path);
+  struct stat existing;
+  const bool exists = stat(target.c_str(), &existing) == 0;
+  if (exists && S_ISDIR(existing.st_mode)) {
+    Fail(lastFailure_, path, "is a folder");
+    return nullptr;
+  }
+  if (exists && !S_ISREG(existing.st_mode)) {
+    // /dev/null, /dev/full, a FIFO or a terminal: written as it is
+    const int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+      FailWithErrno(lastFailure_, path, errno);
+      return nullptr;
+    }
+    return std::make_unique<DirectFile>(fd, true, path, lastFailure_);
+  }
+
+  const std::string::size_type slash = target.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  if (name.empty()) {
+    Fail(lastFailure_, path, "no file name");
+    return nullptr;
+  }
+  // a fresh name beside the destination, so the final rename stays on one
+  // file system; a new file is made like any other (0666 less the umask),
+  // an existing one keeps its mode
   for (uint32_t attempt = 0; attempt < 100; ++attempt) {
     const std::string temporary = folder + "." + name + "." + TemporarySuffix(attempt);
     const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) return std::make_unique<PosixOutputFile>(fd, temporary, path, folder);
-    if (errno != EEXIST) return nullptr;
+    if (fd >= 0) {
+      auto file = std::make_unique<ReplacingFile>(fd, temporary, target, folder, lastFailure_);
+      if (exists && fchmod(fd, existing.st_mode & 07777) != 0) {
+        FailWithErrno(lastFailure_, path, errno);
+        return nullptr;
+      }
+      return file;
+    }
+    if (errno != EEXIST) {
+      FailWithErrno(lastFailure_, path, errno);
+      return nullptr;
+    }
   }
+  Fail(lastFailure_, path, "no free temporary name beside it");
   return nullptr;
 }
 

@@ -1,6 +1,8 @@
-// Files on a POSIX system. A file being written goes to a new temporary file
-// beside its destination and replaces the destination only on Commit, so a
-// failed save never destroys or truncates what was there.
+// Files on a POSIX system. Images are read from regular files only. A
+// regular file being written goes to a new temporary file beside it (beside
+// a symlink's target) and replaces it only on Commit, keeping its mode, so a
+// failed save never destroys or truncates what was there. A character
+// device or FIFO, and "-" for standard output, is written directly.
 #pragma once
 
 #include <memory>
@@ -14,6 +16,15 @@ class PosixFilePort : public FilePort {
  public:
   std::unique_ptr<InputFile> OpenForRead(const std::string& path) override;
   std::unique_ptr<OutputFile> CreateForWrite(const std::string& path) override;
+  std::string LastFailure() const override { return *lastFailure_; }
+
+ private:
+  // shared with the files it hands out, which report their own failures
+  std::shared_ptr<std::string> lastFailure_ = std::make_shared<std::string>();
 };
+
+// Removes the temporary files of saves still under way; safe to call from a
+// signal handler, so no temporary outlives a process stopped by a signal.
+void RemovePendingTemporaries();
 
 }  // namespace zq

@@ -1,15 +1,69 @@
 // The command line's view of Windows: the same bindings as the window's.
 #include "platform/win32/win32_headers.h"
 
+#include <atomic>
+
 #include "cli/host_bindings.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/platform_win32.h"
 
 namespace zq::cli {
+namespace {
 
-std::unique_ptr<Platform> MakeRealPlatform() {
-  return std::make_unique<Win32Platform>();
+// The window program's storage stack; Windows names devices by interface
+// path or ASPI address, which is all there is to tell about them.
+class Win32Storage final : public SystemStorage {
+ public:
+  Platform& Ports() override { return platform_; }
+  DeviceDetails Describe(const std::string&) override { return {}; }
+  bool Resolve(const std::string& wanted, std::vector<std::string>& devices,
+               std::string&) override {
+    devices.push_back(wanted);  // matched against the names discovery gives
+    return true;
+  }
+  std::vector<std::string> OpenProblems() override { return {}; }
+  bool MountPoints(const std::string&, std::vector<std::string>&, std::string&) override {
+    return true;
+  }
+
+ private:
+  Win32Platform platform_;
+};
+
+std::atomic<int> holders{0};
+std::atomic<bool> requested{false};
+
+BOOL WINAPI OnConsoleStop(DWORD) {
+  requested.store(true);
+  // while the flash is being rewritten the request waits; otherwise the
+  // default handler ends the process
+  return holders.load() > 0 ? TRUE : FALSE;
 }
+
+class Win32FlashFile final : public FlashFile {
+ public:
+  explicit Win32FlashFile(HANDLE file) : file_(file) {}
+  ~Win32FlashFile() override {
+    FlushFileBuffers(file_);
+    CloseHandle(file_);
+  }
+  Win32FlashFile(const Win32FlashFile&) = delete;
+  Win32FlashFile& operator=(const Win32FlashFile&) = delete;
+
+  bool Store(uint32_t offset, const uint8_t* bytes, uint32_t length) override {
+    if (SetFilePointer(file_, static_cast<LONG>(offset), nullptr, FILE_BEGIN) ==
+        INVALID_SET_FILE_POINTER) {
+      return false;
+    }
+    DWORD done = 0;
+    return WriteFile(file_, bytes, length, &done, nullptr) != FALSE && done == length;
+  }
+
+ private:
+  HANDLE file_;
+};
+
+}  // namespace
 
 std::unique_ptr<FilePort> MakeFilePort() {
   return std::make_unique<Win32FilePort>();
@@ -21,8 +75,68 @@ bool StderrIsTerminal() {
   return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != FALSE;
 }
 
+bool StdinIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != FALSE;
+}
+
 bool FileExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::unique_ptr<SystemStorage> MakeSystemStorage() {
+  return std::make_unique<Win32Storage>();
+}
+
+void InstallStopHandlers() {
+  SetConsoleCtrlHandler(OnConsoleStop, TRUE);
+}
+
+void HoldStops(bool hold) {
+  holders.fetch_add(hold ? 1 : -1);
+}
+
+bool StopRequested() {
+  return requested.load();
+}
+
+std::unique_ptr<FlashFile> OpenFlashFile(const std::string& path, FilePort& files,
+                                         std::array<uint8_t, EMULATED_FLASH_SIZE>& flash,
+                                         FlashFileState& state, std::string& problem) {
+  state = FlashFileState::Unusable;
+  if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    std::array<uint8_t, EMULATED_FLASH_SIZE> erased;
+    erased.fill(0xFF);
+    std::unique_ptr<OutputFile> out = files.CreateForWrite(path);
+    uint32_t written = 0;
+    if (!out || !out->Write(erased.data(), EMULATED_FLASH_SIZE, written) || !out->Commit()) {
+      problem = "'" + path + "': cannot be created";
+      return nullptr;
+    }
+  }
+  // not shared: a second run is told the bridge is in use
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    if (GetLastError() == ERROR_SHARING_VIOLATION) {
+      state = FlashFileState::InUse;
+      problem = "'" + path + "': the emulated bridge is in use by another run";
+    } else {
+      problem = "'" + path + "': cannot be opened";
+    }
+    return nullptr;
+  }
+  DWORD high = 0;
+  DWORD got = 0;
+  if (GetFileSize(file, &high) != EMULATED_FLASH_SIZE || high != 0 ||
+      !ReadFile(file, flash.data(), EMULATED_FLASH_SIZE, &got, nullptr) ||
+      got != EMULATED_FLASH_SIZE) {
+    CloseHandle(file);
+    problem = "'" + path + "': not a flash file of 65536 bytes";
+    return nullptr;
+  }
+  state = FlashFileState::Open;
+  return std::make_unique<Win32FlashFile>(file);
 }
 
 }  // namespace zq::cli

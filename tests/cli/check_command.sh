@@ -13,7 +13,9 @@ expect "bad checksum" 1 "" "Read file failed.(Check sum error)" -- \
   "$zq" check "$examples/bad_checksum.hex"
 
 # loader texts
-expect "missing file" 1 "" "Could not open nothing.bin" -- "$zq" check "$work/nothing.bin"
+expect "missing file" 1 "" \
+  $'Could not open nothing.bin\nzq5210: \''"$work"$'/nothing.bin\': No such file or directory' -- \
+  "$zq" check "$work/nothing.bin"
 touch "$work/image.txt" "$work/empty.bin" "$work/noext"
 expect "extension" 1 "" "The extension of the file name must be .hex or .bin." -- \
   "$zq" check "$work/image.txt"
@@ -24,12 +26,18 @@ head -c 65537 /dev/zero >"$work/big.bin"
 expect "too large" 1 "" "big.bin file size is larger than ROM size." -- "$zq" check "$work/big.bin"
 head -c 65536 /dev/zero >"$work/FULL.BIN"
 expect "full 64K, upper case" 0 "Code size: 65536(B)" "" -- "$zq" check "$work/FULL.BIN"
-mkdir "$work/folder.bin" "$work/folder.hex"
-expect "raw read fails" 1 "" "Read file failed." -- "$zq" check "$work/folder.bin"
+# a file whose reads fail: this process's own memory, whose first page is unmapped
+ln -s /proc/self/mem "$work/mem.bin"
+expect "raw read fails" 1 "" "Read file failed." -- "$zq" check "$work/mem.bin"
+# only regular files are images: a folder or a FIFO is refused at once, never waited on
+mkdir "$work/folder.hex"
+mkfifo "$work/pipe.bin"
+expect "folder" 1 "" $'Could not open folder.hex\nzq5210: \''"$work"$'/folder.hex\': is a folder' -- \
+  "$zq" check "$work/folder.hex"
+expect "fifo" 1 "" $'Could not open pipe.bin\nzq5210: \''"$work"$'/pipe.bin\': not a regular file' -- \
+  timeout 10 "$zq" check "$work/pipe.bin"
 
 # decoder texts
-expect "hex read fails" 1 "" "Read file failed.(Read file failed.)" -- \
-  "$zq" check "$work/folder.hex"
 touch "$work/empty.hex"
 expect "empty hex" 1 "" "Read file failed.(An empty file)" -- "$zq" check "$work/empty.hex"
 truncate -s 4294967295 "$work/huge.hex"

@@ -17,6 +17,7 @@ expect() {
   local out err status
   out=$("$@" 2>"$work/stderr") && status=0 || status=$?
   err=$(cat "$work/stderr")
+  printf '%s\n' "$out" >"$work/stdout"
   local ok=1
   [ "$status" = "$want_status" ] || ok=0
   [ "$want_out" = "*" ] || [ "$out" = "$want_out" ] || ok=0

@@ -1,0 +1,55 @@
+// The emulated bridges behind --emulate: each chip with its record, faults
+// and flash file, reachable as pass-through devices "emulated1", ... and as
+// ASPI targets 0, 1, ... of host adapter 0.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/platform.h"
+#include "cli/host_bindings.h"
+#include "emulator/bridge_device.h"
+#include "emulator/emulated_aspi.h"
+#include "emulator/emulated_pass_through.h"
+
+namespace zq::cli {
+
+struct EmulationOptions {
+  uint32_t bridges = 1;
+  std::vector<std::string> flashFiles;  // one per bridge, in order
+  std::optional<std::string> record;
+  std::optional<uint32_t> busy;
+  std::vector<std::string> faults;  // "F" for every bridge, "K:F" for bridge K
+  bool timing = false;              // each command takes a real chip's time
+};
+
+class EmulatedBridges final : public Platform {
+ public:
+  EmulatedBridges();
+  ~EmulatedBridges() override;
+  EmulatedBridges(const EmulatedBridges&) = delete;
+  EmulatedBridges& operator=(const EmulatedBridges&) = delete;
+
+  // Sets the chips up; on false `problem` says why and `usage` whether the
+  // options themselves were wrong (rather than a flash file).
+  bool Prepare(const EmulationOptions& options, FilePort& files, std::string& problem, bool& usage);
+
+  PlatformFamily Family() override { return PlatformFamily::Nt; }
+  bool LoadAspiLibrary() override { return true; }
+  bool BindAspiEntryPoint(const char*) override { return true; }
+  void FreeAspiLibrary() override {}
+  AspiLayer& Aspi() override { return aspi_; }
+  PassThroughPort& PassThrough() override;
+
+ private:
+  class Chip;
+  std::vector<std::unique_ptr<Chip>> chips_;
+  EmulatedPassThroughPort passThrough_;
+  std::unique_ptr<PassThroughPort> paced_;  // waits for real with --emulate-timing
+  EmulatedAspiLayer aspi_;
+};
+
+}  // namespace zq::cli

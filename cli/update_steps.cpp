@@ -1,0 +1,111 @@
+#include "cli/update_steps.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "cli/host_bindings.h"
+
+namespace zq::cli {
+namespace {
+
+constexpr const char* TEXT_READ_FAILED = "Can't read ROM code from the chip.";
+constexpr const char* TEXT_UNCHANGED = "The flash already holds this image.";
+
+}  // namespace
+
+bool ReadFlash(Bridge& bridge, uint32_t length, uint8_t* into) {
+  for (uint32_t offset = 0; offset < length; offset += BLOCK_SIZE) {
+    if (!bridge.ReadBlock(offset, std::min(BLOCK_SIZE, length - offset), into + offset)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+int ExitStatusOf(UpdateResult result) {
+  switch (result) {
+    case UpdateResult::Updated:
+    case UpdateResult::Unchanged:
+      return 0;
+    case UpdateResult::EraseFailed:
+    case UpdateResult::WriteFailed:
+    case UpdateResult::ReadFailed:
+    case UpdateResult::VerifyFailed:
+      return 3;
+    case UpdateResult::StoppedAfterWrite:
+      return EXIT_STOPPED;
+    case UpdateResult::NotRun:
+    case UpdateResult::NoDevice:
+    case UpdateResult::Rejected:
+    case UpdateResult::NoCode:
+    case UpdateResult::Declined:
+      break;
+  }
+  return 1;
+}
+
+std::unique_ptr<Bridge> CommandHooks::ChooseBridge(ChipInfo& chipInfo) {
+  if (bridge_) chipInfo = bridge_->Info();
+  return std::move(bridge_);
+}
+
+void CommandHooks::Refuse(const std::string& text) {
+  window_.ShowBox(text, "ERROR", BoxKind::Error);
+}
+
+EraseVerdict CommandHooks::BeforeErase(Bridge& bridge, const uint8_t* code, uint32_t length) {
+  if (StopRequested()) {
+    Refuse("zq5210: stopped before erasing; nothing changed");
+    return EraseVerdict::Decline;
+  }
+  // one read serves the backup and the look at what the flash holds
+  const uint32_t readLength =
+      choices_.backupPath.empty() ? length : std::max(length, RomReadLength(bridge.Info()));
+  std::vector<uint8_t> flash(readLength);
+  if (!ReadFlash(bridge, readLength, flash.data())) {
+    Refuse(TEXT_READ_FAILED);
+    return EraseVerdict::Decline;
+  }
+  if (!choices_.backupPath.empty()) {
+    std::unique_ptr<OutputFile> out = files_.CreateForWrite(choices_.backupPath);
+    uint32_t written = 0;
+    if (!out || !out->Write(flash.data(), readLength, written) || written != readLength ||
+        !out->Commit()) {
+      Refuse("zq5210: cannot save the backup: " + files_.LastFailure() + "; nothing was erased");
+      return EraseVerdict::Decline;
+    }
+    window_.Say("zq5210: saved " + std::to_string(readLength) + " bytes of flash to '" +
+                choices_.backupPath + "'");
+  }
+  if (!choices_.rewrite && std::memcmp(flash.data(), code, length) == 0) {
+    window_.ShowBox(TEXT_UNCHANGED, "Status", BoxKind::Notice);
+    return EraseVerdict::Unchanged;
+  }
+  if (choices_.ask && !Confirmed(bridge.Name())) {
+    Refuse("zq5210: not confirmed; nothing changed");
+    return EraseVerdict::Decline;
+  }
+  return EraseVerdict::Go;
+}
+
+bool CommandHooks::Confirmed(const std::string& device) {
+  std::fprintf(stderr, "Erase and rewrite the firmware of %s? [y/N] ",
+               EscapeControls(device).c_str());
+  std::fflush(stderr);
+  char answer[16] = {};
+  if (std::fgets(answer, sizeof answer, stdin) == nullptr) return false;
+  return std::strcmp(answer, "y\n") == 0 || std::strcmp(answer, "Y\n") == 0 ||
+         std::strcmp(answer, "yes\n") == 0;
+}
+
+void CommandHooks::HoldStops(bool hold) {
+  cli::HoldStops(hold);
+}
+
+bool CommandHooks::StopRequested() {
+  return cli::StopRequested();
+}
+
+}  // namespace zq::cli
