@@ -1,10 +1,10 @@
 #include "emulator/emulated_setup.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 namespace zq {
@@ -102,50 +102,48 @@ bool ParseFault(const std::string& text, BridgeFaults& faults) {
   return true;
 }
 
+// Plain C files, not std::filesystem or streams: the command line ships
+// with the emulator, and those would import calls that old Windows lacks.
 bool LoadFlashFile(const std::string& path, std::array<uint8_t, EMULATED_FLASH_SIZE>& flash) {
-  std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(path, error);
-  if (status.type() == std::filesystem::file_type::not_found) {
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  if (in == nullptr) {
+    if (errno != ENOENT) return false;
     std::array<uint8_t, EMULATED_FLASH_SIZE> erased;
     erased.fill(0xFF);
     if (!SaveFlashFile(path, erased)) return false;
     flash = erased;
     return true;
   }
-  if (error || status.type() != std::filesystem::file_type::regular) return false;
-
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  // one byte more than the flash tells an oversized file apart
-  std::vector<char> buffer(EMULATED_FLASH_SIZE + 1);
-  in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-  if (in.bad() || in.gcount() != static_cast<std::streamsize>(EMULATED_FLASH_SIZE)) return false;
-  for (size_t i = 0; i < flash.size(); ++i) flash[i] = static_cast<uint8_t>(buffer[i]);
+  // one byte more than the flash tells an oversized file apart; a folder
+  // opens on some systems but reads nothing
+  std::vector<uint8_t> buffer(EMULATED_FLASH_SIZE + 1);
+  const size_t got = std::fread(buffer.data(), 1, buffer.size(), in);
+  const bool failed = std::ferror(in) != 0;
+  std::fclose(in);
+  if (failed || got != EMULATED_FLASH_SIZE) return false;
+  std::copy_n(buffer.begin(), flash.size(), flash.begin());
   return true;
 }
 
 bool SaveFlashFile(const std::string& path, const std::array<uint8_t, EMULATED_FLASH_SIZE>& flash) {
   const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(reinterpret_cast<const char*>(flash.data()),
-              static_cast<std::streamsize>(flash.size()));
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
-      return false;
-    }
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, path, error);
-  if (error) {
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
+  std::FILE* out = std::fopen(temporary.c_str(), "wb");
+  if (out == nullptr) return false;
+  const bool written = std::fwrite(flash.data(), 1, flash.size(), out) == flash.size();
+  if (std::fclose(out) != 0 || !written) {
+    std::remove(temporary.c_str());
     return false;
   }
-  return true;
+  if (std::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  // Windows' rename will not replace a file (it says EACCES or EEXIST); the
+  // old flash file may go first, a folder never does
+  const bool taken = errno == EACCES || errno == EEXIST;
+  if (taken && std::remove(path.c_str()) == 0 &&
+      std::rename(temporary.c_str(), path.c_str()) == 0) {
+    return true;
+  }
+  std::remove(temporary.c_str());
+  return false;
 }
 
 bool ConfigureFromEnvironment(BridgeDevice& chip, std::string& flashPath, std::string& problem) {
