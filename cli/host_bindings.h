@@ -2,7 +2,9 @@
 // binding folder defines these.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <string>
 
 #include "app/platform.h"
 #include "image/file_port.h"
@@ -15,5 +17,7 @@ std::unique_ptr<Platform> MakeRealPlatform();
 std::unique_ptr<FilePort> MakeFilePort();
 bool StderrIsTerminal();
 bool FileExists(const std::string& path);
+// Tells path separators apart from trail bytes of the system's code page.
+bool IsPathLeadByte(uint8_t byte);
 
 }  // namespace zq::cli

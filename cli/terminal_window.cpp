@@ -1,6 +1,7 @@
 #include "cli/terminal_window.h"
 
 #include "app/control_ids.h"
+#include "cli/host_bindings.h"
 
 namespace zq::cli {
 namespace {
@@ -71,13 +72,13 @@ void TerminalWindow::MessageBox(const std::string& text, const std::string&, uin
 
 bool TerminalWindow::OpenFileDialog(const FileDialogRequest&, FileChoice& choice) {
   if (!openPath) return false;
-  choice = ChoiceForPath(*openPath);
+  choice = ChoiceForPath(*openPath, &cli::IsPathLeadByte);
   return true;
 }
 
 bool TerminalWindow::SaveFileDialog(const FileDialogRequest&, FileChoice& choice) {
   if (!savePath) return false;
-  choice = ChoiceForPath(*savePath);
+  choice = ChoiceForPath(*savePath, &cli::IsPathLeadByte);
   return true;
 }
 

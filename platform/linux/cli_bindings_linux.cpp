@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/path_name.h"
 #include "cli/host_bindings.h"
 #include "platform/linux/sg_pass_through.h"
 #include "platform/posix/posix_files.h"
@@ -52,6 +53,11 @@ bool StderrIsTerminal() {
 bool FileExists(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0;
+}
+
+bool IsPathLeadByte(uint8_t byte) {
+  // UTF-8: no byte of a multibyte character is ASCII
+  return NoLeadBytes(byte);
 }
 
 }  // namespace zq::cli

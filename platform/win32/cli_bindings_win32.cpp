@@ -2,6 +2,7 @@
 #include "platform/win32/win32_headers.h"
 
 #include "cli/host_bindings.h"
+#include "platform/win32/code_page_win32.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/platform_win32.h"
 
@@ -23,6 +24,10 @@ bool StderrIsTerminal() {
 
 bool FileExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsPathLeadByte(uint8_t byte) {
+  return IsSystemLeadByte(byte);
 }
 
 }  // namespace zq::cli

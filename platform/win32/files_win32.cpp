@@ -2,6 +2,9 @@
 
 #include "platform/win32/win32_headers.h"
 
+#include "app/path_name.h"
+#include "platform/win32/code_page_win32.h"
+
 #include <utility>
 
 namespace zq {
@@ -99,8 +102,9 @@ class Win32OutputFile : public OutputFile {
 }  // namespace
 
 std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/");
-  if (slash == std::string::npos) return ".";
+  const size_t start = FileNameStart(path, &IsSystemLeadByte);
+  if (start == 0) return ".";
+  const size_t slash = start - 1;
   if (slash == 0) return path.substr(0, 1);                    // "\name": the root
   if (slash == 2 && path[1] == ':') return path.substr(0, 3);  // "C:\name"
   return path.substr(0, slash);

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "platform/win32/code_page_win32.h"
 #include "platform/win32/file_dialog_text.h"
 #include "platform/win32/message_pump.h"
 
@@ -87,7 +88,7 @@ bool Win32WindowPort::RunFileDialog(const FileDialogRequest& request, bool save,
   Refresh();
   // a cancel, or a failure of the dialog itself (a path too long for the buffer)
   if (!confirmed) return false;
-  choice = ChoiceForPath(file.data());
+  choice = ChoiceForPath(file.data(), &IsSystemLeadByte);
   return true;
 }
 
