@@ -125,18 +125,32 @@ TEST_F(PosixFilesTest, UncommittedFileLeavesTheOldOneAndNoTemporary) {
   }
 }
 
-TEST_F(PosixFilesTest, FailedCommitKeepsTheDestinationAndRemovesTheTemporary) {
-  // a folder in the way: the rename cannot replace it
+TEST_F(PosixFilesTest, UnwritableDestinationsAreRefusedBeforeAnythingIsMade) {
+  // a folder in the way
   fs::create_directory(PathOf("output.bin"));
   Put("output.bin/inside", "x");
-  {
-    auto file = port_.CreateForWrite(PathOf("output.bin"));
-    ASSERT_NE(file, nullptr);
-    ASSERT_TRUE(WriteAll(*file, "dump"));
-    EXPECT_FALSE(file->Commit());
-  }
+  EXPECT_EQ(port_.CreateForWrite(PathOf("output.bin")), nullptr);
   EXPECT_EQ(Entries(), std::vector<std::string>{"output.bin"});
   EXPECT_TRUE(fs::is_directory(PathOf("output.bin")));
+}
+
+TEST_F(PosixFilesTest, ReadOnlyFileIsRefusedAndAWritableOneInALockedFolderIsWrittenInPlace) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+  Put("read-only.bin", "keep");
+  fs::permissions(PathOf("read-only.bin"), fs::perms::owner_read);
+  EXPECT_EQ(port_.CreateForWrite(PathOf("read-only.bin")), nullptr);
+  EXPECT_EQ(Get("read-only.bin"), "keep");
+
+  Put("writable.bin", "old content");
+  fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);  // no new files
+  auto file = port_.CreateForWrite(PathOf("writable.bin"));
+  auto fresh = port_.CreateForWrite(PathOf("new.bin"));
+  fs::permissions(folder_, fs::perms::owner_all);
+  EXPECT_EQ(fresh, nullptr);
+  ASSERT_NE(file, nullptr);
+  ASSERT_TRUE(WriteAll(*file, "dump"));
+  ASSERT_TRUE(file->Commit());
+  EXPECT_EQ(Get("writable.bin"), "dump");
 }
 
 TEST_F(PosixFilesTest, TwoWritersOfOneDestinationGetTheirOwnTemporaries) {

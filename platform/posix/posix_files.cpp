@@ -49,7 +49,8 @@ class PosixInputFile : public InputFile {
 
 class PosixOutputFile : public OutputFile {
  public:
-  // `folder` is the destination's folder with its trailing slash, or empty
+  // `folder` is the destination's folder with its trailing slash, or empty;
+  // an empty `temporaryPath` is a destination written in place
   PosixOutputFile(int fd, std::string temporaryPath, std::string destination, std::string folder)
       : fd_(fd),
         temporaryPath_(std::move(temporaryPath)),
@@ -57,7 +58,7 @@ class PosixOutputFile : public OutputFile {
         folder_(std::move(folder)) {}
   ~PosixOutputFile() override {
     if (fd_ >= 0) close(fd_);
-    if (!committed_) unlink(temporaryPath_.c_str());
+    if (!committed_ && !temporaryPath_.empty()) unlink(temporaryPath_.c_str());
   }
   PosixOutputFile(const PosixOutputFile&) = delete;
   PosixOutputFile& operator=(const PosixOutputFile&) = delete;
@@ -77,13 +78,19 @@ class PosixOutputFile : public OutputFile {
     return true;
   }
 
-  bool Commit() override {
-    if (fd_ < 0 || committed_) return false;
+  bool Flush() override {
+    if (fd_ < 0) return flushed_;
     // the bytes must be on disk before the name points at them
     const bool synced = fsync(fd_) == 0;
     const bool closed = close(fd_) == 0;
     fd_ = -1;
-    if (!synced || !closed) return false;
+    flushed_ = synced && closed;
+    return flushed_;
+  }
+
+  bool Commit() override {
+    if (committed_ || !Flush()) return false;
+    if (temporaryPath_.empty()) return committed_ = true;  // written in place
     if (rename(temporaryPath_.c_str(), destination_.c_str()) != 0) return false;
     committed_ = true;
     SyncFolder();
@@ -104,6 +111,7 @@ class PosixOutputFile : public OutputFile {
   std::string temporaryPath_;
   std::string destination_;
   std::string folder_;
+  bool flushed_ = false;
   bool committed_ = false;
 };
 
@@ -136,15 +144,26 @@ std::unique_ptr<OutputFile> PosixFilePort::CreateForWrite(const std::string& pat
   const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   if (name.empty()) return nullptr;
+  // refuse a destination that could not be written either (a folder, a
+  // read-only file) before any work is done
+  const int probe = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  const bool exists = probe >= 0 || errno != ENOENT;
+  if (exists && probe < 0) return nullptr;
+  if (probe >= 0) close(probe);
   // a fresh name beside the destination, so the final rename stays on one file system;
   // created like any new file (0666 less the umask), not private as mkstemp would make it
   for (uint32_t attempt = 0; attempt < 100; ++attempt) {
     const std::string temporary = folder + "." + name + "." + TemporarySuffix(attempt);
     const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) return std::make_unique<PosixOutputFile>(fd, temporary, path, folder);
-    if (errno != EEXIST) return nullptr;
+    if (errno != EEXIST) break;
   }
-  return nullptr;
+  // the folder takes no new file: a destination that is there and writable
+  // is written in place
+  if (!exists) return nullptr;
+  const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  return std::make_unique<PosixOutputFile>(fd, std::string(), path, folder);
 }
 
 }  // namespace zq
