@@ -17,6 +17,8 @@ std::unique_ptr<Platform> MakeRealPlatform();
 std::unique_ptr<FilePort> MakeFilePort();
 bool StderrIsTerminal();
 bool FileExists(const std::string& path);
+// True once this system refused to open a device for lack of rights.
+bool DeviceAccessWasDenied();
 // Tells path separators apart from trail bytes of the system's code page.
 bool IsPathLeadByte(uint8_t byte);
 

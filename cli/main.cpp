@@ -183,6 +183,11 @@ int RunOperation(const OperationArgs& args, const DeviceOptions& options) {
       break;
   }
   const bool saved = host.Finish();
+  if (window.ErrorShown() && !options.emulate && zq::cli::DeviceAccessWasDenied()) {
+    std::fprintf(stderr,
+                 "zq5210: a device refused access: run zq5210 from an elevated prompt "
+                 "(\"Run as administrator\")\n");
+  }
   return window.ErrorShown() || !saved ? EXIT_FAILED : EXIT_OK;
 }
 

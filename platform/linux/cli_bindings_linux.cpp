@@ -55,6 +55,11 @@ bool FileExists(const std::string& path) {
   return stat(path.c_str(), &info) == 0;
 }
 
+bool DeviceAccessWasDenied() {
+  // no elevated prompt to point to: the README names the rights /dev/sg* needs
+  return false;
+}
+
 bool IsPathLeadByte(uint8_t byte) {
   // UTF-8: no byte of a multibyte character is ASCII
   return NoLeadBytes(byte);

@@ -26,6 +26,10 @@ bool FileExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool DeviceAccessWasDenied() {
+  return PassThroughAccessWasDenied();
+}
+
 bool IsPathLeadByte(uint8_t byte) {
   return IsSystemLeadByte(byte);
 }

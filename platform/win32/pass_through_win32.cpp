@@ -54,6 +54,8 @@ constexpr GUID INTERFACE_DISK = {
 constexpr GUID INTERFACE_CDROM = {
     0x53f56308, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
 
+bool accessDenied = false;
+
 HANDLE ToHandle(DeviceHandle device) {
   return reinterpret_cast<HANDLE>(device);
 }
@@ -158,8 +160,15 @@ std::unique_ptr<InterfaceList> Win32PassThroughPort::ListInterfaces(InterfaceCla
 DeviceHandle Win32PassThroughPort::Open(const std::string& path) {
   const HANDLE device = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
-  if (device == INVALID_HANDLE_VALUE) return INVALID_DEVICE_HANDLE;
+  if (device == INVALID_HANDLE_VALUE) {
+    if (GetLastError() == ERROR_ACCESS_DENIED) accessDenied = true;
+    return INVALID_DEVICE_HANDLE;
+  }
   return reinterpret_cast<DeviceHandle>(device);
+}
+
+bool PassThroughAccessWasDenied() {
+  return accessDenied;
 }
 
 bool Win32PassThroughPort::Control(DeviceHandle device, PassThroughBuffer& buffer,
