@@ -7,11 +7,24 @@ namespace zq {
 // the layout GetVersionExA fills; its size is how the caller names the version asked for
 static_assert(sizeof(OSVERSIONINFOA) == 148);
 
-uint32_t QueryPlatformId() {
-  OSVERSIONINFOA version{};
+namespace {
+
+bool QueryVersion(OSVERSIONINFOA& version) {
+  version = OSVERSIONINFOA{};
   version.dwOSVersionInfoSize = sizeof(version);
-  if (!GetVersionExA(&version)) return 0;
-  return version.dwPlatformId;
+  return GetVersionExA(&version) != FALSE;
+}
+
+}  // namespace
+
+uint32_t QueryPlatformId() {
+  OSVERSIONINFOA version;
+  return QueryVersion(version) ? version.dwPlatformId : 0;
+}
+
+uint32_t QueryMajorVersion() {
+  OSVERSIONINFOA version;
+  return QueryVersion(version) ? version.dwMajorVersion : 0;
 }
 
 bool Win32Platform::LoadAspiLibrary() {

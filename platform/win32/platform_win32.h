@@ -12,6 +12,8 @@ namespace zq {
 
 // The platform id GetVersionExA reports; 0 when it cannot say.
 uint32_t QueryPlatformId();
+// The major version number GetVersionExA reports; 0 when it cannot say.
+uint32_t QueryMajorVersion();
 
 class Win32Platform final : public Platform {
  public:
