@@ -10,4 +10,10 @@ namespace zq {
 // take the full one. `platformId` and `majorVersion` as the system reports them.
 bool FileDialogTakesFullStruct(uint32_t platformId, uint32_t majorVersion);
 
+// The wake mask for "any message" in a message wait: raw input (0x400) came
+// with XP, and 98/Me and 2000 fail the whole wait on a bit they do not know.
+constexpr uint32_t WAKE_ANY_MESSAGE_BEFORE_XP = 0x00FF;
+constexpr uint32_t WAKE_RAW_INPUT = 0x0400;
+uint32_t AnyMessageWakeMask(uint32_t platformId, uint32_t majorVersion, uint32_t minorVersion);
+
 }  // namespace zq

@@ -28,5 +28,24 @@ TEST(FileDialogStruct, FullSizeOnlyFromWindows2000) {
   }
 }
 
+TEST(MessageWait, RawInputOnlyFromXp) {
+  struct Row {
+    const char* system;
+    uint32_t platformId, major, minor;
+    uint32_t mask;
+  };
+  const Row rows[] = {
+      {"Windows 98", VER_PLATFORM_WIN32_WINDOWS, 4, 10, 0x00FF},
+      {"Windows Me", VER_PLATFORM_WIN32_WINDOWS, 4, 90, 0x00FF},
+      {"2000", VER_PLATFORM_WIN32_NT, 5, 0, 0x00FF},
+      {"XP", VER_PLATFORM_WIN32_NT, 5, 1, 0x04FF},
+      {"XP x64", VER_PLATFORM_WIN32_NT, 5, 2, 0x04FF},
+      {"Vista", VER_PLATFORM_WIN32_NT, 6, 0, 0x04FF},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(AnyMessageWakeMask(r.platformId, r.major, r.minor), r.mask) << r.system;
+  }
+}
+
 }  // namespace
 }  // namespace zq

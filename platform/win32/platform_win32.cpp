@@ -27,6 +27,11 @@ uint32_t QueryMajorVersion() {
   return QueryVersion(version) ? version.dwMajorVersion : 0;
 }
 
+uint32_t QueryMinorVersion() {
+  OSVERSIONINFOA version;
+  return QueryVersion(version) ? version.dwMinorVersion : 0;
+}
+
 bool Win32Platform::LoadAspiLibrary() {
   return aspi_.Load();
 }

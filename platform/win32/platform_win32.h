@@ -14,6 +14,8 @@ namespace zq {
 uint32_t QueryPlatformId();
 // The major version number GetVersionExA reports; 0 when it cannot say.
 uint32_t QueryMajorVersion();
+// The minor version number GetVersionExA reports; 0 when it cannot say.
+uint32_t QueryMinorVersion();
 
 class Win32Platform final : public Platform {
  public:
