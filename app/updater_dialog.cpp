@@ -302,8 +302,14 @@ void UpdaterDialog::SaveRom(Bridge& bridge, uint32_t readLength) {
   }
   uint32_t written = 0;
   if (!output->Write(scratch.data.data(), readLength, written) || written != readLength ||
-      !output->Commit()) {
+      !output->Flush()) {
     ShowError(TEXT_WRITE_FILE_FAILED);
+    ResetStatus();
+    return;
+  }
+  // the bytes are safe; only the old file would not make way for them
+  if (!output->Commit()) {
+    ShowError("Could not create " + choice.name);
     ResetStatus();
     return;
   }

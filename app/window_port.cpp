@@ -4,11 +4,10 @@
 
 namespace zq {
 
-FileChoice ChoiceForPath(const std::string& path) {
+FileChoice ChoiceForPath(const std::string& path, LeadByteTest isLeadByte) {
   FileChoice choice;
   choice.path = path;
-  const size_t slash = path.find_last_of("/\\");
-  choice.name = slash == std::string::npos ? path : path.substr(slash + 1);
+  choice.name = path.substr(FileNameStart(path, isLeadByte));
   choice.extension = FileExtension(choice.name);
   return choice;
 }

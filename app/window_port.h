@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "app/path_name.h"
+
 namespace zq {
 
 // A notice has no icon; an error carries the error icon.
@@ -42,6 +44,7 @@ class WindowPort {
 
 // A path split as the file dialogs report it: the name after the last path
 // separator, the extension after the name's last dot (empty if none).
-FileChoice ChoiceForPath(const std::string& path);
+// `isLeadByte` tells the separators apart from trail bytes of the path's code page.
+FileChoice ChoiceForPath(const std::string& path, LeadByteTest isLeadByte = NoLeadBytes);
 
 }  // namespace zq

@@ -42,26 +42,63 @@ class EmulatedBridges::Chip final : public CommandObserver {
 
 namespace {
 
-// The emulated port records its waits; a chip on real time needs them real.
-class RealSleepPort final : public PassThroughPort {
+// The interfaces of several ports, listed one port after the other.
+class JoinedList final : public InterfaceList {
  public:
-  explicit RealSleepPort(PassThroughPort& inner) : inner_(inner) {}
-  std::unique_ptr<InterfaceList> ListInterfaces(InterfaceClass cls) override {
-    return inner_.ListInterfaces(cls);
-  }
-  DeviceHandle Open(const std::string& path) override { return inner_.Open(path); }
-  bool Control(DeviceHandle device, PassThroughBuffer& buffer, uint32_t inputSize,
-               uint32_t outputSize) override {
-    return inner_.Control(device, buffer, inputSize, outputSize);
-  }
-  void Close(DeviceHandle device) override { inner_.Close(device); }
-  void Sleep(uint32_t milliseconds) override {
-    inner_.Sleep(milliseconds);
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  explicit JoinedList(std::vector<std::string> paths) : paths_(std::move(paths)) {}
+  ListStep Get(uint32_t memberIndex, std::string& path) override {
+    if (memberIndex >= paths_.size()) return ListStep::End;
+    path = paths_[memberIndex];
+    return ListStep::Found;
   }
 
  private:
-  PassThroughPort& inner_;
+  std::vector<std::string> paths_;
+};
+
+// All the bridges' ports as one. A handle carries its port's number, so a
+// call goes to that port alone and no state here is shared between threads.
+// The emulated ports only record their waits; on real time they are real.
+class RoutingPort final : public PassThroughPort {
+ public:
+  RoutingPort(std::vector<EmulatedPassThroughPort*> ports, bool realTime)
+      : ports_(std::move(ports)), realTime_(realTime) {}
+
+  std::unique_ptr<InterfaceList> ListInterfaces(InterfaceClass cls) override {
+    std::vector<std::string> paths;
+    for (EmulatedPassThroughPort* port : ports_) {
+      const std::unique_ptr<InterfaceList> list = port->ListInterfaces(cls);
+      std::string path;
+      for (uint32_t i = 0; list && list->Get(i, path) == ListStep::Found; ++i) {
+        paths.push_back(path);
+      }
+    }
+    return std::make_unique<JoinedList>(std::move(paths));
+  }
+  DeviceHandle Open(const std::string& path) override {
+    for (size_t i = 0; i < ports_.size(); ++i) {
+      if (ports_[i]->Find(path) == nullptr) continue;
+      const DeviceHandle inner = ports_[i]->Open(path);
+      return inner == INVALID_DEVICE_HANDLE ? inner : inner * PORTS + i;
+    }
+    return INVALID_DEVICE_HANDLE;
+  }
+  bool Control(DeviceHandle device, PassThroughBuffer& buffer, uint32_t inputSize,
+               uint32_t outputSize) override {
+    return device % PORTS < ports_.size() &&
+           ports_[device % PORTS]->Control(device / PORTS, buffer, inputSize, outputSize);
+  }
+  void Close(DeviceHandle device) override {
+    if (device % PORTS < ports_.size()) ports_[device % PORTS]->Close(device / PORTS);
+  }
+  void Sleep(uint32_t milliseconds) override {
+    if (realTime_) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  }
+
+ private:
+  static constexpr DeviceHandle PORTS = 16;
+  std::vector<EmulatedPassThroughPort*> ports_;
+  bool realTime_;
 };
 
 // "K:F" names bridge K; a fault without a number is every bridge's.
@@ -90,7 +127,7 @@ EmulatedBridges::~EmulatedBridges() {
 }
 
 PassThroughPort& EmulatedBridges::PassThrough() {
-  return paced_ ? *paced_ : passThrough_;
+  return *passThrough_;
 }
 
 bool EmulatedBridges::Prepare(const EmulationOptions& options, FilePort& files,
@@ -139,13 +176,16 @@ bool EmulatedBridges::Prepare(const EmulationOptions& options, FilePort& files,
   }
 
   aspi_.SetHostAdapterCount(1);
+  std::vector<EmulatedPassThroughPort*> ports;
   for (uint32_t i = 0; i < options.bridges; ++i) {
     BridgeDevice& device = chips_[i]->device;
     device.SetObserver(chips_[i].get());
-    passThrough_.AddBridge(InterfaceClass::Disk, device, "emulated" + std::to_string(i + 1));
+    ports_.push_back(std::make_unique<EmulatedPassThroughPort>());
+    ports_.back()->AddBridge(InterfaceClass::Disk, device, "emulated" + std::to_string(i + 1));
+    ports.push_back(ports_.back().get());
     aspi_.SetTarget(0, static_cast<uint8_t>(i), AspiTargetKind::Bridge, &device);
   }
-  if (options.timing) paced_ = std::make_unique<RealSleepPort>(passThrough_);
+  passThrough_ = std::make_unique<RoutingPort>(std::move(ports), options.timing);
   return true;
 }
 

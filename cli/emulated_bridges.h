@@ -1,6 +1,7 @@
 // The emulated bridges behind --emulate: each chip with its record, faults
 // and flash file, reachable as pass-through devices "emulated1", ... and as
-// ASPI targets 0, 1, ... of host adapter 0.
+// ASPI targets 0, 1, ... of host adapter 0. Each pass-through device has a
+// port of its own, so bridges driven from threads of their own share nothing.
 #pragma once
 
 #include <cstdint>
@@ -47,8 +48,8 @@ class EmulatedBridges final : public Platform {
  private:
   class Chip;
   std::vector<std::unique_ptr<Chip>> chips_;
-  EmulatedPassThroughPort passThrough_;
-  std::unique_ptr<PassThroughPort> paced_;  // waits for real with --emulate-timing
+  std::vector<std::unique_ptr<EmulatedPassThroughPort>> ports_;
+  std::unique_ptr<PassThroughPort> passThrough_;
   EmulatedAspiLayer aspi_;
 };
 

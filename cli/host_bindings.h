@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,14 @@ bool StderrIsTerminal();
 bool StdinIsTerminal();
 // Anything under the name, a dangling symlink included.
 bool FileExists(const std::string& path);
+// True once this system refused to open a device for lack of rights.
+bool DeviceAccessWasDenied();
+// Tells path separators apart from trail bytes of the system's code page.
+bool IsPathLeadByte(uint8_t byte);
+// True once this system refused to open a device for lack of rights.
+bool DeviceAccessWasDenied();
+// Tells path separators apart from trail bytes of the system's code page.
+bool IsPathLeadByte(uint8_t byte);
 
 // What the system tells about a bridge's node beyond its record.
 struct DeviceDetails {
@@ -56,6 +65,9 @@ constexpr int EXIT_STOPPED = 130;
 void InstallStopHandlers();
 void HoldStops(bool hold);
 bool StopRequested();
+
+// Runs each job on a thread of its own and waits for all of them.
+void RunTogether(const std::vector<std::function<void()>>& jobs);
 
 // The emulated chip's flash kept in a file that is locked while in use and
 // changed as each command runs, as a real chip's flash would be.

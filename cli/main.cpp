@@ -5,9 +5,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/updater_dialog.h"
@@ -85,7 +85,7 @@ void AddDeviceOptions(CLI::App& command, zq::cli::DeviceOptions& options) {
 
 // Loads the image as the window's Load File... does, with its texts.
 bool LoadImage(zq::FilePort& files, const std::string& path, zq::ImageBuffer& image) {
-  const zq::FileChoice choice = zq::ChoiceForPath(path);
+  const zq::FileChoice choice = zq::ChoiceForPath(path, &zq::cli::IsPathLeadByte);
   std::string errorText;
   if (zq::LoadImageFile(files, choice.path, choice.name, choice.extension, image, errorText)) {
     return true;
@@ -142,6 +142,10 @@ bool OpenDevices(const zq::cli::DeviceOptions& options, zq::FilePort& files,
 
 void SayWhyNone(zq::cli::Devices& devices) {
   for (const std::string& line : devices.Problems()) Failed(line);
+  if (zq::cli::DeviceAccessWasDenied()) {
+    Failed(
+        "a device refused access: run zq5210 from an elevated prompt (\"Run as administrator\")");
+  }
 }
 
 int RunList(const zq::cli::DeviceOptions& options) {
@@ -298,13 +302,13 @@ bool ConfirmAll(const std::vector<FoundBridge>& found) {
 }
 
 int RunUpdate(const OperationArgs& args, const zq::cli::DeviceOptions& options,
-              zq::cli::Devices& devices, std::vector<FoundBridge> found, zq::FilePort& files,
+              zq::cli::Devices& devices, std::vector<FoundBridge> found,
               const zq::ImageBuffer& image) {
   const bool named = !options.devices.empty();
   if (!args.all && !named && !OnlyOne(found)) return EXIT_FAILED;
   if (found.empty()) {
     BridgeRun run(FoundBridge{}, devices, stdout, false, "", {});
-    run.dialog->UseLoadedImage(image, zq::ChoiceForPath(args.path));
+    run.dialog->UseLoadedImage(image, zq::ChoiceForPath(args.path, &zq::cli::IsPathLeadByte));
     run.dialog->OnUpdate();
     SayWhyNone(devices);
     return EXIT_FAILED;
@@ -346,20 +350,19 @@ int RunUpdate(const OperationArgs& args, const zq::cli::DeviceOptions& options,
                                                choices));
     runs.back()->window.labelStream = stderr;
   }
-  const zq::FileChoice choice = zq::ChoiceForPath(args.path);
+  const zq::FileChoice choice = zq::ChoiceForPath(args.path, &zq::cli::IsPathLeadByte);
   const bool verify = !args.noVerify;
   if (!several || options.transport == "aspi") {
     // the ASPI layer is driven from one thread
     for (auto& run : runs) UpdateOne(*run, image, choice, verify);
   } else {
-    std::vector<std::thread> threads;
+    std::vector<std::function<void()>> jobs;
     for (auto& run : runs) {
-      threads.emplace_back(
+      jobs.emplace_back(
           [&run, &image, &choice, verify] { UpdateOne(*run, image, choice, verify); });
     }
-    for (std::thread& thread : threads) thread.join();
+    zq::cli::RunTogether(jobs);
   }
-  (void)files;
 
   int status = EXIT_OK;
   for (auto& run : runs) status = Worst(status, run->status);
@@ -415,7 +418,7 @@ int RunOperation(const OperationArgs& args, const zq::cli::DeviceOptions& option
     case Operation::Update:
       break;
   }
-  return RunUpdate(args, options, devices, std::move(found), *files, *image);
+  return RunUpdate(args, options, devices, std::move(found), *image);
 }
 
 constexpr const char* USAGE =

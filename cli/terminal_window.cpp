@@ -1,5 +1,6 @@
 #include "cli/terminal_window.h"
 
+#include "cli/host_bindings.h"
 #include "resources/resource.h"
 
 namespace zq::cli {
@@ -99,13 +100,13 @@ void TerminalWindow::FlushNotices() {
 
 bool TerminalWindow::OpenFileDialog(const FileDialogRequest&, FileChoice& choice) {
   if (!openPath) return false;
-  choice = ChoiceForPath(*openPath);
+  choice = ChoiceForPath(*openPath, &cli::IsPathLeadByte);
   return true;
 }
 
 bool TerminalWindow::SaveFileDialog(const FileDialogRequest&, FileChoice& choice) {
   if (!savePath) return false;
-  choice = ChoiceForPath(*savePath);
+  choice = ChoiceForPath(*savePath, &cli::IsPathLeadByte);
   return true;
 }
 

@@ -141,10 +141,11 @@ uint8_t EmulatedAspiLayer::Serve(SrbExecScsiCmd& request) {
   return ServeOnBridge(*slot->second.bridge, request);
 }
 
-void EmulatedAspiLayer::Complete(SrbExecScsiCmd& request, std::optional<uint8_t> forcedStatus) {
+void EmulatedAspiLayer::Complete(SrbExecScsiCmd& request, std::optional<uint8_t> forcedStatus,
+                                 bool signal) {
   const uint8_t status = forcedStatus.has_value() ? *forcedStatus : Serve(request);
   request.SRB_Status = status;
-  if ((request.SRB_Flags & SRB_EVENT_NOTIFY) != 0) {
+  if (signal && (request.SRB_Flags & SRB_EVENT_NOTIFY) != 0) {
     const auto event = events_.find(ToId(request.SRB_PostProc));
     if (event != events_.end()) {
       event->second = true;
@@ -201,10 +202,12 @@ bool EmulatedAspiLayer::WaitForEvent(AspiEvent event, uint32_t milliseconds) {
   }
   // a request meant to finish while the caller waits does so now
   for (auto it = pending_.begin(); it != pending_.end(); ++it) {
-    if (it->mode == AspiCompletion::AtWait && it->request->SRB_PostProc == event) {
+    const bool finishes =
+        it->mode == AspiCompletion::AtWait || it->mode == AspiCompletion::Unsignalled;
+    if (finishes && it->request->SRB_PostProc == event) {
       const Pending waited = *it;
       pending_.erase(it);
-      Complete(*waited.request, waited.forcedStatus);
+      Complete(*waited.request, waited.forcedStatus, waited.mode != AspiCompletion::Unsignalled);
       break;
     }
   }

@@ -37,6 +37,8 @@ enum class AspiCompletion {
   AtWait,  // left pending, completed when the caller waits on its event
   Late,    // left pending through the wait; completed by CompleteLate()
   Never,
+  Unsignalled,  // completed while the caller waits, but its event never signalled
+
 };
 
 struct AspiRequestRecord {
@@ -116,7 +118,7 @@ class EmulatedAspiLayer final : public AspiLayer {
     std::optional<uint8_t> forcedStatus;
   };
 
-  void Complete(SrbExecScsiCmd& request, std::optional<uint8_t> forcedStatus);
+  void Complete(SrbExecScsiCmd& request, std::optional<uint8_t> forcedStatus, bool signal = true);
   uint8_t Serve(SrbExecScsiCmd& request);
   bool IsOpen(AspiEvent event) const;
 

@@ -121,7 +121,6 @@ void EmulatedPassThroughPort::MakeListUnavailable(InterfaceClass cls) {
 }
 
 std::unique_ptr<InterfaceList> EmulatedPassThroughPort::ListInterfaces(InterfaceClass cls) {
-  const std::lock_guard<std::recursive_mutex> hold(mutex_);
   PortCall call;
   call.kind = PortCallKind::List;
   call.cls = cls;
@@ -134,7 +133,6 @@ std::unique_ptr<InterfaceList> EmulatedPassThroughPort::ListInterfaces(Interface
 
 ListStep EmulatedPassThroughPort::Step(InterfaceClass cls, uint32_t memberIndex,
                                        std::string& path) {
-  const std::lock_guard<std::recursive_mutex> hold(mutex_);
   PortCall call;
   call.kind = PortCallKind::ListStep;
   call.cls = cls;
@@ -163,7 +161,6 @@ ListStep EmulatedPassThroughPort::Step(InterfaceClass cls, uint32_t memberIndex,
 }
 
 void EmulatedPassThroughPort::ListReleased(InterfaceClass cls) {
-  const std::lock_guard<std::recursive_mutex> hold(mutex_);
   PortCall call;
   call.kind = PortCallKind::ListRelease;
   call.cls = cls;
@@ -179,7 +176,6 @@ EmulatedDevice* EmulatedPassThroughPort::Find(const std::string& path) {
 }
 
 DeviceHandle EmulatedPassThroughPort::Open(const std::string& path) {
-  const std::lock_guard<std::recursive_mutex> hold(mutex_);
   PortCall call;
   call.kind = PortCallKind::Open;
   call.path = path;
@@ -210,23 +206,15 @@ bool EmulatedPassThroughPort::Control(DeviceHandle device, PassThroughBuffer& bu
     call.dataOut.assign(buffer.data, buffer.data + sent);
   }
 
-  EmulatedDevice* target = nullptr;
-  {
-    const std::lock_guard<std::recursive_mutex> hold(mutex_);
-    const auto entry = open_.find(device);
-    if (entry != open_.end()) target = entry->second;
-  }
-  if (target != nullptr) {
-    call.path = target->path;
+  const auto entry = open_.find(device);
+  if (entry != open_.end()) {
+    call.path = entry->second->path;
     call.accepted = PassThroughBlockFits(buffer.header, inputSize, outputSize);
-    // the chip's own time passes outside the lock: other devices go on
-    if (call.accepted) call.result = Carry(*target, buffer);
+    if (call.accepted) call.result = Carry(*entry->second, buffer);
   }
   call.scsiStatus = buffer.header.ScsiStatus;
-  const bool result = call.result;
-  const std::lock_guard<std::recursive_mutex> hold(mutex_);
   calls_.push_back(std::move(call));
-  return result;
+  return calls_.back().result;
 }
 
 bool EmulatedPassThroughPort::Carry(EmulatedDevice& device, PassThroughBuffer& buffer) {
@@ -267,7 +255,6 @@ bool EmulatedPassThroughPort::Carry(EmulatedDevice& device, PassThroughBuffer& b
 }
 
 void EmulatedPassThroughPort::Close(DeviceHandle device) {
-  const std::lock_guard<std::recursive_mutex> hold(mutex_);
   PortCall call;
   call.kind = PortCallKind::Close;
   call.handle = device;
@@ -283,7 +270,6 @@ void EmulatedPassThroughPort::Close(DeviceHandle device) {
 }
 
 void EmulatedPassThroughPort::Sleep(uint32_t milliseconds) {
-  const std::lock_guard<std::recursive_mutex> hold(mutex_);
   PortCall call;
   call.kind = PortCallKind::Sleep;
   call.milliseconds = milliseconds;
@@ -292,7 +278,6 @@ void EmulatedPassThroughPort::Sleep(uint32_t milliseconds) {
 }
 
 std::vector<PortCall> EmulatedPassThroughPort::CallsOf(PortCallKind kind) const {
-  const std::lock_guard<std::recursive_mutex> hold(mutex_);
   std::vector<PortCall> matching;
   for (const PortCall& call : calls_) {
     if (call.kind == kind) matching.push_back(call);
@@ -301,7 +286,6 @@ std::vector<PortCall> EmulatedPassThroughPort::CallsOf(PortCallKind kind) const 
 }
 
 std::vector<std::string> EmulatedPassThroughPort::OpenPaths() const {
-  const std::lock_guard<std::recursive_mutex> hold(mutex_);
   std::vector<std::string> paths;
   for (const auto& [handle, device] : open_) paths.push_back(device->path);
   return paths;

@@ -1,14 +1,12 @@
 // A pass-through port over emulated disk and CD-ROM devices: bridges,
 // ordinary disks and awkward devices, checked like a driver would and with
-// every call recorded. Devices open at once may be driven from threads of
-// their own; setting devices up is for one thread before that.
+// every call recorded.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -122,8 +120,6 @@ class EmulatedPassThroughPort final : public PassThroughPort {
   uint32_t listsAlive_ = 0;
   uint32_t badCloses_ = 0;
   std::vector<PortCall> calls_;
-  // guards the lists above, never a chip: each open device has one user
-  mutable std::recursive_mutex mutex_;
 };
 
 // The set-up of the command line's and the emulated Windows program's

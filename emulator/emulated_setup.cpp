@@ -1,11 +1,11 @@
 #include "emulator/emulated_setup.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 namespace zq {
@@ -108,28 +108,27 @@ bool ParseFault(const std::string& text, BridgeFaults& faults) {
   return true;
 }
 
+// Plain C files for the look, not std::filesystem or streams: the command
+// line ships with the emulator, and those would import calls that old
+// Windows lacks. Saving goes through the platform's safe replace.
 bool LoadFlashFile(FilePort& files, const std::string& path,
                    std::array<uint8_t, EMULATED_FLASH_SIZE>& flash) {
-  std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(path, error);
-  if (status.type() == std::filesystem::file_type::not_found) {
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  if (in == nullptr) {
+    if (errno != ENOENT) return false;
     std::array<uint8_t, EMULATED_FLASH_SIZE> erased;
     erased.fill(0xFF);
     if (!SaveFlashFile(files, path, erased)) return false;
     flash = erased;
     return true;
   }
-  if (error || status.type() != std::filesystem::file_type::regular) return false;
-
-  std::unique_ptr<InputFile> in = files.OpenForRead(path);
-  if (!in) return false;
-  // one byte more than the flash tells an oversized file apart
+  // one byte more than the flash tells an oversized file apart; a folder
+  // opens on some systems but reads nothing
   std::vector<uint8_t> buffer(EMULATED_FLASH_SIZE + 1);
-  uint32_t got = 0;
-  if (!in->Read(buffer.data(), static_cast<uint32_t>(buffer.size()), got) ||
-      got != EMULATED_FLASH_SIZE) {
-    return false;
-  }
+  const size_t got = std::fread(buffer.data(), 1, buffer.size(), in);
+  const bool failed = std::ferror(in) != 0;
+  std::fclose(in);
+  if (failed || got != EMULATED_FLASH_SIZE) return false;
   std::copy_n(buffer.begin(), flash.size(), flash.begin());
   return true;
 }

@@ -17,11 +17,15 @@ class InputFile {
 };
 
 // A file being written. Nothing replaces the destination until Commit
-// succeeds; dropping an uncommitted file leaves the destination as it was.
+// succeeds; dropping an uncommitted file leaves the destination as it was
+// (unless the port had to write it in place, see CreateForWrite).
 class OutputFile {
  public:
   virtual ~OutputFile() = default;
   virtual bool Write(const uint8_t* data, uint32_t length, uint32_t& written) = 0;
+  // Gets what was written onto the disk; false is a failed write.
+  virtual bool Flush() { return true; }
+  // Puts the file in the destination's place; false when it cannot be replaced.
   virtual bool Commit() = 0;
 };
 
@@ -30,7 +34,9 @@ class FilePort {
   virtual ~FilePort() = default;
   // Opened for reading, shared with other readers; null when it cannot be opened.
   virtual std::unique_ptr<InputFile> OpenForRead(const std::string& path) = 0;
-  // Null when the file cannot be created.
+  // Null when the destination cannot be written: a folder, a read-only
+  // file, one another program holds. Where the folder refuses new files but
+  // the destination itself is writable, the file is written in place.
   virtual std::unique_ptr<OutputFile> CreateForWrite(const std::string& path) = 0;
   // Why the last open, create, write or commit failed, naming the file, for
   // hosts that can show it; empty when the platform does not say.

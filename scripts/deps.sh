@@ -5,7 +5,7 @@
 set -euo pipefail
 
 native=(cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libcli11-dev python3 clang-format)
-windows=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine xvfb x11-utils imagemagick)
+windows=(g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 wine64 wine xvfb x11-utils imagemagick)
 
 wanted=("${native[@]}")
 if [ "${1:-native}" = all ]; then wanted+=("${windows[@]}"); fi

@@ -24,6 +24,9 @@ for arch in x86_64 i686; do
   cmake --build "build-win-$arch" -j "$jobs"
 done
 
+echo "== imports of the shipped Windows programs, against their oldest systems"
+tests/imports/run_import_checks.sh build-win-i686 build-win-x86_64
+
 echo "== unit and command-line tests"
 ctest --test-dir build --output-on-failure -j "$jobs"
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <array>
 #include <memory>
 #include <vector>
@@ -186,6 +188,8 @@ TEST_F(AspiTest, CompletionModes) {
       {AspiCompletion::AtOnce, true, 0, 0},
       {AspiCompletion::AtWait, true, 1, 0},
       {AspiCompletion::Late, false, 1, 1},
+      // the wait runs out, yet the layer has finished: the status decides
+      {AspiCompletion::Unsignalled, true, 1, 0},
   };
   layer.SetTarget(0, 0, AspiTargetKind::Bridge, &bridge);
   for (const Row& row : rows) {
@@ -256,6 +260,8 @@ TEST(AspiTransportEnd, RequestUnfinishedAtTheEndStaysValid) {
     EXPECT_EQ(transport.PendingRequests(), 1u);
   }
   EXPECT_EQ(layer.OpenEvents(), 1u);
+  // the end does not wait for it again: the process may end at once
+  EXPECT_EQ(std::count(layer.Waits().begin(), layer.Waits().end(), ASPI_WAIT_MS), 1);
   // the layer finishes at last: 512 bytes, the status and the event
   EXPECT_EQ(layer.CompleteAll(), 1u);
   EXPECT_EQ(layer.BadEventUses(), 0u);

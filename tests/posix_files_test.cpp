@@ -212,6 +212,25 @@ TEST_F(PosixFilesTest, OnlyRegularFilesAreReadAsImages) {
   }
 }
 
+TEST_F(PosixFilesTest, ReadOnlyFileIsRefusedAndAWritableOneInALockedFolderIsWrittenInPlace) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+  Put("read-only.bin", "keep");
+  fs::permissions(PathOf("read-only.bin"), fs::perms::owner_read);
+  EXPECT_EQ(port_.CreateForWrite(PathOf("read-only.bin")), nullptr);
+  EXPECT_EQ(Get("read-only.bin"), "keep");
+
+  Put("writable.bin", "old content");
+  fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);  // no new files
+  auto file = port_.CreateForWrite(PathOf("writable.bin"));
+  auto fresh = port_.CreateForWrite(PathOf("new.bin"));
+  fs::permissions(folder_, fs::perms::owner_all);
+  EXPECT_EQ(fresh, nullptr);
+  ASSERT_NE(file, nullptr);
+  ASSERT_TRUE(WriteAll(*file, "dump"));
+  ASSERT_TRUE(file->Commit());
+  EXPECT_EQ(Get("writable.bin"), "dump");
+}
+
 TEST_F(PosixFilesTest, TwoWritersOfOneDestinationGetTheirOwnTemporaries) {
   auto first = port_.CreateForWrite(PathOf("output.bin"));
   auto second = port_.CreateForWrite(PathOf("output.bin"));

@@ -169,14 +169,21 @@ TEST_P(ReadRom, UncreatableFileNamesItWithoutItsFolder) {
 TEST_P(ReadRom, FailedWriteKeepsTheExistingFile) {
   const std::vector<uint8_t> old = Pattern(100);
   host.files.AddFile("C:\\dump\\output.bin", old);
-  for (auto fault : {&MemoryFileFaults::writeFails, &MemoryFileFaults::commitFails}) {
+  // bytes that never reach the disk are a write error; an old file that will
+  // not make way for them is one that could not be created
+  const std::pair<bool MemoryFileFaults::*, const char*> faults[] = {
+      {&MemoryFileFaults::writeFails, "Write file error"},
+      {&MemoryFileFaults::flushFails, "Write file error"},
+      {&MemoryFileFaults::commitFails, "Could not create output.bin"}};
+  for (const auto& [fault, text] : faults) {
     host.files.faults = {};
     host.files.faults.*fault = true;
     host.window.AnswerSave("C:\\dump\\output.bin");
     host.window.ClearTrail();
     host.dialog->OnReadRom();
     ASSERT_EQ(host.window.boxes.size(), 2u);
-    EXPECT_EQ(host.window.boxes[1].text, "Write file error");
+    EXPECT_EQ(host.window.boxes[1].text, text);
+    EXPECT_EQ(host.window.boxes[1].caption, "ERROR");
     EXPECT_EQ(host.files.files["C:\\dump\\output.bin"], old);
     ExpectClosedAndReset();
   }

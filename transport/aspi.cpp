@@ -39,14 +39,9 @@ AspiTransport::AspiTransport(AspiLayer& layer) : layer_(layer) {}
 
 AspiTransport::~AspiTransport() {
   ReapFinished();
-  for (auto& request : parked_) {
-    // one last bounded wait; a request still unfinished stays the layer's
-    if (layer_.WaitForEvent(request->event, ASPI_WAIT_MS)) {
-      Release(std::move(request));
-    } else {
-      Abandoned().push_back(std::move(request));
-    }
-  }
+  // a request still unfinished stays the layer's; waiting for it again would
+  // only keep the process alive after its window is gone
+  for (auto& request : parked_) Abandoned().push_back(std::move(request));
 }
 
 void AspiTransport::Release(std::unique_ptr<AspiRequest> request) {
@@ -98,7 +93,10 @@ AspiTransport::Outcome AspiTransport::Carry(uint8_t hostAdapter, uint8_t target,
   layer_.ResetEvent(request->event);
   layer_.SendASPI32Command(&block);
 
-  if (ReadStatus(*request) == SS_PENDING && !layer_.WaitForEvent(request->event, ASPI_WAIT_MS)) {
+  // when the wait runs out the status decides: a layer may finish without
+  // signalling, or just as the time ends
+  if (ReadStatus(*request) == SS_PENDING && !layer_.WaitForEvent(request->event, ASPI_WAIT_MS) &&
+      ReadStatus(*request) == SS_PENDING) {
     // still the layer's: it may complete the request later and write into
     // the block and buffer, so keep both until it signals the event
     parked_.push_back(std::move(request));

@@ -92,7 +92,8 @@ struct AspiRequest;
 class AspiTransport {
  public:
   explicit AspiTransport(AspiLayer& layer);
-  // Waits a last time for requests the layer still holds; see the .cpp.
+  // Releases the requests the layer has finished; the rest stay the layer's
+  // for the rest of the process, without another wait.
   ~AspiTransport();
   AspiTransport(const AspiTransport&) = delete;
   AspiTransport& operator=(const AspiTransport&) = delete;

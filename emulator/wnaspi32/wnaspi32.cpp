@@ -13,7 +13,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <string>
 
 #include "emulator/bridge_device.h"
@@ -25,8 +24,22 @@
 namespace zq {
 namespace {
 
+// The runtime's thread library is not linked in; a critical section is all
+// the lock this needs.
+class Lock {
+ public:
+  Lock() { InitializeCriticalSection(&section_); }
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
+  void Enter() { EnterCriticalSection(&section_); }
+  void Leave() { LeaveCriticalSection(&section_); }
+
+ private:
+  CRITICAL_SECTION section_;
+};
+
 struct Server {
-  std::mutex lock;  // one request at a time reaches the device
+  Lock lock;  // one request at a time reaches the device
   BridgeDevice bridge;
   Win32FilePort files;
   std::string flashPath;
@@ -108,13 +121,12 @@ uint8_t Serve(Server& server, SrbExecScsiCmd& request) {
 }
 
 void Complete(Server& server, SrbExecScsiCmd& request) {
-  {
-    std::lock_guard<std::mutex> hold(server.lock);
-    const uint8_t status = Serve(server, request);
-    // the data is in place before the status says so
-    MemoryBarrier();
-    request.SRB_Status = status;
-  }
+  server.lock.Enter();
+  const uint8_t status = Serve(server, request);
+  // the data is in place before the status says so
+  MemoryBarrier();
+  request.SRB_Status = status;
+  server.lock.Leave();
   if ((request.SRB_Flags & SRB_EVENT_NOTIFY) != 0 && request.SRB_PostProc != nullptr) {
     SetEvent(static_cast<HANDLE>(request.SRB_PostProc));
   }

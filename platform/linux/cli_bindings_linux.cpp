@@ -9,7 +9,9 @@
 
 #include <atomic>
 #include <cstring>
+#include <thread>
 
+#include "app/path_name.h"
 #include "cli/host_bindings.h"
 #include "platform/linux/mount_check.h"
 #include "platform/linux/sg_pass_through.h"
@@ -201,6 +203,22 @@ bool StdinIsTerminal() {
 bool FileExists(const std::string& path) {
   struct stat info;
   return lstat(path.c_str(), &info) == 0;
+}
+
+void RunTogether(const std::vector<std::function<void()>>& jobs) {
+  std::vector<std::thread> threads;
+  for (const auto& job : jobs) threads.emplace_back(job);
+  for (std::thread& thread : threads) thread.join();
+}
+
+bool DeviceAccessWasDenied() {
+  // the reasons of each node are told instead, with the udev rule to install
+  return false;
+}
+
+bool IsPathLeadByte(uint8_t byte) {
+  // UTF-8: no byte of a multibyte character is ASCII
+  return NoLeadBytes(byte);
 }
 
 std::unique_ptr<SystemStorage> MakeSystemStorage() {

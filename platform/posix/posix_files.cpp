@@ -108,17 +108,19 @@ bool WriteFully(int fd, const uint8_t* data, uint32_t length, uint32_t& written,
 // A regular file written through a temporary beside it.
 class ReplacingFile : public OutputFile {
  public:
+  // An empty `temporary` is a destination written in place.
   ReplacingFile(int fd, std::string temporary, std::string destination, std::string folder,
                 Report report)
       : fd_(fd),
-        slot_(Register(temporary)),
+        inPlace_(temporary.empty()),
+        slot_(inPlace_ ? -1 : Register(temporary)),
         temporary_(std::move(temporary)),
         destination_(std::move(destination)),
         folder_(std::move(folder)),
         report_(std::move(report)) {}
   ~ReplacingFile() override {
     if (fd_ >= 0) close(fd_);
-    if (!committed_) unlink(temporary_.c_str());
+    if (!committed_ && !inPlace_) unlink(temporary_.c_str());
     Unregister(slot_);
   }
   ReplacingFile(const ReplacingFile&) = delete;
@@ -133,17 +135,21 @@ class ReplacingFile : public OutputFile {
     return false;
   }
 
-  bool Commit() override {
-    if (fd_ < 0 || committed_ || failed_) return false;
+  bool Flush() override {
+    if (fd_ < 0) return flushed_;
     // the bytes must be on disk before the name points at them
     const bool synced = fsync(fd_) == 0;
     const int syncError = errno;
     const bool closed = close(fd_) == 0;
     fd_ = -1;
-    if (!synced || !closed) {
-      FailWithErrno(report_, destination_, synced ? EIO : syncError);
-      return false;
-    }
+    flushed_ = synced && closed && !failed_;
+    if (!synced || !closed) FailWithErrno(report_, destination_, synced ? EIO : syncError);
+    return flushed_;
+  }
+
+  bool Commit() override {
+    if (committed_ || failed_ || !Flush()) return false;
+    if (inPlace_) return committed_ = true;
     struct stat existing;
     if (stat(destination_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
         existing.st_nlink > 1) {
@@ -205,12 +211,14 @@ class ReplacingFile : public OutputFile {
   }
 
   int fd_;
+  bool inPlace_;
   int slot_;
   std::string temporary_;
   std::string destination_;
   std::string folder_;
   Report report_;
   bool failed_ = false;
+  bool flushed_ = false;
   bool committed_ = false;
 };
 
@@ -234,15 +242,17 @@ class DirectFile : public OutputFile {
     return false;
   }
 
-  bool Commit() override {
+  bool Flush() override {
     if (failed_) return false;
     // a device may buffer: ask it to flush, but one that cannot is no failure
     if (fsync(fd_) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTSUP) {
       FailWithErrno(report_, name_, errno);
-      return false;
+      failed_ = true;
     }
-    return true;
+    return !failed_;
   }
+
+  bool Commit() override { return Flush(); }
 
  private:
   int fd_;
@@ -337,6 +347,12 @@ std::unique_ptr<OutputFile> PosixFilePort::CreateForWrite(const std::string& pat
     Fail(lastFailure_, path, "no file name");
     return nullptr;
   }
+  // a destination that could not be written either (read-only) is refused
+  // before any work is done
+  if (exists && access(target.c_str(), W_OK) != 0) {
+    FailWithErrno(lastFailure_, path, errno);
+    return nullptr;
+  }
   // a fresh name beside the destination, so the final rename stays on one
   // file system; a new file is made like any other (0666 less the umask),
   // an existing one keeps its mode
@@ -351,12 +367,16 @@ std::unique_ptr<OutputFile> PosixFilePort::CreateForWrite(const std::string& pat
       }
       return file;
     }
-    if (errno != EEXIST) {
-      FailWithErrno(lastFailure_, path, errno);
-      return nullptr;
-    }
+    if (errno != EEXIST) break;
   }
-  Fail(lastFailure_, path, "no free temporary name beside it");
+  const int folderError = errno;
+  // the folder takes no new file: a destination that is there and writable
+  // is written in place
+  if (exists) {
+    const int fd = open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd >= 0) return std::make_unique<ReplacingFile>(fd, "", target, folder, lastFailure_);
+  }
+  FailWithErrno(lastFailure_, path, folderError == EEXIST ? EAGAIN : folderError);
   return nullptr;
 }
 

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "cli/host_bindings.h"
+#include "platform/win32/code_page_win32.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/platform_win32.h"
 
@@ -137,6 +138,41 @@ std::unique_ptr<FlashFile> OpenFlashFile(const std::string& path, FilePort& file
   }
   state = FlashFileState::Open;
   return std::make_unique<Win32FlashFile>(file);
+}
+
+namespace {
+
+DWORD WINAPI RunJob(LPVOID job) {
+  (*static_cast<const std::function<void()>*>(job))();
+  return 0;
+}
+
+}  // namespace
+
+// The Win32-threads runtime has no std::thread: the system's own threads.
+void RunTogether(const std::vector<std::function<void()>>& jobs) {
+  std::vector<HANDLE> threads;
+  for (const auto& job : jobs) {
+    const HANDLE thread =
+        CreateThread(nullptr, 0, RunJob, const_cast<std::function<void()>*>(&job), 0, nullptr);
+    if (thread == nullptr) {
+      job();  // no thread to be had: run it here
+    } else {
+      threads.push_back(thread);
+    }
+  }
+  for (HANDLE thread : threads) {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+}
+
+bool DeviceAccessWasDenied() {
+  return PassThroughAccessWasDenied();
+}
+
+bool IsPathLeadByte(uint8_t byte) {
+  return IsSystemLeadByte(byte);
 }
 
 }  // namespace zq::cli

@@ -2,6 +2,9 @@
 
 #include "platform/win32/win32_headers.h"
 
+#include "app/path_name.h"
+#include "platform/win32/code_page_win32.h"
+
 #include <utility>
 
 namespace zq {
@@ -34,13 +37,16 @@ class Win32InputFile : public InputFile {
   HANDLE file_;
 };
 
+// Writes to a temporary beside the destination and moves it over the
+// destination on Commit; or, where no temporary can be made, writes the
+// destination itself (an empty `temporary`).
 class Win32OutputFile : public OutputFile {
  public:
   Win32OutputFile(HANDLE file, std::string temporary, std::string destination)
       : file_(file), temporary_(std::move(temporary)), destination_(std::move(destination)) {}
   ~Win32OutputFile() override {
     if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
-    if (!committed_) DeleteFileA(temporary_.c_str());
+    if (!committed_ && !temporary_.empty()) DeleteFileA(temporary_.c_str());
   }
   Win32OutputFile(const Win32OutputFile&) = delete;
   Win32OutputFile& operator=(const Win32OutputFile&) = delete;
@@ -53,13 +59,19 @@ class Win32OutputFile : public OutputFile {
     return ok != FALSE;
   }
 
-  bool Commit() override {
-    // a file with a failed or short write never replaces the destination
-    if (committed_ || incomplete_ || file_ == INVALID_HANDLE_VALUE) return false;
+  bool Flush() override {
+    if (file_ == INVALID_HANDLE_VALUE) return flushed_;
     const bool flushed = FlushFileBuffers(file_) != FALSE;
     const bool closed = CloseHandle(file_) != FALSE;
     file_ = INVALID_HANDLE_VALUE;
-    if (!flushed || !closed) return false;
+    flushed_ = flushed && closed;
+    return flushed_;
+  }
+
+  bool Commit() override {
+    // a file with a failed or short write never replaces the destination
+    if (committed_ || incomplete_ || !Flush()) return false;
+    if (temporary_.empty()) return committed_ = true;  // written in place
     // a read-only file is not ours to replace, whatever the file system allows
     const DWORD attributes = GetFileAttributesA(destination_.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
@@ -93,14 +105,23 @@ class Win32OutputFile : public OutputFile {
   std::string temporary_;
   std::string destination_;
   bool incomplete_ = false;
+  bool flushed_ = false;
   bool committed_ = false;
 };
+
+// Opens an existing destination for writing, as the save will: a read-only
+// file, a folder or a file another program holds without sharing refuse it.
+HANDLE OpenDestination(const std::string& path, DWORD disposition) {
+  return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
 
 }  // namespace
 
 std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/");
-  if (slash == std::string::npos) return ".";
+  const size_t start = FileNameStart(path, &IsSystemLeadByte);
+  if (start == 0) return ".";
+  const size_t slash = start - 1;
   if (slash == 0) return path.substr(0, 1);                    // "\name": the root
   if (slash == 2 && path[1] == ':') return path.substr(0, 3);  // "C:\name"
   return path.substr(0, slash);
@@ -119,16 +140,28 @@ std::unique_ptr<OutputFile> Win32FilePort::CreateForWrite(const std::string& pat
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return nullptr;
   }
+  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+  if (exists) {
+    // refuse one that could not be written either, before any work is done
+    const HANDLE probe = OpenDestination(path, OPEN_EXISTING);
+    if (probe == INVALID_HANDLE_VALUE) return nullptr;
+    CloseHandle(probe);
+  }
   char temporary[MAX_PATH] = {};
   // makes a new, empty, uniquely named file beside the destination
-  if (GetTempFileNameA(FolderOf(path).c_str(), "zq", 0, temporary) == 0) return nullptr;
-  const HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  if (GetTempFileNameA(FolderOf(path).c_str(), "zq", 0, temporary) != 0) {
+    const HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+      return std::make_unique<Win32OutputFile>(file, temporary, path);
     DeleteFileA(temporary);
-    return nullptr;
   }
-  return std::make_unique<Win32OutputFile>(file, temporary, path);
+  // the folder takes no new file: a destination that is there and writable
+  // is written in place
+  if (!exists) return nullptr;
+  const HANDLE file = OpenDestination(path, TRUNCATE_EXISTING);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<Win32OutputFile>(file, std::string(), path);
 }
 
 }  // namespace zq

@@ -2,7 +2,23 @@
 
 #include "platform/win32/win32_headers.h"
 
+#include "app/old_systems.h"
+#include "platform/win32/platform_win32.h"
+
 namespace zq {
+namespace {
+
+static_assert(QS_ALLINPUT == (WAKE_ANY_MESSAGE_BEFORE_XP | WAKE_RAW_INPUT));
+static_assert(QS_RAWINPUT == WAKE_RAW_INPUT);
+
+// asked once: the system does not change while the program runs
+DWORD AnyMessage() {
+  static const DWORD mask =
+      AnyMessageWakeMask(QueryPlatformFamily(), QueryMajorVersion(), QueryMinorVersion());
+  return mask;
+}
+
+}  // namespace
 
 bool IsUserInputMessage(unsigned int message) {
   if (message >= WM_KEYFIRST && message <= WM_KEYLAST) return true;
@@ -46,7 +62,7 @@ bool PumpingWait(void* handle, uint32_t milliseconds) {
     // wakes for the handle or any message, sent ones included, so painting
     // never waits for the whole time
     const DWORD woke =
-        MsgWaitForMultipleObjectsEx(count, handles, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        MsgWaitForMultipleObjectsEx(count, handles, left, AnyMessage(), MWMO_INPUTAVAILABLE);
     if (count == 1 && woke == WAIT_OBJECT_0) return true;
   }
 }

@@ -54,14 +54,58 @@ constexpr GUID INTERFACE_DISK = {
 constexpr GUID INTERFACE_CDROM = {
     0x53f56308, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
 
+bool accessDenied = false;
+
 HANDLE ToHandle(DeviceHandle device) {
   return reinterpret_cast<HANDLE>(device);
 }
 
+// GetProcAddress hands out one generic function type; go through the type
+// that converts to every other without a warning.
+template <typename Entry>
+bool BindEntry(HMODULE module, const char* name, Entry& entry) {
+  entry = reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+  return entry != nullptr;
+}
+
+// SetupAPI's device-interface calls, looked up when first needed: the
+// consumer family may lack the library or these entries, and a program that
+// imported them would not start there at all.
+class SetupApi {
+ public:
+  decltype(&SetupDiGetClassDevsA) getClassDevs = nullptr;
+  decltype(&SetupDiEnumDeviceInterfaces) enumInterfaces = nullptr;
+  decltype(&SetupDiGetDeviceInterfaceDetailA) getInterfaceDetail = nullptr;
+  decltype(&SetupDiDestroyDeviceInfoList) destroyList = nullptr;
+
+  // Null when the library or one of its entries is missing; loaded once and
+  // kept for the rest of the process.
+  static const SetupApi* Get() {
+    static const SetupApi* const loaded = Load();
+    return loaded;
+  }
+
+ private:
+  static const SetupApi* Load() {
+    const HMODULE module = LoadLibraryA("SETUPAPI.DLL");
+    if (module == nullptr) return nullptr;
+    static SetupApi api;
+    if (BindEntry(module, "SetupDiGetClassDevsA", api.getClassDevs) &&
+        BindEntry(module, "SetupDiEnumDeviceInterfaces", api.enumInterfaces) &&
+        BindEntry(module, "SetupDiGetDeviceInterfaceDetailA", api.getInterfaceDetail) &&
+        BindEntry(module, "SetupDiDestroyDeviceInfoList", api.destroyList)) {
+      return &api;
+    }
+    FreeLibrary(module);
+    return nullptr;
+  }
+};
+
 class SetupDiInterfaceList final : public InterfaceList {
  public:
-  SetupDiInterfaceList(HDEVINFO set, const GUID& guid) : set_(set), guid_(guid) {}
-  ~SetupDiInterfaceList() override { SetupDiDestroyDeviceInfoList(set_); }
+  SetupDiInterfaceList(const SetupApi& api, HDEVINFO set, const GUID& guid)
+      : api_(api), set_(set), guid_(guid) {}
+  ~SetupDiInterfaceList() override { api_.destroyList(set_); }
   SetupDiInterfaceList(const SetupDiInterfaceList&) = delete;
   SetupDiInterfaceList& operator=(const SetupDiInterfaceList&) = delete;
 
@@ -69,13 +113,13 @@ class SetupDiInterfaceList final : public InterfaceList {
     SP_DEVICE_INTERFACE_DATA iface;
     std::memset(&iface, 0, sizeof iface);
     iface.cbSize = sizeof iface;
-    if (!SetupDiEnumDeviceInterfaces(set_, nullptr, &guid_, memberIndex, &iface)) {
+    if (!api_.enumInterfaces(set_, nullptr, &guid_, memberIndex, &iface)) {
       return GetLastError() == ERROR_NO_MORE_ITEMS ? ListStep::End : ListStep::Failed;
     }
 
     // the first call only learns the size of the detail block
     DWORD required = 0;
-    if (!SetupDiGetDeviceInterfaceDetailA(set_, &iface, nullptr, 0, &required, nullptr) &&
+    if (!api_.getInterfaceDetail(set_, &iface, nullptr, 0, &required, nullptr) &&
         GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
       return ListStep::Failed;
     }
@@ -85,8 +129,7 @@ class SetupDiInterfaceList final : public InterfaceList {
     auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(std::malloc(required));
     if (detail == nullptr) return ListStep::Failed;
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    const bool got =
-        SetupDiGetDeviceInterfaceDetailA(set_, &iface, detail, required, nullptr, nullptr) != 0;
+    const bool got = api_.getInterfaceDetail(set_, &iface, detail, required, nullptr, nullptr) != 0;
     if (got) {
       // the path ends at its terminator, or at the end of the block at worst
       const size_t room = required - PATH_OFFSET;
@@ -97,6 +140,7 @@ class SetupDiInterfaceList final : public InterfaceList {
   }
 
  private:
+  const SetupApi& api_;
   HDEVINFO set_;
   GUID guid_;
 };
@@ -104,18 +148,27 @@ class SetupDiInterfaceList final : public InterfaceList {
 }  // namespace
 
 std::unique_ptr<InterfaceList> Win32PassThroughPort::ListInterfaces(InterfaceClass cls) {
+  const SetupApi* api = SetupApi::Get();
+  if (api == nullptr) return nullptr;
   const GUID& guid = cls == InterfaceClass::Disk ? INTERFACE_DISK : INTERFACE_CDROM;
   const HDEVINFO set =
-      SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+      api->getClassDevs(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   if (set == INVALID_HANDLE_VALUE) return nullptr;
-  return std::make_unique<SetupDiInterfaceList>(set, guid);
+  return std::make_unique<SetupDiInterfaceList>(*api, set, guid);
 }
 
 DeviceHandle Win32PassThroughPort::Open(const std::string& path) {
   const HANDLE device = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
-  if (device == INVALID_HANDLE_VALUE) return INVALID_DEVICE_HANDLE;
+  if (device == INVALID_HANDLE_VALUE) {
+    if (GetLastError() == ERROR_ACCESS_DENIED) accessDenied = true;
+    return INVALID_DEVICE_HANDLE;
+  }
   return reinterpret_cast<DeviceHandle>(device);
+}
+
+bool PassThroughAccessWasDenied() {
+  return accessDenied;
 }
 
 bool Win32PassThroughPort::Control(DeviceHandle device, PassThroughBuffer& buffer,

@@ -10,6 +10,10 @@
 
 namespace zq {
 
+// True once a device could not be opened for lack of rights (the control
+// wants an administrator), so a caller can say how to get them.
+bool PassThroughAccessWasDenied();
+
 class Win32PassThroughPort final : public PassThroughPort {
  public:
   std::unique_ptr<InterfaceList> ListInterfaces(InterfaceClass cls) override;

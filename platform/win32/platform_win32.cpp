@@ -7,10 +7,19 @@ namespace zq {
 // the layout GetVersionExA fills; its size is how the caller names the version asked for
 static_assert(sizeof(OSVERSIONINFOA) == 148);
 
-PlatformFamily QueryPlatformFamily() {
-  OSVERSIONINFOA version{};
+namespace {
+
+bool QueryVersion(OSVERSIONINFOA& version) {
+  version = OSVERSIONINFOA{};
   version.dwOSVersionInfoSize = sizeof(version);
-  if (!GetVersionExA(&version)) return PlatformFamily::Other;
+  return GetVersionExA(&version) != FALSE;
+}
+
+}  // namespace
+
+PlatformFamily QueryPlatformFamily() {
+  OSVERSIONINFOA version;
+  if (!QueryVersion(version)) return PlatformFamily::Other;
   switch (version.dwPlatformId) {
     case VER_PLATFORM_WIN32_NT:
       return PlatformFamily::Nt;
@@ -19,6 +28,16 @@ PlatformFamily QueryPlatformFamily() {
     default:
       return PlatformFamily::Other;
   }
+}
+
+uint32_t QueryMajorVersion() {
+  OSVERSIONINFOA version;
+  return QueryVersion(version) ? version.dwMajorVersion : 0;
+}
+
+uint32_t QueryMinorVersion() {
+  OSVERSIONINFOA version;
+  return QueryVersion(version) ? version.dwMinorVersion : 0;
 }
 
 bool Win32Platform::LoadAspiLibrary() {

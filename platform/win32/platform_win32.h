@@ -12,6 +12,10 @@ namespace zq {
 
 // The family GetVersionExA reports; Other when it cannot say.
 PlatformFamily QueryPlatformFamily();
+// The major version number GetVersionExA reports; 0 when it cannot say.
+uint32_t QueryMajorVersion();
+// The minor version number GetVersionExA reports; 0 when it cannot say.
+uint32_t QueryMinorVersion();
 
 class Win32Platform final : public Platform {
  public:

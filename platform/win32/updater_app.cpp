@@ -13,7 +13,12 @@ bool UpdaterApp::InitInstance(HINSTANCE instance) {
   INITCOMMONCONTROLSEX controls{};
   controls.dwSize = sizeof(controls);
   controls.dwICC = ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS;
-  InitCommonControlsEx(&controls);
+  // the standard classes are version 6's; an older library may refuse the
+  // bit it does not know, and the progress bar is what the window needs
+  if (!InitCommonControlsEx(&controls)) {
+    controls.dwICC = ICC_PROGRESS_CLASS;
+    InitCommonControlsEx(&controls);
+  }
 
   // the window holds two image buffers of 64 KB each: keep it off the stack
   auto window = std::make_unique<UpdaterWindow>(instance, files_, platform_);

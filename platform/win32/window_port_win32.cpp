@@ -3,12 +3,26 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <cstddef>
 #include <vector>
 
+#include "app/old_systems.h"
+#include "platform/win32/code_page_win32.h"
 #include "platform/win32/file_dialog_text.h"
 #include "platform/win32/message_pump.h"
+#include "platform/win32/platform_win32.h"
 
 namespace zq {
+namespace {
+
+// OPENFILENAME_SIZE_VERSION_400A: the structure up to its template name,
+// before Windows 2000 added three fields (the header's macro is no constant)
+constexpr DWORD FILE_DIALOG_SIZE_400 =
+    offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(OPENFILENAMEA::lpTemplateName);
+static_assert(FILE_DIALOG_SIZE_400 == (sizeof(void*) == 4 ? 76 : 136));
+static_assert(sizeof(OPENFILENAMEA) == (sizeof(void*) == 4 ? 88 : 152));
+
+}  // namespace
 
 void Win32WindowPort::Refresh() {
   if (!live_) return;
@@ -73,7 +87,9 @@ bool Win32WindowPort::RunFileDialog(const FileDialogRequest& request, bool save,
   }
 
   OPENFILENAMEA dialog{};
-  dialog.lStructSize = sizeof(dialog);
+  dialog.lStructSize = FileDialogTakesFullStruct(QueryPlatformFamily(), QueryMajorVersion())
+                           ? sizeof(dialog)
+                           : FILE_DIALOG_SIZE_400;
   dialog.hwndOwner = hwnd_;
   dialog.lpstrFilter = filter.empty() ? nullptr : filter.c_str();
   dialog.nFilterIndex = 1;
@@ -89,7 +105,7 @@ bool Win32WindowPort::RunFileDialog(const FileDialogRequest& request, bool save,
   Refresh();
   // a cancel, or a failure of the dialog itself (a path too long for the buffer)
   if (!confirmed) return false;
-  choice = ChoiceForPath(file.data());
+  choice = ChoiceForPath(file.data(), &IsSystemLeadByte);
   return true;
 }
 

@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "emulator/emulated_pass_through.h"
@@ -22,6 +21,7 @@
 #include "platform/win32/updater_window.h"
 #include "platform/win32/window_port_win32.h"
 #include "resources/resource.h"
+#include "tests/e2e/test_thread.h"
 #include "tests/e2e/window_text.h"
 
 namespace zq {
@@ -416,7 +416,7 @@ TEST(MessagePump, SleepWaitsServesMessagesDropsInputAndKeepsQuit) {
   // a message that arrives in the middle of the wait is served too
   const DWORD thread = GetCurrentThreadId();
   const HWND target = window.Handle();
-  std::thread late([target] {
+  TestThread late([target] {
     Sleep(60);
     PostMessageA(target, WM_APP + 1, 0, 0);
   });
@@ -667,7 +667,7 @@ TEST(UpdaterWindow, UnknownPlatformShowsItsErrorAndNoWindow) {
   NoFiles files;
   std::atomic<bool> mainSeen{false};
   std::string boxText;
-  std::thread user([&] {
+  TestThread user([&] {
     const HWND box = FindVisible("ERROR", 5000);
     mainSeen = FindVisible("ZQ5210", 0) != nullptr;
     if (box) {
@@ -688,7 +688,7 @@ TEST(UpdaterWindow, CommandsAreIgnoredWhileDisabledOrWhileAnOperationRuns) {
   NoFiles files;
   std::vector<std::string> boxes;
   bool disabledUpdateShowedBox = true;
-  std::thread user([&] {
+  TestThread user([&] {
     const HWND main = FindVisible("ZQ5210", 5000);
     if (!main) return;
     // Update is still disabled: its command (as Enter would send it) does nothing

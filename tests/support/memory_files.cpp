@@ -59,8 +59,10 @@ class MemoryOutputFile : public OutputFile {
     return true;
   }
 
+  bool Flush() override { return !port_.faults.flushFails; }
+
   bool Commit() override {
-    if (committed_ || port_.faults.commitFails) return false;
+    if (committed_ || port_.faults.flushFails || port_.faults.commitFails) return false;
     committed_ = true;
     port_.files[path_] = bytes_;
     port_.commits.push_back(MemoryCommit{path_, bytes_});

@@ -32,6 +32,7 @@ struct MemoryFileFaults {
   bool createFails = false;               // CreateForWrite returns null
   bool writeFails = false;                // Write returns false, nothing written
   std::optional<uint32_t> writeCapacity;  // total bytes a new file takes; Write is short beyond it
+  bool flushFails = false;                // Flush returns false: the bytes never reach the disk
   bool commitFails = false;               // Commit returns false and the destination is kept
 };
 
