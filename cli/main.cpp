@@ -13,12 +13,14 @@
 #include "app/updater_dialog.h"
 #include "cli/devices.h"
 #include "cli/host_bindings.h"
+#include "cli/report.h"
 #include "cli/terminal_window.h"
 #include "cli/update_steps.h"
 
 namespace {
 
 using zq::cli::FoundBridge;
+using zq::cli::TheReport;
 
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;
@@ -35,6 +37,7 @@ constexpr const char* EXIT_STATUS_TEXT =
 
 int Failed(const std::string& text) {
   std::fprintf(stderr, "zq5210: %s\n", zq::cli::EscapeControls(text).c_str());
+  TheReport().Message(text);
   return EXIT_FAILED;
 }
 
@@ -47,7 +50,8 @@ const CLI::Validator NON_EMPTY(
     [](std::string& value) { return value.empty() ? std::string("empty value") : std::string(); },
     "", "NON_EMPTY");
 
-void AddDeviceOptions(CLI::App& command, zq::cli::DeviceOptions& options) {
+void AddDeviceOptions(CLI::App& command, zq::cli::DeviceOptions& options, bool& json) {
+  command.add_flag("--json", json, "print one JSON object on standard output");
   command.add_option("--transport", options.transport, "pass-through (default) or aspi")
       ->check(CLI::IsMember({"pass-through", "aspi"}));
   command
@@ -92,6 +96,7 @@ bool LoadImage(zq::FilePort& files, const std::string& path, zq::ImageBuffer& im
   }
   std::fprintf(stderr, "%s\n", zq::cli::EscapeControls(errorText).c_str());
   if (!files.LastFailure().empty()) Failed(files.LastFailure());
+  TheReport().Message(errorText);
   return false;
 }
 
@@ -121,8 +126,11 @@ int RunCheck(const CheckArgs& args) {
   auto image = std::make_unique<zq::ImageBuffer>();  // 64 KB: off the stack
   if (!LoadImage(*files, args.image, *image)) return EXIT_FAILED;
   // the bytes themselves may be going to standard output
-  std::FILE* labels = args.output == "-" ? stderr : stdout;
-  std::fprintf(labels, "%s\n", zq::cli::LabelLine(zq::CodeSizeLabel(image->codeSize)).c_str());
+  std::FILE* labels = args.output == "-" ? stderr : TheReport().Results();
+  const std::string label = zq::cli::LabelLine(zq::CodeSizeLabel(image->codeSize));
+  std::fprintf(labels, "%s\n", label.c_str());
+  TheReport().Body()["code_size"] = image->codeSize;
+  TheReport().Message(label);
   if (args.output.empty()) return EXIT_OK;
   return SaveBytes(*files, args.output, image->data.data(), image->codeSize) ? EXIT_OK
                                                                              : EXIT_FAILED;
@@ -135,16 +143,26 @@ bool OpenDevices(const zq::cli::DeviceOptions& options, zq::FilePort& files,
   bool usage = false;
   if (devices.Open(options, files, problem, usage)) return true;
   status = usage ? EXIT_USAGE : EXIT_FAILED;
+  TheReport().Message(problem);
   if (usage || problem.rfind("Can't", 0) != 0) problem = "zq5210: " + problem;
   std::fprintf(stderr, "%s\n", zq::cli::EscapeControls(problem).c_str());
   return false;
 }
 
+// Every command says which device it acts on.
+void SayDevice(const FoundBridge& bridge) {
+  std::fprintf(stderr, "zq5210: device %s\n", zq::cli::DeviceLine(bridge).c_str());
+}
+
 void SayWhyNone(zq::cli::Devices& devices) {
-  for (const std::string& line : devices.Problems()) Failed(line);
+  // reasons beside the final text, never in its place
+  for (const std::string& line : devices.Problems()) {
+    std::fprintf(stderr, "zq5210: %s\n", zq::cli::EscapeControls(line).c_str());
+  }
   if (zq::cli::DeviceAccessWasDenied()) {
-    Failed(
-        "a device refused access: run zq5210 from an elevated prompt (\"Run as administrator\")");
+    std::fprintf(stderr,
+                 "zq5210: a device refused access: run zq5210 from an elevated prompt "
+                 "(\"Run as administrator\")\n");
   }
 }
 
@@ -156,13 +174,16 @@ int RunList(const zq::cli::DeviceOptions& options) {
   std::vector<FoundBridge> found = devices.FindAll();
   std::string problem;
   if (!devices.KeepNamed(found, problem)) return Failed(problem);
+  nlohmann::json& bridges = TheReport().Body()["bridges"] = nlohmann::json::array();
   if (found.empty()) {
     std::fprintf(stderr, "No bridge found.\n");
     SayWhyNone(devices);
+    TheReport().Message("No bridge found.");
     return EXIT_FAILED;
   }
   for (const FoundBridge& bridge : found) {
-    std::printf("%s\n", zq::cli::ListLine(bridge).c_str());
+    std::fprintf(TheReport().Results(), "%s\n", zq::cli::ListLine(bridge).c_str());
+    bridges.push_back(zq::cli::BridgeJson(bridge));
   }
   return EXIT_OK;
 }
@@ -221,13 +242,21 @@ int RunInfo(const zq::cli::DeviceOptions& options, zq::cli::Devices& devices,
   if (found.empty()) found.emplace_back();  // the window's own "not found" texts
   int status = EXIT_OK;
   const bool several = found.size() > 1;
+  std::FILE* results = TheReport().Results();
+  nlohmann::json& bridges = TheReport().Body()["bridges"] = nlohmann::json::array();
   for (FoundBridge& bridge : found) {
-    if (bridge.bridge) Failed("device " + zq::cli::DeviceLine(bridge));
-    if (several) std::printf("%s\n", zq::cli::DeviceLine(bridge).c_str());
-    BridgeRun run(std::move(bridge), devices, stdout, zq::cli::StderrIsTerminal(), "", {});
-    run.window.labelStream = stdout;
+    if (bridge.bridge) {
+      SayDevice(bridge);
+      bridges.push_back(zq::cli::BridgeJson(bridge));
+    }
+    if (several) std::fprintf(results, "%s\n", zq::cli::DeviceLine(bridge).c_str());
+    BridgeRun run(std::move(bridge), devices, results, zq::cli::StderrIsTerminal(), "", {});
+    run.window.labelStream = results;
     run.dialog->OnShowChipInfo();
-    if (run.window.ErrorShown()) status = EXIT_FAILED;
+    if (run.window.ErrorShown()) {
+      status = EXIT_FAILED;
+      TheReport().Message(run.window.LastError());
+    }
   }
   if (status != EXIT_OK && !options.emulate) SayWhyNone(devices);
   return status;
@@ -237,17 +266,28 @@ int RunReadRom(const OperationArgs& args, zq::cli::Devices& devices,
                std::vector<FoundBridge> found) {
   if (!OnlyOne(found)) return EXIT_FAILED;
   if (found.empty()) found.emplace_back();
-  if (found[0].bridge) Failed("device " + zq::cli::DeviceLine(found[0]));
+  uint32_t length = 0;
+  if (found[0].bridge) {
+    SayDevice(found[0]);
+    length = zq::RomReadLength(found[0].bridge->Info());
+  }
   // with the dump on standard output, the notice goes with the other texts
-  BridgeRun run(std::move(found[0]), devices, args.path == "-" ? stderr : stdout,
+  BridgeRun run(std::move(found[0]), devices, args.path == "-" ? stderr : TheReport().Results(),
                 zq::cli::StderrIsTerminal(), "", {});
   run.window.savePath = args.path;
   run.window.labelStream = stderr;
   run.dialog->OnReadRom();
+  nlohmann::json& body = TheReport().Body();
+  body["device"] = run.name;
+  body["output"] = args.path;
   if (run.window.ErrorShown()) {
     if (run.name.empty()) SayWhyNone(devices);
+    body["bytes"] = 0;
+    TheReport().Message(run.window.LastError());
     return EXIT_FAILED;
   }
+  body["bytes"] = length;
+  TheReport().Message(run.window.LastNotice());
   run.window.FlushNotices();
   return EXIT_OK;
 }
@@ -271,6 +311,27 @@ std::string ResultWord(const BridgeRun& run) {
     default:
       return "failed";
   }
+}
+
+// What one bridge's update did, as --json tells it.
+nlohmann::json UpdateJson(const BridgeRun& run, bool verify, uint32_t writeLength) {
+  const zq::UpdateResult result = run.dialog->LastUpdate();
+  nlohmann::json update;
+  update["device"] = run.name;
+  update["result"] = ResultWord(run) == "stopped" ? "failed" : ResultWord(run);
+  update["verified"] = verify && result == zq::UpdateResult::Updated;
+  const bool allWritten =
+      result == zq::UpdateResult::Updated || result == zq::UpdateResult::StoppedAfterWrite ||
+      result == zq::UpdateResult::ReadFailed || result == zq::UpdateResult::VerifyFailed;
+  // a write that failed part-way leaves an unknown count
+  if (result == zq::UpdateResult::WriteFailed) {
+    update["bytes_written"] = nullptr;
+  } else {
+    update["bytes_written"] = allWritten ? writeLength : 0;
+  }
+  update["seconds"] = run.seconds;
+  update["message"] = run.window.ErrorShown() ? run.window.LastError() : run.window.LastNotice();
+  return update;
 }
 
 void UpdateOne(BridgeRun& run, const zq::ImageBuffer& image, const zq::FileChoice& choice,
@@ -311,6 +372,8 @@ int RunUpdate(const OperationArgs& args, const zq::cli::DeviceOptions& options,
     run.dialog->UseLoadedImage(image, zq::ChoiceForPath(args.path, &zq::cli::IsPathLeadByte));
     run.dialog->OnUpdate();
     SayWhyNone(devices);
+    TheReport().Message(run.window.LastError());
+    TheReport().Body()["result"] = "failed";
     return EXIT_FAILED;
   }
   const bool several = found.size() > 1;
@@ -343,9 +406,9 @@ int RunUpdate(const OperationArgs& args, const zq::cli::DeviceOptions& options,
   choices.ask = ask && !several;
   std::vector<std::unique_ptr<BridgeRun>> runs;
   for (FoundBridge& bridge : found) {
-    Failed("device " + zq::cli::DeviceLine(bridge));
+    SayDevice(bridge);
     const std::string prefix = several ? bridge.bridge->Name() + ": " : "";
-    runs.push_back(std::make_unique<BridgeRun>(std::move(bridge), devices, stdout,
+    runs.push_back(std::make_unique<BridgeRun>(std::move(bridge), devices, TheReport().Results(),
                                                !several && zq::cli::StderrIsTerminal(), prefix,
                                                choices));
     runs.back()->window.labelStream = stderr;
@@ -365,17 +428,32 @@ int RunUpdate(const OperationArgs& args, const zq::cli::DeviceOptions& options,
   }
 
   int status = EXIT_OK;
-  for (auto& run : runs) status = Worst(status, run->status);
+  const uint32_t writeLength = std::min(image.codeSize, zq::LARGEST_WRITE);
+  nlohmann::json& body = TheReport().Body();
+  nlohmann::json& updates = body["updates"] = nlohmann::json::array();
+  for (auto& run : runs) {
+    status = Worst(status, run->status);
+    updates.push_back(UpdateJson(*run, verify, writeLength));
+  }
+  // the first bridge's outcome stands for the command; every one is in "updates"
+  for (const char* key : {"device", "result", "verified", "bytes_written"}) {
+    body[key] = updates[0][key];
+  }
+  if (!args.backup.empty()) body["backup"] = args.backup;
+  TheReport().Message(updates[0]["message"]);
   if (!several) {
     if (status == EXIT_OK) runs[0]->window.FlushNotices();
     return status;
   }
-  std::printf("%-24s %-10s %8s\n", "DEVICE", "RESULT", "TIME");
+  std::FILE* results = TheReport().Results();
+  std::fprintf(results, "%-24s %-10s %8s\n", "DEVICE", "RESULT", "TIME");
   for (auto& run : runs) {
-    std::printf("%-24s %-10s %7.2fs  %s\n", zq::cli::EscapeControls(run->name).c_str(),
-                ResultWord(*run).c_str(), run->seconds,
-                zq::cli::EscapeControls(run->window.LastError()).c_str());
+    std::fprintf(results, "%-24s %-10s %7.2fs  %s\n", zq::cli::EscapeControls(run->name).c_str(),
+                 ResultWord(*run).c_str(), run->seconds,
+                 zq::cli::EscapeControls(run->window.LastError()).c_str());
   }
+  for (const char* key : {"result", "verified"}) body[key] = nullptr;
+  body["result"] = status == EXIT_OK ? "updated" : "failed";
   return status;
 }
 
@@ -422,12 +500,12 @@ int RunOperation(const OperationArgs& args, const zq::cli::DeviceOptions& option
 }
 
 constexpr const char* USAGE =
-    "usage: zq5210 check IMAGE [--output FILE] [--force]\n"
-    "       zq5210 list [DEVICE]\n"
-    "       zq5210 info [DEVICE]\n"
+    "usage: zq5210 check IMAGE [--output FILE] [--force] [--json]\n"
+    "       zq5210 list [DEVICE] [--json]\n"
+    "       zq5210 info [DEVICE] [--json]\n"
     "       zq5210 update IMAGE [--no-verify] [--rewrite] [--backup FILE] [--force]\n"
-    "                     [--allow-truncate] [--yes] [--all] [DEVICE]\n"
-    "       zq5210 read-rom OUTPUT [--force] [DEVICE]\n"
+    "                     [--allow-truncate] [--yes] [--all] [DEVICE] [--json]\n"
+    "       zq5210 read-rom OUTPUT [--force] [DEVICE] [--json]\n"
     "DEVICE: [--device D]... [--transport pass-through|aspi] [--emulate [--emulate-bridges N]\n"
     "        [--emulate-flash FILE]... [--emulate-record HEX] [--emulate-busy N]\n"
     "        [--emulate-fault [K:]F]... [--emulate-timing]]\n";
@@ -448,13 +526,15 @@ int Parse(int argc, char** argv) {
                    "standard output)")
       ->check(NON_EMPTY);
   check->add_flag("--force", checkArgs.force, "replace FILE if it exists");
+  bool json = false;
+  check->add_flag("--json", json, "print one JSON object on standard output");
 
   zq::cli::DeviceOptions options;
   OperationArgs args;
   CLI::App* list = app.add_subcommand("list", "list the bridges attached");
-  AddDeviceOptions(*list, options);
+  AddDeviceOptions(*list, options, json);
   CLI::App* info = app.add_subcommand("info", "find the bridge and show its chip information");
-  AddDeviceOptions(*info, options);
+  AddDeviceOptions(*info, options, json);
 
   CLI::App* update = app.add_subcommand("update", "write IMAGE into the bridge's flash");
   update->add_option("IMAGE", args.path, "firmware image (.bin or .hex)")
@@ -471,14 +551,14 @@ int Parse(int argc, char** argv) {
                    "write the first 32768 bytes of a longer image");
   update->add_flag("--yes", args.yes, "do not ask before erasing");
   update->add_flag("--all", args.all, "update every bridge attached, all at once");
-  AddDeviceOptions(*update, options);
+  AddDeviceOptions(*update, options, json);
 
   CLI::App* readRom = app.add_subcommand("read-rom", "read the bridge's flash into OUTPUT");
   readRom->add_option("OUTPUT", args.path, "file to write (- for standard output)")
       ->required()
       ->check(NON_EMPTY);
   readRom->add_flag("--force", args.force, "replace OUTPUT if it exists");
-  AddDeviceOptions(*readRom, options);
+  AddDeviceOptions(*readRom, options, json);
 
   // a word that names no command is said to be unknown, not "unexpected"
   if (argc > 1 && argv[1][0] != '-') {
@@ -498,6 +578,7 @@ int Parse(int argc, char** argv) {
     std::fprintf(stderr, "zq5210: %s\n%s", zq::cli::EscapeControls(e.what()).c_str(), USAGE);
     return EXIT_USAGE;
   }
+  TheReport().UseJson(json);
   if (args.all && !options.devices.empty()) {
     std::fprintf(stderr, "zq5210: --all and --device exclude each other\n%s", USAGE);
     return EXIT_USAGE;
@@ -516,6 +597,7 @@ int Parse(int argc, char** argv) {
 int main(int argc, char** argv) {
   zq::cli::InstallStopHandlers();
   int status = Parse(argc, argv);
+  TheReport().Finish(status);
   // results that never reached their reader are no success
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fprintf(stderr, "zq5210: cannot write to standard output: %s\n", std::strerror(errno));

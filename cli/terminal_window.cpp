@@ -72,6 +72,7 @@ bool TerminalWindow::IsChecked(int controlId) {
 void TerminalWindow::ShowBox(const std::string& text, const std::string&, BoxKind kind) {
   if (kind == BoxKind::Notice) {
     notices_.push_back(text);
+    lastNotice_ = text;
     return;
   }
   lastError_ = text;

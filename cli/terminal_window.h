@@ -47,6 +47,7 @@ class TerminalWindow : public WindowPort {
 
   bool ErrorShown() const { return !lastError_.empty(); }
   const std::string& LastError() const { return lastError_; }
+  const std::string& LastNotice() const { return lastNotice_; }
 
  private:
   void Line(std::FILE* stream, const std::string& text);
@@ -61,6 +62,7 @@ class TerminalWindow : public WindowPort {
   bool barDrawn_ = false;
   int pos_ = 0;
   std::string lastError_;
+  std::string lastNotice_;
   std::vector<std::string> notices_;
   const FilePort* files_ = nullptr;
   std::string seenFailure_;

@@ -4,7 +4,7 @@
 #   scripts/deps.sh all       also the Windows cross compilers, Wine and Xvfb
 set -euo pipefail
 
-native=(cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libcli11-dev python3 clang-format)
+native=(cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libcli11-dev nlohmann-json3-dev python3 clang-format)
 windows=(g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 wine64 wine xvfb x11-utils imagemagick)
 
 wanted=("${native[@]}")
