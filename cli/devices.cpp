@@ -1,6 +1,7 @@
 #include "cli/devices.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "app/updater_dialog.h"
 #include "cli/terminal_window.h"
@@ -111,6 +112,18 @@ bool Devices::Unmounted(const FoundBridge& found, std::string& problem) {
   problem = found.bridge->Name() + ": its disk is mounted on " + EscapeControls(points.front()) +
             "; unmount it first (the enclosure's storage stops while its firmware is rewritten)";
   return false;
+}
+
+bool Devices::ModelledSeconds(const std::string& device, double& seconds) const {
+  if (!emulated_) return false;
+  // "emulated3" on the pass-through path, "adapter 0, target 2" on ASPI
+  const std::string::size_type digits = device.find_last_not_of("0123456789");
+  if (digits == std::string::npos || digits + 1 == device.size()) return false;
+  const size_t number = std::strtoul(device.c_str() + digits + 1, nullptr, 10);
+  if (passThrough_ && number == 0) return false;
+  const size_t index = passThrough_ ? number - 1 : number;
+  seconds = emulated_->ModelledSeconds(index);
+  return true;
 }
 
 std::string DeviceLine(const FoundBridge& found) {

@@ -48,6 +48,8 @@ class Devices {
 
   Platform& Ports() { return options_.emulate ? *emulated_ : storage_->Ports(); }
   bool PassThroughPath() const { return passThrough_ != nullptr; }
+  // For an emulated bridge: how long a real chip would have been busy so far.
+  bool ModelledSeconds(const std::string& device, double& seconds) const;
 
  private:
   DeviceOptions options_;

@@ -17,8 +17,10 @@ class EmulatedBridges::Chip final : public CommandObserver {
   bool realTime = false;
 
   bool Admit(const CommandLogEntry&) override { return true; }
+  double ModelledSeconds() const { return timing_.TotalMicros() / 1e6; }
 
   void Answered(const CommandLogEntry& entry) override {
+    timing_.Answered(entry);
     if (entry.answer == DeviceAnswer::Good && flashFile != nullptr) {
       if (entry.opcode == CMD_ERASE) {
         flashFile->Store(0, device.Flash().data(), EMULATED_FLASH_SIZE);
@@ -124,6 +126,10 @@ EmulatedBridges::EmulatedBridges() = default;
 
 EmulatedBridges::~EmulatedBridges() {
   for (auto& chip : chips_) chip->device.SetObserver(nullptr);
+}
+
+double EmulatedBridges::ModelledSeconds(size_t index) const {
+  return index < chips_.size() ? chips_[index]->ModelledSeconds() : 0;
 }
 
 PassThroughPort& EmulatedBridges::PassThrough() {

@@ -45,6 +45,10 @@ class EmulatedBridges final : public Platform {
   AspiLayer& Aspi() override { return aspi_; }
   PassThroughPort& PassThrough() override;
 
+  // How long a real chip would have been busy with what bridge `index`
+  // (from 0) was asked so far.
+  double ModelledSeconds(size_t index) const;
+
  private:
   class Chip;
   std::vector<std::unique_ptr<Chip>> chips_;

@@ -352,14 +352,10 @@ void UpdateOne(BridgeRun& run, const zq::ImageBuffer& image, const zq::FileChoic
 bool ConfirmAll(const std::vector<FoundBridge>& found) {
   std::string names;
   for (const FoundBridge& bridge : found) {
-    names += (names.empty() ? "" : ", ") + zq::cli::EscapeControls(bridge.bridge->Name());
+    names += (names.empty() ? "" : ", ") + bridge.bridge->Name();
   }
-  std::fprintf(stderr, "Erase and rewrite the firmware of %s? [y/N] ", names.c_str());
-  std::fflush(stderr);
-  char answer[16] = {};
-  if (std::fgets(answer, sizeof answer, stdin) == nullptr) return false;
-  return std::strcmp(answer, "y\n") == 0 || std::strcmp(answer, "Y\n") == 0 ||
-         std::strcmp(answer, "yes\n") == 0;
+  zq::cli::TerminalWindow asking(stdout, stderr, false);
+  return asking.Confirm("Erase and rewrite the firmware of " + names + "?");
 }
 
 int RunUpdate(const OperationArgs& args, const zq::cli::DeviceOptions& options,
@@ -434,6 +430,8 @@ int RunUpdate(const OperationArgs& args, const zq::cli::DeviceOptions& options,
   for (auto& run : runs) {
     status = Worst(status, run->status);
     updates.push_back(UpdateJson(*run, verify, writeLength));
+    double modelled = 0;
+    if (devices.ModelledSeconds(run->name, modelled)) updates.back()["modelled_seconds"] = modelled;
   }
   // the first bridge's outcome stands for the command; every one is in "updates"
   for (const char* key : {"device", "result", "verified", "bytes_written"}) {

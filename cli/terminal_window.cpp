@@ -94,6 +94,18 @@ void TerminalWindow::Say(const std::string& text) {
   Line(err_, text);
 }
 
+bool TerminalWindow::Confirm(const std::string& question) {
+  ClearBar();
+  std::fprintf(err_, "%s%s [y/N] ", prefix_.c_str(), EscapeControls(question).c_str());
+  std::fflush(err_);
+  char answer[16] = {};
+  const bool yes = std::fgets(answer, sizeof answer, stdin) != nullptr &&
+                   (std::string(answer) == "y\n" || std::string(answer) == "Y\n" ||
+                    std::string(answer) == "yes\n");
+  DrawBar();
+  return yes;
+}
+
 void TerminalWindow::FlushNotices() {
   for (const std::string& notice : notices_) Line(out_, notice);
   notices_.clear();

@@ -35,6 +35,8 @@ class TerminalWindow : public WindowPort {
   void WatchFileFailures(const FilePort* files);
   // A line of the command line's own on the people's stream.
   void Say(const std::string& text);
+  // Asks on the terminal; true only for a yes read from standard input.
+  bool Confirm(const std::string& question);
   // Notices are shown only once the whole command has succeeded.
   void FlushNotices();
 

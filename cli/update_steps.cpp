@@ -83,21 +83,12 @@ EraseVerdict CommandHooks::BeforeErase(Bridge& bridge, const uint8_t* code, uint
     window_.ShowBox(TEXT_UNCHANGED, "Status", BoxKind::Notice);
     return EraseVerdict::Unchanged;
   }
-  if (choices_.ask && !Confirmed(bridge.Name())) {
+  if (choices_.ask &&
+      !window_.Confirm("Erase and rewrite the firmware of " + bridge.Name() + "?")) {
     Refuse("zq5210: not confirmed; nothing changed");
     return EraseVerdict::Decline;
   }
   return EraseVerdict::Go;
-}
-
-bool CommandHooks::Confirmed(const std::string& device) {
-  std::fprintf(stderr, "Erase and rewrite the firmware of %s? [y/N] ",
-               EscapeControls(device).c_str());
-  std::fflush(stderr);
-  char answer[16] = {};
-  if (std::fgets(answer, sizeof answer, stdin) == nullptr) return false;
-  return std::strcmp(answer, "y\n") == 0 || std::strcmp(answer, "Y\n") == 0 ||
-         std::strcmp(answer, "yes\n") == 0;
 }
 
 void CommandHooks::HoldStops(bool hold) {

@@ -31,7 +31,6 @@ class CommandHooks final : public OperationHooks {
 
  private:
   void Refuse(const std::string& text);
-  bool Confirmed(const std::string& device);
 
   std::unique_ptr<Bridge> bridge_;
   TerminalWindow& window_;

@@ -30,6 +30,9 @@ tests/imports/run_import_checks.sh build-win-i686 build-win-x86_64
 echo "== unit and command-line tests"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
+echo "== the command line on emulated bridges in real time (ratios, not asserted)"
+tests/bench/bench_cli.sh build/cli/zq5210
+
 echo "== the same tests, clang build"
 ctest --test-dir build-clang --output-on-failure -j "$jobs"
 

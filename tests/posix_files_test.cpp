@@ -203,6 +203,16 @@ TEST_F(PosixFilesTest, OutputsOfEveryKind) {
   EXPECT_EQ(Entries().size(), 6u) << "a temporary was left behind";
 }
 
+// What a signal handler calls: a save under way leaves no temporary behind.
+TEST_F(PosixFilesTest, PendingTemporariesCanBeRemovedAtOnce) {
+  auto file = port_.CreateForWrite(PathOf("dump.bin"));
+  ASSERT_NE(file, nullptr);
+  ASSERT_TRUE(WriteAll(*file, "half"));
+  ASSERT_EQ(Entries().size(), 1u);  // the temporary
+  RemovePendingTemporaries();
+  EXPECT_TRUE(Entries().empty());
+}
+
 TEST_F(PosixFilesTest, OnlyRegularFilesAreReadAsImages) {
   ASSERT_EQ(mkfifo(PathOf("pipe.bin").c_str(), 0600), 0);
   fs::create_directory(PathOf("dir.bin"));
