@@ -450,8 +450,20 @@ int RunUpdate(const OperationArgs& args, const zq::cli::DeviceOptions& options,
                  ResultWord(*run).c_str(), run->seconds,
                  zq::cli::EscapeControls(run->window.LastError()).c_str());
   }
-  for (const char* key : {"result", "verified"}) body[key] = nullptr;
-  body["result"] = status == EXIT_OK ? "updated" : "failed";
+  // several bridges: the command's outcome is theirs together
+  size_t failed = 0;
+  bool verifiedAll = true;
+  for (const nlohmann::json& update : updates) {
+    failed += update["result"] == "failed" ? 1 : 0;
+    verifiedAll = verifiedAll && update["verified"] == true;
+  }
+  body["device"] = nullptr;
+  body["bytes_written"] = nullptr;
+  body["result"] = failed == 0 ? "updated" : "failed";
+  body["verified"] = verifiedAll;
+  TheReport().Message(failed == 0 ? "Updated OK!"
+                                  : std::to_string(failed) + " of " +
+                                        std::to_string(updates.size()) + " bridges failed");
   return status;
 }
 
