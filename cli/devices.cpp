@@ -75,16 +75,18 @@ bool Devices::KeepNamed(std::vector<FoundBridge>& found, std::string& problem) {
     }
     bool matched = false;
     for (const std::string& name : names) {
-      for (FoundBridge& entry : found) {
-        if (entry.bridge && entry.bridge->Name() == name) {
-          kept.push_back(std::move(entry));
-          matched = true;
-        }
-      }
+      const auto named = [&name](const FoundBridge& entry) {
+        return entry.bridge && entry.bridge->Name() == name;
+      };
       // named twice: taken once
-      matched = matched || std::any_of(kept.begin(), kept.end(), [&](const FoundBridge& k) {
-                  return k.bridge->Name() == name;
-                });
+      if (std::any_of(kept.begin(), kept.end(), named)) {
+        matched = true;
+        continue;
+      }
+      const auto entry = std::find_if(found.begin(), found.end(), named);
+      if (entry == found.end()) continue;
+      kept.push_back(std::move(*entry));
+      matched = true;
     }
     if (!matched) {
       problem = EscapeControls(wanted) + ": no bridge found there";

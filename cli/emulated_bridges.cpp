@@ -44,20 +44,6 @@ class EmulatedBridges::Chip final : public CommandObserver {
 
 namespace {
 
-// The interfaces of several ports, listed one port after the other.
-class JoinedList final : public InterfaceList {
- public:
-  explicit JoinedList(std::vector<std::string> paths) : paths_(std::move(paths)) {}
-  ListStep Get(uint32_t memberIndex, std::string& path) override {
-    if (memberIndex >= paths_.size()) return ListStep::End;
-    path = paths_[memberIndex];
-    return ListStep::Found;
-  }
-
- private:
-  std::vector<std::string> paths_;
-};
-
 // All the bridges' ports as one. A handle carries its port's number, so a
 // call goes to that port alone and no state here is shared between threads.
 // The emulated ports only record their waits; on real time they are real.
@@ -75,7 +61,8 @@ class RoutingPort final : public PassThroughPort {
         paths.push_back(path);
       }
     }
-    return std::make_unique<JoinedList>(std::move(paths));
+    // the interfaces of every port, one port after the other
+    return std::make_unique<FixedInterfaceList>(std::move(paths));
   }
   DeviceHandle Open(const std::string& path) override {
     for (size_t i = 0; i < ports_.size(); ++i) {

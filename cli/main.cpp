@@ -166,14 +166,24 @@ void SayWhyNone(zq::cli::Devices& devices) {
   }
 }
 
+// The bridges found and kept by name; false with the exit status when the
+// devices cannot be had or a name matches no bridge.
+bool FindChosen(const zq::cli::DeviceOptions& options, zq::FilePort& files,
+                zq::cli::Devices& devices, std::vector<FoundBridge>& found, int& status) {
+  if (!OpenDevices(options, files, devices, status)) return false;
+  found = devices.FindAll();
+  std::string problem;
+  if (devices.KeepNamed(found, problem)) return true;
+  status = Failed(problem);
+  return false;
+}
+
 int RunList(const zq::cli::DeviceOptions& options) {
   auto files = zq::cli::MakeFilePort();
   zq::cli::Devices devices;
+  std::vector<FoundBridge> found;
   int status = EXIT_OK;
-  if (!OpenDevices(options, *files, devices, status)) return status;
-  std::vector<FoundBridge> found = devices.FindAll();
-  std::string problem;
-  if (!devices.KeepNamed(found, problem)) return Failed(problem);
+  if (!FindChosen(options, *files, devices, found, status)) return status;
   nlohmann::json& bridges = TheReport().Body()["bridges"] = nlohmann::json::array();
   if (found.empty()) {
     std::fprintf(stderr, "No bridge found.\n");
@@ -492,11 +502,9 @@ int RunOperation(const OperationArgs& args, const zq::cli::DeviceOptions& option
   }
 
   zq::cli::Devices devices;
+  std::vector<FoundBridge> found;
   int status = EXIT_OK;
-  if (!OpenDevices(options, *files, devices, status)) return status;
-  std::vector<FoundBridge> found = devices.FindAll();
-  std::string problem;
-  if (!devices.KeepNamed(found, problem)) return Failed(problem);
+  if (!FindChosen(options, *files, devices, found, status)) return status;
 
   switch (args.operation) {
     case Operation::Info:

@@ -81,6 +81,20 @@ class InterfaceList {
   virtual ListStep Get(uint32_t memberIndex, std::string& path) = 0;
 };
 
+// A list known in full beforehand.
+class FixedInterfaceList final : public InterfaceList {
+ public:
+  explicit FixedInterfaceList(std::vector<std::string> paths) : paths_(std::move(paths)) {}
+  ListStep Get(uint32_t memberIndex, std::string& path) override {
+    if (memberIndex >= paths_.size()) return ListStep::End;
+    path = paths_[memberIndex];
+    return ListStep::Found;
+  }
+
+ private:
+  std::vector<std::string> paths_;
+};
+
 class PassThroughPort {
  public:
   virtual ~PassThroughPort() = default;

@@ -61,20 +61,6 @@ std::string GenericNodeName(const std::string& path) {
   return path.substr(folder.size());
 }
 
-class SgInterfaceList final : public InterfaceList {
- public:
-  explicit SgInterfaceList(std::vector<std::string> paths) : paths_(std::move(paths)) {}
-
-  ListStep Get(uint32_t memberIndex, std::string& path) override {
-    if (memberIndex >= paths_.size()) return ListStep::End;
-    path = paths_[memberIndex];
-    return ListStep::Found;
-  }
-
- private:
-  std::vector<std::string> paths_;
-};
-
 }  // namespace
 
 SgSystem& HostSgSystem() {
@@ -112,7 +98,7 @@ std::unique_ptr<InterfaceList> SgPassThroughPort::ListInterfaces(InterfaceClass 
   bool listed = false;
   std::vector<std::string> paths = ListBridgeNodes(sysRoot_, cls, listed);
   if (!listed) return nullptr;
-  return std::make_unique<SgInterfaceList>(std::move(paths));
+  return std::make_unique<FixedInterfaceList>(std::move(paths));
 }
 
 DeviceHandle SgPassThroughPort::Open(const std::string& path) {
