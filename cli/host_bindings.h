@@ -18,12 +18,17 @@ namespace zq::cli {
 std::unique_ptr<FilePort> MakeFilePort();
 bool StderrIsTerminal();
 bool StdinIsTerminal();
-// Anything under the name, a dangling symlink included.
-bool FileExists(const std::string& path);
+// A file that saving would replace: anything under the name, a dangling
+// symlink included, but not a device or FIFO, which are written as they are.
+bool WouldReplace(const std::string& path);
+// True for "-" and for any name of the file standard output goes to.
+bool IsStandardOutput(const std::string& path);
 // True once this system refused to open a device for lack of rights.
 bool DeviceAccessWasDenied();
 // Tells path separators apart from trail bytes of the system's code page.
 bool IsPathLeadByte(uint8_t byte);
+// True for "-" and for any name of the file standard output goes to.
+bool IsStandardOutput(const std::string& path);
 // True once this system refused to open a device for lack of rights.
 bool DeviceAccessWasDenied();
 // Tells path separators apart from trail bytes of the system's code page.

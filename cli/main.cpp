@@ -118,15 +118,14 @@ struct CheckArgs {
 };
 
 int RunCheck(const CheckArgs& args) {
-  if (!args.output.empty() && args.output != "-" && !args.force &&
-      zq::cli::FileExists(args.output)) {
+  if (!args.output.empty() && !args.force && zq::cli::WouldReplace(args.output)) {
     return Failed(Quoted(args.output) + " exists; pass --force to replace it");
   }
   auto files = zq::cli::MakeFilePort();
   auto image = std::make_unique<zq::ImageBuffer>();  // 64 KB: off the stack
   if (!LoadImage(*files, args.image, *image)) return EXIT_FAILED;
   // the bytes themselves may be going to standard output
-  std::FILE* labels = args.output == "-" ? stderr : TheReport().Results();
+  std::FILE* labels = zq::cli::IsStandardOutput(args.output) ? stderr : TheReport().Results();
   const std::string label = zq::cli::LabelLine(zq::CodeSizeLabel(image->codeSize));
   std::fprintf(labels, "%s\n", label.c_str());
   TheReport().Body()["code_size"] = image->codeSize;
@@ -282,7 +281,8 @@ int RunReadRom(const OperationArgs& args, zq::cli::Devices& devices,
     length = zq::RomReadLength(found[0].bridge->Info());
   }
   // with the dump on standard output, the notice goes with the other texts
-  BridgeRun run(std::move(found[0]), devices, args.path == "-" ? stderr : TheReport().Results(),
+  BridgeRun run(std::move(found[0]), devices,
+                zq::cli::IsStandardOutput(args.path) ? stderr : TheReport().Results(),
                 zq::cli::StderrIsTerminal(), "", {});
   run.window.savePath = args.path;
   run.window.labelStream = stderr;
@@ -479,11 +479,10 @@ int RunUpdate(const OperationArgs& args, const zq::cli::DeviceOptions& options,
 
 int RunOperation(const OperationArgs& args, const zq::cli::DeviceOptions& options) {
   // what the user asked of files is settled before any device is touched
-  if (args.operation == Operation::ReadRom && args.path != "-" && !args.force &&
-      zq::cli::FileExists(args.path)) {
+  if (args.operation == Operation::ReadRom && !args.force && zq::cli::WouldReplace(args.path)) {
     return Failed(Quoted(args.path) + " exists; pass --force to replace it");
   }
-  if (!args.backup.empty() && !args.force && zq::cli::FileExists(args.backup)) {
+  if (!args.backup.empty() && !args.force && zq::cli::WouldReplace(args.backup)) {
     return Failed(Quoted(args.backup) + " exists; pass --force to replace it");
   }
   auto files = zq::cli::MakeFilePort();

@@ -200,15 +200,24 @@ bool StdinIsTerminal() {
   return isatty(STDIN_FILENO) == 1;
 }
 
-bool FileExists(const std::string& path) {
+bool WouldReplace(const std::string& path) {
   struct stat info;
-  return lstat(path.c_str(), &info) == 0;
+  if (lstat(path.c_str(), &info) != 0) return false;
+  if (stat(path.c_str(), &info) != 0) return true;  // a dangling link
+  return !S_ISCHR(info.st_mode) && !S_ISFIFO(info.st_mode) && !S_ISSOCK(info.st_mode);
 }
 
 void RunTogether(const std::vector<std::function<void()>>& jobs) {
   std::vector<std::thread> threads;
   for (const auto& job : jobs) threads.emplace_back(job);
   for (std::thread& thread : threads) thread.join();
+}
+
+bool IsStandardOutput(const std::string& path) {
+  struct stat named;
+  struct stat out;
+  return path == "-" || (stat(path.c_str(), &named) == 0 && fstat(STDOUT_FILENO, &out) == 0 &&
+                         named.st_dev == out.st_dev && named.st_ino == out.st_ino);
 }
 
 bool DeviceAccessWasDenied() {

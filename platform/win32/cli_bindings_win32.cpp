@@ -81,7 +81,7 @@ bool StdinIsTerminal() {
   return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != FALSE;
 }
 
-bool FileExists(const std::string& path) {
+bool WouldReplace(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
@@ -165,6 +165,10 @@ void RunTogether(const std::vector<std::function<void()>>& jobs) {
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
   }
+}
+
+bool IsStandardOutput(const std::string& path) {
+  return path == "-";
 }
 
 bool DeviceAccessWasDenied() {

@@ -25,6 +25,13 @@ check "folder: text and why" grep -qxF "zq5210: '$work/dir.bin': is a folder" "$
 "$zq" read-rom - --emulate >"$work/stdout.bin" 2>"$work/stderr"
 check "dump on standard output" cmp -s "$work/stdout.bin" "$work/rom.bin"
 check "its notice on standard error" grep -qxF "Finished read! (Save As...)" "$work/stderr"
+"$zq" read-rom /dev/stdout --emulate 2>/dev/null | cat >"$work/piped.bin"
+check "/dev/stdout through a pipe" cmp -s "$work/piped.bin" "$work/rom.bin"
+# a name planted beside the emulated flash is never followed
+echo victim >"$work/victim"
+ln -s victim "$work/planted.bin.tmp"
+"$zq" update "$examples/sample.bin" --emulate --emulate-flash "$work/planted.bin" >/dev/null 2>&1
+check "a planted link is left alone" test "$(cat "$work/victim")" = victim
 expect "check --output will not replace" 1 "" \
   "zq5210: '$work/rom.bin' exists; pass --force to replace it" -- \
   "$zq" check "$examples/sample.bin" --output "$work/rom.bin"
@@ -69,8 +76,7 @@ check "second run began writing" await "$work/killed.err" "Writing ROM code..."
 # meanwhile the emulated bridge is in use
 expect "bridge in use" 1 "" "*" -- "$zq" info --emulate --emulate-flash "$work/killed.bin"
 check "in use: why" grep -q "in use by another run" "$work/stderr"
-kill -KILL $pid
-wait $pid 2>/dev/null
+{ kill -KILL $pid; wait $pid; } 2>/dev/null
 check "killed mid-write: first block written" cmp -s -n 512 "$work/killed.bin" "$work/image.bin"
 check "killed mid-write: last block still erased" \
   test "$(tail -c +32257 "$work/killed.bin" | head -c 512 | tr -d '\377' | wc -c)" = 0
