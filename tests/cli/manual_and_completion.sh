@@ -11,7 +11,7 @@ manual=$source_dir/packaging/man/zq5210.1
 # the long options a help text lists, one per line, sorted
 help_options() { "$zq" "$@" --help | grep -oE '^ +(-[a-z],)?--[a-z][a-z-]*' |
   grep -oE -- '--[a-z-]+' | grep -vx -- --help | sort; }
-commands=$("$zq" --help | sed '1,/^Subcommands:/d' | awk '{print $1}')
+commands=$("$zq" --help | sed '1,/^Subcommands:/d; /^$/,$d' | awk '{print $1}')
 check "the help lists commands" test -n "$commands"
 
 # the long options in a section of the manual page (.SS or .SH title)
@@ -47,6 +47,10 @@ for command in $commands; do
   check "$command: its options completed" test "$want" = "$(complete_words "$command" -)"
   check "$command: completed as a command" grep -qx -- "$command" <(complete_words "${command:0:2}")
 done
+help_codes=$("$zq" --help | sed '1,/^Exit status:/d' | grep -oE '^ +[0-9]+' | tr -d ' ')
+manual_codes=$(awk '/^\.SH / { inside = ($2 == "EXIT") } inside && prev == ".TP" { print $2 }
+                    { prev = $0 }' "$manual")
+check "exit statuses documented" test -n "$help_codes" -a "$help_codes" = "$manual_codes"
 check "--transport values completed" \
   test "$(complete_words info --transport "" | tr '\n' ' ')" = "aspi pass-through "
 touch "$work/image.hex"

@@ -38,6 +38,7 @@ check "unpacked --version" grep -Eqx "zq5210 ${version//./\\.}( \(git [^ ]+\))?"
 check "unpacked --version exits 0" test "$status" = 0
 expect "unpacked check" 0 "Code size: 4660(B)" "" -- "$root/usr/bin/zq5210" check \
   "$examples/sample.bin"
+expect "unpacked list, emulated" 0 "*" "*" -- "$root/usr/bin/zq5210" list --emulate
 
 # CI runs as root on a machine of its own: install the package for real
 if [ "${CI:-}" = true ] && [ "$(id -u)" = 0 ]; then
