@@ -12,7 +12,7 @@ windows=(g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 wine64 wine xvfb x1
 wanted=("${native[@]}")
 if [ "${1:-native}" = all ]; then wanted+=("${windows[@]}"); fi
 
-build=(cmake ninja-build g++ libcli11-dev)
+build=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev)
 packaging=(dpkg-dev file binutils lintian man-db zip unzip)
 if [ "${1:-native}" = build ]; then wanted=("${build[@]}"); else wanted+=("${packaging[@]}"); fi
 

@@ -22,6 +22,7 @@ manual_options() {
     grep -vx -- --help
 }
 device_options=$(manual_options DEVICE)
+common_options=$(manual_options COMMON)
 
 # what the completion offers for the words given (the last one is completed)
 . "$source_dir/packaging/bash-completion/zq5210"
@@ -37,7 +38,7 @@ check "global options documented" test "$(help_options)" = "$(manual_options OPT
 check "global options completed" test "$(help_options)" = "$(complete_words -)"
 for command in $commands; do
   want=$(help_options "$command")
-  documented=$(manual_options "$command")
+  documented=$(printf '%s\n%s\n' "$(manual_options "$command")" "$common_options" | grep . | sort)
   # a command that takes the device options says so in its section
   if sed 's/\\-/-/g' "$manual" | awk -v t="$command" '/^\.S[SH] / { s = ($2 == t) } s' |
     grep -q 'DEVICE OPTIONS'; then
