@@ -16,6 +16,7 @@
 #include "cli/report.h"
 #include "cli/terminal_window.h"
 #include "cli/update_steps.h"
+#include "zq_version.h"
 
 namespace {
 
@@ -531,6 +532,10 @@ int Parse(int argc, char** argv) {
   CLI::App app{"zq5210: firmware updater for ZQ5210 USB-to-storage bridges"};
   app.require_subcommand(1);
   app.footer(EXIT_STATUS_TEXT);
+  // the release, and the checkout it was built from when there was one
+  app.set_version_flag("--version",
+                       std::string("zq5210 " ZQ_VERSION) +
+                           (*ZQ_GIT_DESCRIPTION ? " (git " ZQ_GIT_DESCRIPTION ")" : ""));
 
   CheckArgs checkArgs;
   CLI::App* check = app.add_subcommand("check", "load an image as the window would and report it");
@@ -590,6 +595,8 @@ int Parse(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::fprintf(stderr, "zq5210: %s\n%s", zq::cli::EscapeControls(e.what()).c_str(), USAGE);

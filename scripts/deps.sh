@@ -2,6 +2,8 @@
 # Installs the Debian packages a build needs, when any is missing.
 #   scripts/deps.sh native    compilers, CMake, GoogleTest, CLI11
 #   scripts/deps.sh all       also the Windows cross compilers, Wine and Xvfb
+#   scripts/deps.sh build     only what building and running the command line needs
+# native and all also bring the packaging tools (the .deb and its checks, the ZIP).
 set -euo pipefail
 
 native=(cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libcli11-dev nlohmann-json3-dev python3 clang-format)
@@ -9,6 +11,10 @@ windows=(g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 wine64 wine xvfb x1
 
 wanted=("${native[@]}")
 if [ "${1:-native}" = all ]; then wanted+=("${windows[@]}"); fi
+
+build=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev)
+packaging=(dpkg-dev file binutils lintian man-db zip unzip)
+if [ "${1:-native}" = build ]; then wanted=("${build[@]}"); else wanted+=("${packaging[@]}"); fi
 
 missing=()
 for pkg in "${wanted[@]}"; do

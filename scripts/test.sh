@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: the native build under AddressSanitizer and UBSan with all unit
 # and command-line tests, a clang build, the Windows builds for both widths,
-# and the Windows program end to end under Wine.
+# the packages (the Debian package and the Windows ZIP), and the Windows
+# program end to end under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -9,18 +10,18 @@ jobs=$(nproc)
 scripts/deps.sh all
 
 echo "== native build (g++, sanitizers)"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQ_SANITIZE=ON >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQ_SANITIZE=ON -DZQ_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"
 
 echo "== clang build"
 CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-  -DZQ_SANITIZE=ON -DZQ_FUZZ=ON >/dev/null
+  -DZQ_SANITIZE=ON -DZQ_FUZZ=ON -DZQ_WERROR=ON >/dev/null
 cmake --build build-clang -j "$jobs"
 
 for arch in x86_64 i686; do
   echo "== Windows build ($arch)"
   cmake -S . -B "build-win-$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" -DZQ_WERROR=ON >/dev/null
   cmake --build "build-win-$arch" -j "$jobs"
 done
 
@@ -40,6 +41,15 @@ if [ -f tests/fuzz/run_fuzz.sh ]; then
   echo "== fuzzing the image loader (bounded)"
   tests/fuzz/run_fuzz.sh build-clang 60
 fi
+
+echo "== packages: the Debian package and the Windows ZIP"
+mkdir -p build-package
+packages=$(scripts/package.sh 2>build-package/package.log) ||
+  { cat build-package/package.log >&2; exit 1; }
+version=$(sed -n 's/^#define ZQ_VERSION "\(.*\)"$/\1/p' build-package/generated/zq_version.h)
+bash tests/packaging/check_packages.sh "$(grep '\.deb$' <<<"$packages")" \
+  "$(grep '\.zip$' <<<"$packages")" examples "$version"
+ls -l build-package/*.deb build-package/*.zip
 
 echo "== the Windows program under Wine"
 scripts/e2e.sh build-win-x86_64
