@@ -69,24 +69,24 @@ check "stopped after the last block" grep -qxF "Stopped after writing: the flash
 check "verification skipped" bash -c "! grep -q 'Reading code from ROM' '$work/held.err'"
 check "the flash holds the image" cmp -s -n 32768 "$work/held.bin" "$work/image.bin"
 
-"$zq" update "$work/image.bin" "${timed[@]}" --emulate-flash "$work/killed.bin" --rewrite \
+"$zq" update "$work/image.bin" "${timed[@]}" --emulate-flash "$work/killed.bin" \
   2>"$work/killed.err" &
 pid=$!
 check "second run began writing" await "$work/killed.err" "Writing ROM code..."
-# meanwhile the emulated bridge is in use
-expect "bridge in use" 1 "" "*" -- "$zq" info --emulate --emulate-flash "$work/killed.bin"
-check "in use: why" grep -q "in use by another run" "$work/stderr"
 { kill -KILL $pid; wait $pid; } 2>/dev/null
 check "killed mid-write: first block written" cmp -s -n 512 "$work/killed.bin" "$work/image.bin"
 check "killed mid-write: last block still erased" \
   test "$(tail -c +32257 "$work/killed.bin" | head -c 512 | tr -d '\377' | wc -c)" = 0
 
-# before the erase a stop is at once: here while the dump waits for a reader
+# before the erase a stop is at once: here while the dump waits for a reader,
+# the emulated bridge held meanwhile
 mkfifo "$work/pipe.bin"
-"$zq" read-rom "$work/pipe.bin" --force --emulate 2>"$work/pipe.err" &
+"$zq" read-rom "$work/pipe.bin" --force --emulate --emulate-flash "$work/held.bin" \
+  2>"$work/pipe.err" &
 pid=$!
 check "read done, waiting on the pipe" await "$work/pipe.err" "Reading code from ROM..."
-sleep 0.2
+expect "bridge in use" 1 "" "*" -- "$zq" info --emulate --emulate-flash "$work/held.bin"
+check "in use: why" grep -q "in use by another run" "$work/stderr"
 kill -TERM $pid
 wait $pid
 check "stopped at once: status 130" test $? = 130

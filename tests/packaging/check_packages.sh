@@ -49,6 +49,8 @@ if [ "${CI:-}" = true ] && [ "$(id -u)" = 0 ]; then
     trap 'dpkg -r zq5210 >/dev/null 2>&1; rm -rf "$work"' EXIT
     check "dpkg -i" dpkg -i "$deb"
     check "installed --version" grep -q "^zq5210 $version" <(zq5210 --version)
+    check "installed list --emulate --json parses" python3 -c \
+      'import json, subprocess; o = json.loads(subprocess.run(["zq5210", "list", "--emulate", "--json"], capture_output=True, check=True).stdout); assert o["exit_code"] == 0 and o["bridges"][0]["emulated"] is True'
     check "man -w finds the manual page" test "$(man -w zq5210)" = \
       /usr/share/man/man1/zq5210.1.gz
     check "dpkg -r" dpkg -r zq5210
