@@ -10,8 +10,8 @@ keys() {
 import json, sys
 types = {"int": int, "str": str, "bool": bool, "list": list, "num": (int, float), "null": type(None)}
 obj = json.load(open(sys.argv[1]))
-for spec in sys.argv[2:]:
-    path, kind = spec.rsplit(":", 1)
+for wanted in sys.argv[2:]:
+    path, kind = wanted.rsplit(":", 1)
     value = obj
     for part in path.split("."):
         value = value[int(part)] if isinstance(value, list) else value[part]
