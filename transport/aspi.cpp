@@ -111,40 +111,37 @@ AspiTransport::Outcome AspiTransport::Carry(uint8_t hostAdapter, uint8_t target,
   return succeeded ? Outcome::Succeeded : Outcome::Failed;
 }
 
-std::unique_ptr<Bridge> AspiTransport::FindBridge(uint16_t vendorId, uint16_t productId,
-                                                  ChipInfo& chipInfo) {
+void AspiTransport::Scan(uint16_t vendorId, uint16_t productId, bool firstOnly, ChipInfo& record,
+                         std::vector<std::unique_ptr<Bridge>>& found) {
   const uint32_t support = layer_.GetASPI32SupportInfo();
   const uint8_t status = static_cast<uint8_t>((support >> 8) & 0xFF);
   const uint8_t adapters = static_cast<uint8_t>(support & 0xFF);
-  if (status != SS_COMP || adapters == 0) return nullptr;
+  if (status != SS_COMP) return;
 
   for (uint32_t a = 0; a < adapters; ++a) {
     // every target ID is asked, the adapter's own included
     for (uint8_t t = 0; t < ASPI_TARGETS_PER_ADAPTER; ++t) {
       const uint8_t adapter = static_cast<uint8_t>(a);
-      if (ReadChipInfo(adapter, t, chipInfo) && MatchesIdentity(chipInfo, vendorId, productId)) {
-        return std::make_unique<AspiBridge>(*this, adapter, t, chipInfo);
+      if (ReadChipInfo(adapter, t, record) && MatchesIdentity(record, vendorId, productId)) {
+        found.push_back(std::make_unique<AspiBridge>(*this, adapter, t, record));
+        if (firstOnly) return;
       }
     }
   }
-  return nullptr;
+}
+
+std::unique_ptr<Bridge> AspiTransport::FindBridge(uint16_t vendorId, uint16_t productId,
+                                                  ChipInfo& chipInfo) {
+  std::vector<std::unique_ptr<Bridge>> found;
+  Scan(vendorId, productId, true, chipInfo, found);
+  return found.empty() ? nullptr : std::move(found.front());
 }
 
 std::vector<std::unique_ptr<Bridge>> AspiTransport::FindBridges(uint16_t vendorId,
                                                                 uint16_t productId) {
   std::vector<std::unique_ptr<Bridge>> found;
-  const uint32_t support = layer_.GetASPI32SupportInfo();
-  if (static_cast<uint8_t>((support >> 8) & 0xFF) != SS_COMP) return found;
-  const uint32_t adapters = support & 0xFF;
-  for (uint32_t a = 0; a < adapters; ++a) {
-    for (uint8_t t = 0; t < ASPI_TARGETS_PER_ADAPTER; ++t) {
-      const uint8_t adapter = static_cast<uint8_t>(a);
-      ChipInfo info;
-      if (ReadChipInfo(adapter, t, info) && MatchesIdentity(info, vendorId, productId)) {
-        found.push_back(std::make_unique<AspiBridge>(*this, adapter, t, info));
-      }
-    }
-  }
+  ChipInfo record;
+  Scan(vendorId, productId, false, record, found);
   return found;
 }
 

@@ -117,6 +117,10 @@ class AspiTransport {
   size_t PendingRequests() const { return parked_.size(); }
 
  private:
+  // Keeps each target that answers with both IDs in `found` (the first only,
+  // when `firstOnly`); every answer lands in `record`.
+  void Scan(uint16_t vendorId, uint16_t productId, bool firstOnly, ChipInfo& record,
+            std::vector<std::unique_ptr<Bridge>>& found);
   void ReapFinished();
   void Release(std::unique_ptr<AspiRequest> request);
 

@@ -73,15 +73,14 @@ bool PassThroughBlockFits(const ScsiPassThroughHeader& header, uint32_t inputSiz
   return true;
 }
 
-std::unique_ptr<Bridge> PassThroughTransport::FindBridge(InterfaceClass cls, uint16_t vendorId,
-                                                         uint16_t productId, ChipInfo& chipInfo) {
+void PassThroughTransport::Scan(InterfaceClass cls, uint16_t vendorId, uint16_t productId,
+                                bool firstOnly, ChipInfo& record,
+                                std::vector<std::unique_ptr<Bridge>>& found) {
   const std::unique_ptr<InterfaceList> list = port_.ListInterfaces(cls);
-  if (!list) return nullptr;
-
   std::string path;
-  for (uint32_t memberIndex = 0;; ++memberIndex) {
+  for (uint32_t memberIndex = 0; list; ++memberIndex) {
     path.clear();
-    if (list->Get(memberIndex, path) != ListStep::Found) return nullptr;
+    if (list->Get(memberIndex, path) != ListStep::Found) return;
 
     const DeviceHandle device = port_.Open(path);
     // a disk that is denied or held open elsewhere must not hide a bridge
@@ -89,31 +88,28 @@ std::unique_ptr<Bridge> PassThroughTransport::FindBridge(InterfaceClass cls, uin
     if (device == INVALID_DEVICE_HANDLE) continue;
 
     // every device that answers leaves its record, the bridge or not
-    if (ReadChipInfo(device, chipInfo) && MatchesIdentity(chipInfo, vendorId, productId)) {
-      return std::make_unique<PassThroughBridge>(port_, device, path, chipInfo);
+    if (ReadChipInfo(device, record) && MatchesIdentity(record, vendorId, productId)) {
+      found.push_back(std::make_unique<PassThroughBridge>(port_, device, path, record));
+      if (firstOnly) return;
+    } else {
+      port_.Close(device);
     }
-    port_.Close(device);
   }
+}
+
+std::unique_ptr<Bridge> PassThroughTransport::FindBridge(InterfaceClass cls, uint16_t vendorId,
+                                                         uint16_t productId, ChipInfo& chipInfo) {
+  std::vector<std::unique_ptr<Bridge>> found;
+  Scan(cls, vendorId, productId, true, chipInfo, found);
+  return found.empty() ? nullptr : std::move(found.front());
 }
 
 std::vector<std::unique_ptr<Bridge>> PassThroughTransport::FindBridges(uint16_t vendorId,
                                                                        uint16_t productId) {
   std::vector<std::unique_ptr<Bridge>> found;
+  ChipInfo record;
   for (InterfaceClass cls : {InterfaceClass::Disk, InterfaceClass::CdRom}) {
-    const std::unique_ptr<InterfaceList> list = port_.ListInterfaces(cls);
-    std::string path;
-    for (uint32_t memberIndex = 0; list; ++memberIndex) {
-      path.clear();
-      if (list->Get(memberIndex, path) != ListStep::Found) break;
-      const DeviceHandle device = port_.Open(path);
-      if (device == INVALID_DEVICE_HANDLE) continue;
-      ChipInfo info;
-      if (ReadChipInfo(device, info) && MatchesIdentity(info, vendorId, productId)) {
-        found.push_back(std::make_unique<PassThroughBridge>(port_, device, path, info));
-      } else {
-        port_.Close(device);
-      }
-    }
+    Scan(cls, vendorId, productId, false, record, found);
   }
   return found;
 }

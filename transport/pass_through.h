@@ -123,6 +123,11 @@ class PassThroughTransport {
   bool ReadChipInfo(DeviceHandle device, ChipInfo& info);
 
  private:
+  // Keeps each device of the class that answers with both IDs, open, in
+  // `found` (the first only, when `firstOnly`); every answer lands in `record`.
+  void Scan(InterfaceClass cls, uint16_t vendorId, uint16_t productId, bool firstOnly,
+            ChipInfo& record, std::vector<std::unique_ptr<Bridge>>& found);
+
   PassThroughPort& port_;
 };
 
