@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/platform.h"
+#include "cli/stop_requests.h"
 #include "emulator/bridge_device.h"
 #include "image/file_port.h"
 
@@ -63,13 +64,9 @@ class SystemStorage {
 // loading it fails, as it would on a machine where it is missing.
 std::unique_ptr<SystemStorage> MakeSystemStorage();
 
-// Stop requests: Ctrl-C, and the signals that end a process politely. Until
-// held they stop the program at once (temporary files removed, exit 130);
-// while held (by any thread) they are remembered and announced once.
-constexpr int EXIT_STOPPED = 130;
+// Takes stop requests as cli/stop_requests.h says: at once (temporary files
+// removed, exit 130) unless held, then remembered and announced once.
 void InstallStopHandlers();
-void HoldStops(bool hold);
-bool StopRequested();
 
 // Runs each job on a thread of its own and waits for all of them.
 void RunTogether(const std::vector<std::function<void()>>& jobs);

@@ -116,10 +116,8 @@ bool LoadFlashFile(FilePort& files, const std::string& path,
   std::FILE* in = std::fopen(path.c_str(), "rb");
   if (in == nullptr) {
     if (errno != ENOENT) return false;
-    std::array<uint8_t, EMULATED_FLASH_SIZE> erased;
-    erased.fill(0xFF);
-    if (!SaveFlashFile(files, path, erased)) return false;
-    flash = erased;
+    if (!CreateErasedFlashFile(files, path)) return false;
+    flash.fill(0xFF);
     return true;
   }
   // one byte more than the flash tells an oversized file apart; a folder
@@ -131,6 +129,12 @@ bool LoadFlashFile(FilePort& files, const std::string& path,
   if (failed || got != EMULATED_FLASH_SIZE) return false;
   std::copy_n(buffer.begin(), flash.size(), flash.begin());
   return true;
+}
+
+bool CreateErasedFlashFile(FilePort& files, const std::string& path) {
+  std::array<uint8_t, EMULATED_FLASH_SIZE> erased;
+  erased.fill(0xFF);
+  return SaveFlashFile(files, path, erased);
 }
 
 bool SaveFlashFile(FilePort& files, const std::string& path,

@@ -44,6 +44,9 @@ bool LoadFlashFile(FilePort& files, const std::string& path,
 bool ConfigureFromEnvironment(FilePort& files, BridgeDevice& chip, std::string& flashPath,
                               std::string& problem);
 
+// A new flash file, all erased (0xFF).
+bool CreateErasedFlashFile(FilePort& files, const std::string& path);
+
 // Replaces `path` through the platform's safe replace, so a failed save
 // never leaves half a flash behind.
 bool SaveFlashFile(FilePort& files, const std::string& path,

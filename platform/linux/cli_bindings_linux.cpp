@@ -7,12 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstring>
 #include <thread>
 
 #include "app/path_name.h"
 #include "cli/host_bindings.h"
+#include "emulator/emulated_setup.h"
 #include "platform/linux/mount_check.h"
 #include "platform/linux/sg_pass_through.h"
 #include "platform/linux/usb_storage_scan.h"
@@ -138,22 +138,21 @@ class LinuxStorage final : public SystemStorage {
   LinuxPlatform platform_;
 };
 
-std::atomic<int> holders{0};
-std::atomic<bool> requested{false};
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
-
 void OnStop(int) {
-  if (holders.load() > 0) {
-    if (!requested.exchange(true)) {
+  switch (NoteStopRequest()) {
+    case StopTiming::Waits: {
       static const char NOTE[] =
           "\nzq5210: stopping now would leave the bridge without firmware; "
           "it stops once the write is done\n";
       const ssize_t ignored = write(STDERR_FILENO, NOTE, sizeof NOTE - 1);
       (void)ignored;
+      return;
     }
-    return;
+    case StopTiming::WaitsAgain:
+      return;
+    case StopTiming::AtOnce:
+      break;
   }
-  requested.store(true);
   RemovePendingTemporaries();
   static const char NOTE[] = "\nzq5210: stopped\n";
   const ssize_t ignored = write(STDERR_FILENO, NOTE, sizeof NOTE - 1);
@@ -243,14 +242,6 @@ void InstallStopHandlers() {
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(signal, &action, nullptr);
 }
 
-void HoldStops(bool hold) {
-  holders.fetch_add(hold ? 1 : -1);
-}
-
-bool StopRequested() {
-  return requested.load();
-}
-
 std::unique_ptr<FlashFile> OpenFlashFile(const std::string& path, FilePort& files,
                                          std::array<uint8_t, EMULATED_FLASH_SIZE>& flash,
                                          FlashFileState& state, std::string& problem) {
@@ -258,11 +249,7 @@ std::unique_ptr<FlashFile> OpenFlashFile(const std::string& path, FilePort& file
   int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0 && errno == ENOENT) {
     // a new flash comes erased; made whole before anyone can open it
-    std::array<uint8_t, EMULATED_FLASH_SIZE> erased;
-    erased.fill(0xFF);
-    std::unique_ptr<OutputFile> out = files.CreateForWrite(path);
-    uint32_t written = 0;
-    if (!out || !out->Write(erased.data(), EMULATED_FLASH_SIZE, written) || !out->Commit()) {
+    if (!CreateErasedFlashFile(files, path)) {
       problem = files.LastFailure();
       return nullptr;
     }

@@ -1,9 +1,8 @@
 // The command line's view of Windows: the same bindings as the window's.
 #include "platform/win32/win32_headers.h"
 
-#include <atomic>
-
 #include "cli/host_bindings.h"
+#include "emulator/emulated_setup.h"
 #include "platform/win32/code_page_win32.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/platform_win32.h"
@@ -31,14 +30,10 @@ class Win32Storage final : public SystemStorage {
   Win32Platform platform_;
 };
 
-std::atomic<int> holders{0};
-std::atomic<bool> requested{false};
-
 BOOL WINAPI OnConsoleStop(DWORD) {
-  requested.store(true);
   // while the flash is being rewritten the request waits; otherwise the
   // default handler ends the process
-  return holders.load() > 0 ? TRUE : FALSE;
+  return NoteStopRequest() == StopTiming::AtOnce ? FALSE : TRUE;
 }
 
 class Win32FlashFile final : public FlashFile {
@@ -93,24 +88,12 @@ void InstallStopHandlers() {
   SetConsoleCtrlHandler(OnConsoleStop, TRUE);
 }
 
-void HoldStops(bool hold) {
-  holders.fetch_add(hold ? 1 : -1);
-}
-
-bool StopRequested() {
-  return requested.load();
-}
-
 std::unique_ptr<FlashFile> OpenFlashFile(const std::string& path, FilePort& files,
                                          std::array<uint8_t, EMULATED_FLASH_SIZE>& flash,
                                          FlashFileState& state, std::string& problem) {
   state = FlashFileState::Unusable;
   if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    std::array<uint8_t, EMULATED_FLASH_SIZE> erased;
-    erased.fill(0xFF);
-    std::unique_ptr<OutputFile> out = files.CreateForWrite(path);
-    uint32_t written = 0;
-    if (!out || !out->Write(erased.data(), EMULATED_FLASH_SIZE, written) || !out->Commit()) {
+    if (!CreateErasedFlashFile(files, path)) {
       problem = "'" + path + "': cannot be created";
       return nullptr;
     }

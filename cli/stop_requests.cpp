@@ -1,0 +1,28 @@
+#include "cli/stop_requests.h"
+
+#include <atomic>
+
+namespace zq::cli {
+namespace {
+
+std::atomic<int> holders{0};
+std::atomic<bool> requested{false};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+}  // namespace
+
+StopTiming NoteStopRequest() {
+  const bool before = requested.exchange(true);
+  if (holders.load() == 0) return StopTiming::AtOnce;
+  return before ? StopTiming::WaitsAgain : StopTiming::Waits;
+}
+
+void HoldStops(bool hold) {
+  holders.fetch_add(hold ? 1 : -1);
+}
+
+bool StopRequested() {
+  return requested.load();
+}
+
+}  // namespace zq::cli
