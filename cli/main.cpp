@@ -306,7 +306,7 @@ int RunReadRom(const OperationArgs& args, zq::cli::Devices& devices,
 // The worst of several outcomes: a bridge left without firmware first.
 int Worst(int a, int b) {
   const auto rank = [](int status) {
-    return status == 3 ? 4 : status == zq::cli::EXIT_STOPPED ? 3 : status;
+    return status == zq::cli::EXIT_AFTER_ERASE ? 4 : status == zq::cli::EXIT_STOPPED ? 3 : status;
   };
   return rank(a) >= rank(b) ? a : b;
 }
@@ -354,7 +354,7 @@ void UpdateOne(BridgeRun& run, const zq::ImageBuffer& image, const zq::FileChoic
   run.status = zq::cli::ExitStatusOf(run.dialog->LastUpdate());
   if (run.dialog->LastUpdate() == zq::UpdateResult::StoppedAfterWrite) {
     run.window.Say("Stopped after writing: the flash holds the new image, not verified.");
-  } else if (run.status == 3) {
+  } else if (run.status == zq::cli::EXIT_AFTER_ERASE) {
     run.window.Say("zq5210: the bridge may hold no working firmware now; run the update again");
   }
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

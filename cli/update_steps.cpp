@@ -1,11 +1,10 @@
 #include "cli/update_steps.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
-#include "cli/host_bindings.h"
+#include "cli/stop_requests.h"
 
 namespace zq::cli {
 namespace {
@@ -33,7 +32,7 @@ int ExitStatusOf(UpdateResult result) {
     case UpdateResult::WriteFailed:
     case UpdateResult::ReadFailed:
     case UpdateResult::VerifyFailed:
-      return 3;
+      return EXIT_AFTER_ERASE;
     case UpdateResult::StoppedAfterWrite:
       return EXIT_STOPPED;
     case UpdateResult::NotRun:

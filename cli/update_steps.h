@@ -41,6 +41,9 @@ class CommandHooks final : public OperationHooks {
 // Reads `length` bytes from address 0 in blocks; false at the first failure.
 bool ReadFlash(Bridge& bridge, uint32_t length, uint8_t* into);
 
+// Failed once the erase had begun: the bridge may hold no working firmware.
+constexpr int EXIT_AFTER_ERASE = 3;
+
 // The exit status of one bridge's update: 0 done (or nothing to do), 1 failed
 // with the flash unchanged, 3 failed after the erase began, 130 stopped.
 int ExitStatusOf(UpdateResult result);
