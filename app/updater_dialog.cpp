@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/texts.h"
 #include "protocol/chip_info_display.h"
 #include "resources/resource.h"
 
@@ -11,23 +12,6 @@ namespace zq {
 namespace {
 
 constexpr const char* NO_FILE_TITLE = "No File Loaded";
-constexpr const char* TEXT_PLATFORM = "The program only works on Win2000/XP/Me/98.";
-constexpr const char* TEXT_NO_ASPI = "Can't not find WNASPI32.DLL or the DLL file has error.";
-constexpr const char* TEXT_GETTING_INFO = "Getting the chip information...";
-constexpr const char* TEXT_ERASING = "Erasing...";
-constexpr const char* TEXT_WRITING = "Writing ROM code...";
-constexpr const char* TEXT_READING = "Reading code from ROM...";
-constexpr const char* TEXT_NO_DEVICE = "Can't find or connect to the device.";
-constexpr const char* TEXT_REJECTED = "Can't access the chip.(Be rejected!)";
-constexpr const char* TEXT_NO_CODE = "No ROM code to write.";
-constexpr const char* TEXT_ERASE_FAILED = "Can't erase the chip's ROM.";
-constexpr const char* TEXT_WRITE_FAILED = "Can't write ROM code into the chip.";
-constexpr const char* TEXT_READ_FAILED = "Can't read ROM code from the chip.";
-constexpr const char* TEXT_VERIFY_FAILED = "ROM code verification error.";
-constexpr const char* TEXT_UPDATED = "Updated OK!";
-constexpr const char* TEXT_READ_DONE = "Finished read! (Save As...)";
-constexpr const char* TEXT_WRITE_FILE_FAILED = "Write file error";
-
 constexpr const char* LOAD_FILTER = "ROM Code Files (*.bin;*.hex)|*.bin; *.hex||";
 constexpr const char* SAVE_FILTER = "ROM Code Files (*.bin)|*.bin||";
 constexpr const char* SAVE_DEFAULT_NAME = "output.bin";
@@ -77,13 +61,8 @@ int UpdaterDialog::OnCreate() {
     ShowError(TEXT_PLATFORM);
     return -1;
   }
-  if (UseTransport(family == PlatformFamily::Nt) != 0) return -1;
   imageName.clear();
-  return 0;
-}
-
-int UpdaterDialog::UseTransport(bool passThroughPath) {
-  if (passThroughPath) {
+  if (family == PlatformFamily::Nt) {
     usePassThrough = 1;
     passThrough = std::make_unique<PassThroughTransport>(platform.PassThrough());
     return 0;
@@ -143,11 +122,6 @@ void UpdaterDialog::UseLoadedImage(const ImageBuffer& loaded, const FileChoice& 
 }
 
 std::unique_ptr<Bridge> UpdaterDialog::FindBridge(bool forUpdate) {
-  if (hooks != nullptr) {
-    std::unique_ptr<Bridge> bridge = hooks->ChooseBridge(chipInfo);
-    if (forUpdate) AddProgress(5);
-    return bridge;
-  }
   if (usePassThrough) {
     std::unique_ptr<Bridge> bridge = passThrough->FindBridge(InterfaceClass::Disk, BRIDGE_VENDOR_ID,
                                                              BRIDGE_PRODUCT_ID, chipInfo);
@@ -164,7 +138,13 @@ std::unique_ptr<Bridge> UpdaterDialog::FindBridge(bool forUpdate) {
   return bridge;
 }
 
-UpdaterDialog::FinalMessage UpdaterDialog::RunUpdate(Bridge* bridge) {
+void UpdaterDialog::TakeBridge(const std::unique_ptr<Bridge>& bridge) {
+  BeginProgress();
+  SetStatus(TEXT_GETTING_INFO);
+  if (bridge) chipInfo = bridge->Info();
+}
+
+UpdaterDialog::FinalMessage UpdaterDialog::RunUpdate(Bridge* bridge, const UpdateSteps& steps) {
   if (bridge == nullptr) return {UpdateResult::NoDevice, TEXT_NO_DEVICE};
   ShowChipInfo(chipInfo);
   if (chipInfo.accessFlag == 0) return {UpdateResult::Rejected, TEXT_REJECTED};
@@ -172,23 +152,19 @@ UpdaterDialog::FinalMessage UpdaterDialog::RunUpdate(Bridge* bridge) {
   if (image.codeSize == 0) return {UpdateResult::NoCode, TEXT_NO_CODE};
 
   const uint32_t writeLength = std::min(image.codeSize, LARGEST_WRITE);
-  if (hooks != nullptr) {
-    switch (hooks->BeforeErase(*bridge, image.data.data(), writeLength)) {
-      case EraseVerdict::Go:
-        break;
-      case EraseVerdict::Unchanged:
-        return {UpdateResult::Unchanged, ""};
-      case EraseVerdict::Decline:
-        return {UpdateResult::Declined, ""};
-    }
-    hooks->HoldStops(true);
+  switch (steps.check.BeforeErase(*bridge, image.data.data(), writeLength)) {
+    case EraseVerdict::Go:
+      break;
+    case EraseVerdict::Unchanged:
+      return {UpdateResult::Unchanged, ""};
+    case EraseVerdict::Decline:
+      return {UpdateResult::Declined, ""};
   }
-  FinalMessage message = EraseAndWrite(*bridge, writeLength);
-  if (hooks != nullptr) {
-    hooks->HoldStops(false);
-    if (message.result == UpdateResult::Updated && hooks->StopRequested()) {
-      return {UpdateResult::StoppedAfterWrite, ""};
-    }
+  steps.stops.Hold(true);
+  FinalMessage message = EraseAndWrite(*bridge, writeLength, steps.polling);
+  steps.stops.Hold(false);
+  if (message.result == UpdateResult::Updated && steps.stops.Requested()) {
+    return {UpdateResult::StoppedAfterWrite, ""};
   }
   if (message.result != UpdateResult::Updated) return message;
 
@@ -206,9 +182,9 @@ UpdaterDialog::FinalMessage UpdaterDialog::RunUpdate(Bridge* bridge) {
   return {UpdateResult::Updated, TEXT_UPDATED};
 }
 
-UpdaterDialog::FinalMessage UpdaterDialog::EraseAndWrite(Bridge& bridge, uint32_t writeLength) {
+UpdaterDialog::FinalMessage UpdaterDialog::EraseAndWrite(Bridge& bridge, uint32_t writeLength,
+                                                         const ErasePolling& polling) {
   SetStatus(TEXT_ERASING);
-  const ErasePolling& polling = hooks != nullptr ? hooks->Polling() : STEADY_ERASE_POLLING;
   if (!bridge.EraseAndWait(*this, writeLength, polling)) {
     return {UpdateResult::EraseFailed, TEXT_ERASE_FAILED};
   }
@@ -230,7 +206,17 @@ void UpdaterDialog::OnUpdate() {
   BeginProgress();
   SetStatus(TEXT_GETTING_INFO);
   std::unique_ptr<Bridge> bridge = FindBridge(true);
-  const FinalMessage message = RunUpdate(bridge.get());
+  Update(bridge.get(), WindowUpdateSteps());
+}
+
+void UpdaterDialog::UpdateBridge(std::unique_ptr<Bridge> bridge, const UpdateSteps& steps) {
+  TakeBridge(bridge);
+  AddProgress(5);  // as far as a search moves the bar
+  Update(bridge.get(), steps);
+}
+
+void UpdaterDialog::Update(Bridge* bridge, const UpdateSteps& steps) {
+  const FinalMessage message = RunUpdate(bridge, steps);
   lastUpdate = message.result;
   if (message.result == UpdateResult::Updated) {
     ShowNotice(message.text);
@@ -244,7 +230,16 @@ void UpdaterDialog::OnReadRom() {
   BeginProgress();
   SetStatus(TEXT_GETTING_INFO);
   std::unique_ptr<Bridge> bridge = FindBridge(false);
-  if (!bridge) {
+  ReadRom(bridge.get());
+}
+
+void UpdaterDialog::ReadRomOf(std::unique_ptr<Bridge> bridge) {
+  TakeBridge(bridge);
+  ReadRom(bridge.get());
+}
+
+void UpdaterDialog::ReadRom(Bridge* bridge) {
+  if (bridge == nullptr) {
     ShowError(TEXT_NO_DEVICE);
     ResetStatus();
     return;
@@ -256,10 +251,8 @@ void UpdaterDialog::OnReadRom() {
   ResetStatus();
 }
 
-void UpdaterDialog::OnShowChipInfo() {
-  BeginProgress();
-  SetStatus(TEXT_GETTING_INFO);
-  std::unique_ptr<Bridge> bridge = FindBridge(false);
+void UpdaterDialog::ShowChipInfoOf(std::unique_ptr<Bridge> bridge) {
+  TakeBridge(bridge);
   if (bridge) {
     ShowChipInfo(chipInfo);
   } else {

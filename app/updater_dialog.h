@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/platform.h"
+#include "app/update_steps.h"
 #include "app/window_port.h"
 #include "image/file_port.h"
 #include "image/image_buffer.h"
@@ -49,26 +50,6 @@ enum class UpdateResult {
   Updated,
 };
 
-// What the host decides once the bridge is found and before it is erased.
-enum class EraseVerdict { Go, Unchanged, Decline };
-
-// Steps a host adds to the window's operations; the window itself adds none.
-class OperationHooks {
- public:
-  virtual ~OperationHooks() = default;
-  // The bridge the host chose, in place of the window's own search; null
-  // when there is none. `chipInfo` receives its record.
-  virtual std::unique_ptr<Bridge> ChooseBridge(ChipInfo& chipInfo) = 0;
-  // The bridge takes writes; `code` is what the update will write. The
-  // host says why when it declines.
-  virtual EraseVerdict BeforeErase(Bridge& bridge, const uint8_t* code, uint32_t length) = 0;
-  // From the erase command to the last written block, stop requests wait.
-  virtual void HoldStops(bool hold) = 0;
-  // A stop was asked for while held: the update ends after the last block.
-  virtual bool StopRequested() = 0;
-  virtual const ErasePolling& Polling() = 0;
-};
-
 class UpdaterDialog final : public ProgressStepper {
  public:
   UpdaterDialog(WindowPort& window, FilePort& files, Platform& platform);
@@ -79,9 +60,9 @@ class UpdaterDialog final : public ProgressStepper {
   // Window creation: picks the transport from the platform family; -1
   // refuses the window.
   int OnCreate();
-  // Sets up one transport directly, as a host that chose it does; -1 when
-  // it cannot be had (showing why, as start-up does).
-  int UseTransport(bool passThroughPath);
+  // For a host that finds bridges itself: the path they are reached by
+  // decides a few texts and steps of the bar.
+  void UseTextsOf(bool passThroughPath) { usePassThrough = passThroughPath ? 1 : 0; }
   bool OnInitDialog();
 
   // The three buttons.
@@ -90,11 +71,13 @@ class UpdaterDialog final : public ProgressStepper {
   void UseLoadedImage(const ImageBuffer& loaded, const FileChoice& choice);
   void OnUpdate();
   void OnReadRom();
-  // Finds the bridge and shows its chip information, nothing more.
-  void OnShowChipInfo();
 
-  // Null for the window; the host outlives its use.
-  void SetHooks(OperationHooks* operationHooks) { hooks = operationHooks; }
+  // The same operations on a bridge the host found (null: none was found),
+  // with the host's own steps around the update.
+  void UpdateBridge(std::unique_ptr<Bridge> bridge, const UpdateSteps& steps);
+  void ReadRomOf(std::unique_ptr<Bridge> bridge);
+  // Shows the bridge's chip information, nothing more.
+  void ShowChipInfoOf(std::unique_ptr<Bridge> bridge);
   UpdateResult LastUpdate() const { return lastUpdate; }
 
   // Status line, progress bar and message boxes.
@@ -126,9 +109,13 @@ class UpdaterDialog final : public ProgressStepper {
   // Finds the bridge on the transport in use; the update moves the bar while
   // searching, reading the ROM does so only on the ASPI path.
   std::unique_ptr<Bridge> FindBridge(bool forUpdate);
+  // A bridge the host found stands in for the search.
+  void TakeBridge(const std::unique_ptr<Bridge>& bridge);
   void UseLoadedImage(const ImageBuffer& loaded);
-  FinalMessage RunUpdate(Bridge* bridge);
-  FinalMessage EraseAndWrite(Bridge& bridge, uint32_t writeLength);
+  void Update(Bridge* bridge, const UpdateSteps& steps);
+  FinalMessage RunUpdate(Bridge* bridge, const UpdateSteps& steps);
+  FinalMessage EraseAndWrite(Bridge& bridge, uint32_t writeLength, const ErasePolling& polling);
+  void ReadRom(Bridge* bridge);
   // Reads `length` bytes from address 0 in blocks into `scratch`, stepping
   // the bar per block; false at the first failed block.
   bool ReadIntoScratch(Bridge& bridge, uint32_t length);
@@ -146,7 +133,6 @@ class UpdaterDialog final : public ProgressStepper {
   uint8_t progressPos = 0;
   ChipInfo chipInfo{};
   uint8_t usePassThrough = 0;
-  OperationHooks* hooks = nullptr;
   UpdateResult lastUpdate = UpdateResult::NotRun;
   std::unique_ptr<PassThroughTransport> passThrough;
   std::unique_ptr<AspiTransport> aspi;

@@ -1,8 +1,8 @@
 #include "cli/devices.h"
 
 #include <algorithm>
-#include <cstdlib>
 
+#include "app/texts.h"
 #include "app/updater_dialog.h"
 #include "cli/terminal_window.h"
 #include "protocol/chip_info_display.h"
@@ -16,14 +16,17 @@ std::string OrDash(const std::string& text) {
 
 }  // namespace
 
-bool Devices::Open(const DeviceOptions& options, FilePort& files, std::string& problem,
-                   bool& usage) {
+bool Devices::Open(const DeviceOptions& options, DevicesProblem& problem) {
   options_ = options;
-  usage = false;
   Platform* ports = nullptr;
   if (options.emulate) {
+    locks_ = MakeFileLocks();
     emulated_ = std::make_unique<EmulatedBridges>();
-    if (!emulated_->Prepare(options.emulation, files, problem, usage)) return false;
+    bool usage = false;
+    if (!emulated_->Prepare(options.emulation, *locks_, problem.text, usage)) {
+      problem.kind = usage ? DevicesProblem::Kind::Usage : DevicesProblem::Kind::Other;
+      return false;
+    }
     ports = emulated_.get();
   } else {
     storage_ = MakeSystemStorage();
@@ -31,7 +34,7 @@ bool Devices::Open(const DeviceOptions& options, FilePort& files, std::string& p
   }
   if (options.transport == "aspi") {
     if (!BindAspiLayer(*ports)) {
-      problem = "Can't not find WNASPI32.DLL or the DLL file has error.";
+      problem = {DevicesProblem::Kind::WindowText, TEXT_NO_ASPI};
       return false;
     }
     aspi_ = std::make_unique<AspiTransport>(ports->Aspi());
@@ -48,7 +51,7 @@ std::vector<FoundBridge> Devices::FindAll() {
   std::vector<FoundBridge> found;
   for (auto& bridge : bridges) {
     FoundBridge entry;
-    entry.emulated = options_.emulate;
+    if (emulated_) entry.emulatedIndex = emulated_->IndexOf(bridge->Name());
     if (storage_) entry.details = storage_->Describe(bridge->Name());
     entry.bridge = std::move(bridge);
     found.push_back(std::move(entry));
@@ -56,8 +59,8 @@ std::vector<FoundBridge> Devices::FindAll() {
   return found;
 }
 
-std::vector<std::string> Devices::Problems() {
-  return storage_ ? storage_->OpenProblems() : std::vector<std::string>{};
+std::vector<DeviceProblem> Devices::Problems() {
+  return storage_ ? storage_->OpenProblems() : std::vector<DeviceProblem>{};
 }
 
 bool Devices::KeepNamed(std::vector<FoundBridge>& found, std::string& problem) {
@@ -90,10 +93,10 @@ bool Devices::KeepNamed(std::vector<FoundBridge>& found, std::string& problem) {
     }
     if (!matched) {
       problem = EscapeControls(wanted) + ": no bridge found there";
-      for (const std::string& line : Problems()) {
-        if (std::any_of(names.begin(), names.end(),
-                        [&](const std::string& n) { return line.rfind(n + ":", 0) == 0; })) {
-          problem = line;
+      // the device's own trouble says more than "not found"
+      for (const DeviceProblem& trouble : Problems()) {
+        if (std::find(names.begin(), names.end(), trouble.device) != names.end()) {
+          problem = trouble.text;
         }
       }
       return false;
@@ -116,21 +119,19 @@ bool Devices::Unmounted(const FoundBridge& found, std::string& problem) {
   return false;
 }
 
-bool Devices::ModelledSeconds(const std::string& device, double& seconds) const {
-  if (!emulated_) return false;
-  // "emulated3" on the pass-through path, "adapter 0, target 2" on ASPI
-  const std::string::size_type digits = device.find_last_not_of("0123456789");
-  if (digits == std::string::npos || digits + 1 == device.size()) return false;
-  const size_t number = std::strtoul(device.c_str() + digits + 1, nullptr, 10);
-  if (passThrough_ && number == 0) return false;
-  const size_t index = passThrough_ ? number - 1 : number;
-  seconds = emulated_->ModelledSeconds(index);
-  return true;
+std::optional<double> Devices::ModelledSeconds(const FoundBridge& bridge) const {
+  if (!emulated_ || !bridge.emulatedIndex) return std::nullopt;
+  return emulated_->ModelledSeconds(*bridge.emulatedIndex);
+}
+
+std::string Devices::StorageProblem(const FoundBridge& bridge) const {
+  if (!emulated_ || !bridge.emulatedIndex) return {};
+  return emulated_->StorageProblem(*bridge.emulatedIndex);
 }
 
 std::string DeviceLine(const FoundBridge& found) {
   std::string line = EscapeControls(found.bridge->Name());
-  if (found.emulated) return line + " (emulated bridge)";
+  if (found.emulatedIndex) return line + " (emulated bridge)";
   std::vector<std::string> parts;
   if (!found.details.blockNode.empty()) parts.push_back(found.details.blockNode);
   if (!found.details.usbPort.empty()) parts.push_back("USB " + found.details.usbPort);
@@ -151,7 +152,7 @@ std::string ListLine(const FoundBridge& found) {
        {&labels.vendor, &labels.chip, &labels.romSize, &labels.fwVersion}) {
     line += "  " + EscapeControls(LabelLine(*label));
   }
-  if (found.emulated) line += "  (emulated bridge)";
+  if (found.emulatedIndex) line += "  (emulated bridge)";
   return line;
 }
 

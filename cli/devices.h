@@ -3,12 +3,13 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/platform.h"
-#include "cli/emulated_bridges.h"
-#include "cli/host_bindings.h"
+#include "cli/system_storage.h"
+#include "emulator/emulated_bridges.h"
 #include "protocol/bridge.h"
 #include "transport/aspi.h"
 #include "transport/pass_through.h"
@@ -26,34 +27,48 @@ struct DeviceOptions {
 struct FoundBridge {
   std::unique_ptr<Bridge> bridge;
   DeviceDetails details;
-  bool emulated = false;
+  std::optional<size_t> emulatedIndex;  // which emulated chip, when emulated
+};
+
+// Why the devices could not be had at all.
+struct DevicesProblem {
+  enum class Kind {
+    Usage,       // the options were wrong
+    WindowText,  // the window's own message, shown as it is
+    Other,
+  };
+  Kind kind = Kind::Other;
+  std::string text;
 };
 
 // The storage stack one command works with, real or emulated.
 class Devices {
  public:
-  // On false: `problem` says why, `usage` whether the options were wrong.
-  bool Open(const DeviceOptions& options, FilePort& files, std::string& problem, bool& usage);
+  bool Open(const DeviceOptions& options, DevicesProblem& problem);
 
   // Every bridge found, in the transport's order, each left open.
   std::vector<FoundBridge> FindAll();
-  // Why bridges could not be reached, a line each (after FindAll).
-  std::vector<std::string> Problems();
+  // Why bridges could not be reached (after FindAll).
+  std::vector<DeviceProblem> Problems();
   // Keeps the bridges the user named, in the order named; false with the
   // reason when a name matches no bridge found.
   bool KeepNamed(std::vector<FoundBridge>& found, std::string& problem);
   // False when a file system on the bridge's disk is mounted, or when that
   // cannot be told; `problem` says which.
   bool Unmounted(const FoundBridge& bridge, std::string& problem);
+  bool AccessWasDenied() { return storage_ && storage_->AccessWasDenied(); }
 
-  Platform& Ports() { return options_.emulate ? *emulated_ : storage_->Ports(); }
+  Platform& Ports() { return emulated_ ? static_cast<Platform&>(*emulated_) : storage_->Ports(); }
   bool PassThroughPath() const { return passThrough_ != nullptr; }
   // For an emulated bridge: how long a real chip would have been busy so far.
-  bool ModelledSeconds(const std::string& device, double& seconds) const;
+  std::optional<double> ModelledSeconds(const FoundBridge& bridge) const;
+  // For an emulated bridge: why its flash file fell behind; empty while it did not.
+  std::string StorageProblem(const FoundBridge& bridge) const;
 
  private:
   DeviceOptions options_;
   std::unique_ptr<SystemStorage> storage_;
+  std::unique_ptr<FileLocks> locks_;
   std::unique_ptr<EmulatedBridges> emulated_;
   std::unique_ptr<PassThroughTransport> passThrough_;
   std::unique_ptr<AspiTransport> aspi_;

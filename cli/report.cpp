@@ -1,19 +1,8 @@
 #include "cli/report.h"
 
-#include <cstdlib>
-
-#include "cli/terminal_window.h"
 #include "protocol/chip_info_display.h"
 
 namespace zq::cli {
-namespace {
-
-// The part of a label after its caption: "SST" of " Vendor ID: SST".
-std::string After(const std::string& label, const std::string& caption) {
-  return label.rfind(caption, 0) == 0 ? label.substr(caption.size()) : label;
-}
-
-}  // namespace
 
 void Report::Finish(int exitCode) {
   if (!json_) return;
@@ -29,16 +18,16 @@ Report& TheReport() {
 }
 
 nlohmann::json BridgeJson(const FoundBridge& found) {
-  const ChipLabels labels = FormatChipLabels(found.bridge->Info());
+  const ChipDescription chip = DescribeChip(found.bridge->Info());
   nlohmann::json bridge;
   bridge["device"] = found.bridge->Name();
-  bridge["emulated"] = found.emulated;
+  bridge["emulated"] = found.emulatedIndex.has_value();
   bridge["usb_port"] = found.details.usbPort;
   bridge["serial"] = found.details.serial;
-  bridge["flash_maker"] = After(labels.vendor, " Vendor ID: ");
-  bridge["flash_part"] = After(labels.chip, " Chip ID: ");
-  bridge["rom_size_kb"] = std::atol(After(labels.romSize, " ROM size: ").c_str());
-  bridge["firmware"] = After(labels.fwVersion, " FW ver.");
+  bridge["flash_maker"] = chip.maker;
+  bridge["flash_part"] = chip.part;
+  bridge["rom_size_kb"] = chip.romSizeKb;
+  bridge["firmware"] = chip.firmware;
   bridge["access"] = found.bridge->Info().accessFlag != 0;
   return bridge;
 }

@@ -14,13 +14,12 @@ namespace zq::cli {
 class Report {
  public:
   void UseJson(bool json) { json_ = json; }
-  bool Json() const { return json_; }
   // Where results for people go: standard output, unless the JSON object owns it.
   std::FILE* Results() const { return json_ ? stderr : stdout; }
   // The command's final text; the last one set stands.
   void Message(const std::string& text) { message_ = text; }
   nlohmann::json& Body() { return body_; }
-  // Prints the object (with --json); false when standard output failed.
+  // Prints the object, with --json.
   void Finish(int exitCode);
 
  private:

@@ -9,6 +9,14 @@ std::atomic<int> holders{0};
 std::atomic<bool> requested{false};
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 
+class ProcessStopGuard final : public StopGuard {
+ public:
+  void Hold(bool hold) override { holders.fetch_add(hold ? 1 : -1); }
+  bool Requested() override { return requested.load(); }
+};
+
+ProcessStopGuard guard;
+
 }  // namespace
 
 StopTiming NoteStopRequest() {
@@ -17,12 +25,8 @@ StopTiming NoteStopRequest() {
   return before ? StopTiming::WaitsAgain : StopTiming::Waits;
 }
 
-void HoldStops(bool hold) {
-  holders.fetch_add(hold ? 1 : -1);
-}
-
-bool StopRequested() {
-  return requested.load();
+StopGuard& ProcessStops() {
+  return guard;
 }
 
 }  // namespace zq::cli

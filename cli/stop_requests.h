@@ -4,9 +4,9 @@
 // call in.
 #pragma once
 
-namespace zq::cli {
+#include "app/update_steps.h"
 
-constexpr int EXIT_STOPPED = 130;
+namespace zq::cli {
 
 enum class StopTiming {
   AtOnce,      // nothing holds stops: end now
@@ -16,7 +16,8 @@ enum class StopTiming {
 
 // Records a request and says how it is to be taken.
 StopTiming NoteStopRequest();
-void HoldStops(bool hold);
-bool StopRequested();
+
+// The process's stop requests, as an update holds and asks them.
+StopGuard& ProcessStops();
 
 }  // namespace zq::cli

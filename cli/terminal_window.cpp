@@ -1,6 +1,6 @@
 #include "cli/terminal_window.h"
 
-#include "cli/host_bindings.h"
+#include "cli/output_paths.h"
 #include "resources/resource.h"
 
 namespace zq::cli {
@@ -111,10 +111,8 @@ void TerminalWindow::FlushNotices() {
   notices_.clear();
 }
 
-bool TerminalWindow::OpenFileDialog(const FileDialogRequest&, FileChoice& choice) {
-  if (!openPath) return false;
-  choice = ChoiceForPath(*openPath, &cli::IsPathLeadByte);
-  return true;
+bool TerminalWindow::OpenFileDialog(const FileDialogRequest&, FileChoice&) {
+  return false;
 }
 
 bool TerminalWindow::SaveFileDialog(const FileDialogRequest&, FileChoice& choice) {

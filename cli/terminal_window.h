@@ -40,8 +40,8 @@ class TerminalWindow : public WindowPort {
   // Notices are shown only once the whole command has succeeded.
   void FlushNotices();
 
-  // What the command line stands in for.
-  std::optional<std::string> openPath;
+  // What the command line stands in for: images are loaded before any
+  // window is made, so only the save dialog has an answer.
   std::optional<std::string> savePath;
   bool verify = false;
   // Where the chip labels go, each as it is set (null: nowhere).

@@ -60,6 +60,10 @@ DeviceAnswer BridgeDevice::Execute(const uint8_t* cdb, size_t cdbLength, DataDir
     if (entry.opcode == CMD_STATUS && entry.answer == DeviceAnswer::Good && data != nullptr) {
       entry.statusReply = data[0];
     }
+    if (entry.answer == DeviceAnswer::Good && observer_ != nullptr && !observer_->Kept(entry)) {
+      entry.answer = DeviceAnswer::CheckCondition;
+      moved_ = 0;
+    }
   }
   // a command that ran to its end moved its whole data phase
   if (moved_ == UNSET_MOVED) moved_ = entry.answer == DeviceAnswer::Good ? length : 0;

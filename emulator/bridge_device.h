@@ -46,6 +46,9 @@ class CommandObserver {
   // Before the device acts on it; false refuses the command, which is then
   // answered CheckCondition and changes nothing.
   virtual bool Admit(const CommandLogEntry& entry) = 0;
+  // After the device acted and before it answers: false turns a good
+  // answer into a failure, for a change that could not be kept.
+  virtual bool Kept(const CommandLogEntry&) { return true; }
   // After the device has answered; `entry.answer` is filled in.
   virtual void Answered(const CommandLogEntry& entry) = 0;
 };

@@ -86,7 +86,6 @@ class EmulatedPassThroughPort final : public PassThroughPort {
   void Close(DeviceHandle device) override;
   void Sleep(uint32_t milliseconds) override;
 
-  const std::vector<PortCall>& Calls() const { return calls_; }
   std::vector<PortCall> CallsOf(PortCallKind kind) const;
   void ClearCalls() { calls_.clear(); }
   // Paths of the devices open right now, in the order they were opened.
@@ -122,8 +121,7 @@ class EmulatedPassThroughPort final : public PassThroughPort {
   std::vector<PortCall> calls_;
 };
 
-// The set-up of the command line's and the emulated Windows program's
-// emulated path: one bridge as the only disk.
+// The emulated Windows program's path: one bridge as the only disk.
 std::unique_ptr<EmulatedPassThroughPort> MakeSingleBridgePassThrough();
 
 }  // namespace zq

@@ -1,5 +1,7 @@
 #include "emulator/emulated_setup.h"
 
+#include "emulator/flash_file.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -106,43 +108,6 @@ bool ParseFault(const std::string& text, BridgeFaults& faults) {
     return false;
   }
   return true;
-}
-
-// Plain C files for the look, not std::filesystem or streams: the command
-// line ships with the emulator, and those would import calls that old
-// Windows lacks. Saving goes through the platform's safe replace.
-bool LoadFlashFile(FilePort& files, const std::string& path,
-                   std::array<uint8_t, EMULATED_FLASH_SIZE>& flash) {
-  std::FILE* in = std::fopen(path.c_str(), "rb");
-  if (in == nullptr) {
-    if (errno != ENOENT) return false;
-    if (!CreateErasedFlashFile(files, path)) return false;
-    flash.fill(0xFF);
-    return true;
-  }
-  // one byte more than the flash tells an oversized file apart; a folder
-  // opens on some systems but reads nothing
-  std::vector<uint8_t> buffer(EMULATED_FLASH_SIZE + 1);
-  const size_t got = std::fread(buffer.data(), 1, buffer.size(), in);
-  const bool failed = std::ferror(in) != 0;
-  std::fclose(in);
-  if (failed || got != EMULATED_FLASH_SIZE) return false;
-  std::copy_n(buffer.begin(), flash.size(), flash.begin());
-  return true;
-}
-
-bool CreateErasedFlashFile(FilePort& files, const std::string& path) {
-  std::array<uint8_t, EMULATED_FLASH_SIZE> erased;
-  erased.fill(0xFF);
-  return SaveFlashFile(files, path, erased);
-}
-
-bool SaveFlashFile(FilePort& files, const std::string& path,
-                   const std::array<uint8_t, EMULATED_FLASH_SIZE>& flash) {
-  std::unique_ptr<OutputFile> out = files.CreateForWrite(path);
-  uint32_t written = 0;
-  return out && out->Write(flash.data(), EMULATED_FLASH_SIZE, written) &&
-         written == EMULATED_FLASH_SIZE && out->Commit();
 }
 
 bool ConfigureFromEnvironment(FilePort& files, BridgeDevice& chip, std::string& flashPath,

@@ -1,5 +1,5 @@
 // Text settings of the emulated bridge, shared by the command line and the
-// emulated WNASPI32.DLL: the chip record, seeded faults and the flash file.
+// emulated WNASPI32.DLL: the chip record and seeded faults.
 #pragma once
 
 #include <array>
@@ -30,12 +30,6 @@ bool ParseRecordHex(const std::string& hex24, std::array<uint8_t, CHIP_INFO_RECO
 // untouched.
 bool ParseFault(const std::string& text, BridgeFaults& faults);
 
-// Loads the emulated flash from a raw file of exactly 65 536 bytes. A file
-// that does not exist yet is created erased (all 0xFF). `flash` is only
-// written on success.
-bool LoadFlashFile(FilePort& files, const std::string& path,
-                   std::array<uint8_t, EMULATED_FLASH_SIZE>& flash);
-
 // The chip's settings from the environment, for the emulated Windows
 // programs: ZQ_EMU_FLASH (flash file, loaded now), ZQ_EMU_RECORD (24 hex
 // digits), ZQ_EMU_BUSY (busy answers after each erase) and ZQ_EMU_FAULT
@@ -43,13 +37,5 @@ bool LoadFlashFile(FilePort& files, const std::string& path,
 // a bad setting returns false and names it in `problem`.
 bool ConfigureFromEnvironment(FilePort& files, BridgeDevice& chip, std::string& flashPath,
                               std::string& problem);
-
-// A new flash file, all erased (0xFF).
-bool CreateErasedFlashFile(FilePort& files, const std::string& path);
-
-// Replaces `path` through the platform's safe replace, so a failed save
-// never leaves half a flash behind.
-bool SaveFlashFile(FilePort& files, const std::string& path,
-                   const std::array<uint8_t, EMULATED_FLASH_SIZE>& flash);
 
 }  // namespace zq

@@ -36,7 +36,6 @@ class TimingModel final : public CommandObserver {
   };
   const std::map<uint8_t, Tally>& ByOpcode() const { return byOpcode_; }
   double TotalMicros() const;
-  void Reset() { byOpcode_.clear(); }
 
  private:
   TimingParameters parameters_;

@@ -64,25 +64,29 @@ bool LookupFlashPart(uint8_t makerCode, uint8_t deviceCode, std::string& makerNa
   return false;
 }
 
-ChipLabels FormatChipLabels(const ChipInfo& info) {
-  ChipLabels labels;
-  std::string makerName;
-  std::string partName;
-  if (LookupFlashPart(info.flashMaker, info.flashDevice, makerName, partName)) {
-    labels.vendor = " Vendor ID: " + makerName;
-    labels.chip = " Chip ID: " + partName;
-  } else {
+ChipDescription DescribeChip(const ChipInfo& info) {
+  ChipDescription chip;
+  if (!LookupFlashPart(info.flashMaker, info.flashDevice, chip.maker, chip.part)) {
     // never a maker name beside a raw device code
-    labels.vendor = Format(" Vendor ID: 0X%02X", static_cast<unsigned>(info.flashMaker));
-    labels.chip = Format(" Chip ID: 0X%02X", static_cast<unsigned>(info.flashDevice));
+    chip.maker = Format("0X%02X", static_cast<unsigned>(info.flashMaker));
+    chip.part = Format("0X%02X", static_cast<unsigned>(info.flashDevice));
   }
   // 16 KB shifted by the code on 32 bits; codes of 27 and up wrap as they
   // always have (shift modulo 32, printed signed).
-  const uint32_t kilobytes = uint32_t{16} << (info.romSizeCode % 32);
-  labels.romSize = Format(" ROM size: %d(KB)", static_cast<int32_t>(kilobytes));
-  labels.fwVersion = Format(" FW ver.20%02d.%02d.%02d.%03d", static_cast<int>(info.fwYear),
-                            static_cast<int>(info.fwMonth), static_cast<int>(info.fwDay),
-                            static_cast<int>(info.fwBuild));
+  chip.romSizeKb = static_cast<int32_t>(uint32_t{16} << (info.romSizeCode % 32));
+  chip.firmware =
+      Format("20%02d.%02d.%02d.%03d", static_cast<int>(info.fwYear), static_cast<int>(info.fwMonth),
+             static_cast<int>(info.fwDay), static_cast<int>(info.fwBuild));
+  return chip;
+}
+
+ChipLabels FormatChipLabels(const ChipInfo& info) {
+  const ChipDescription chip = DescribeChip(info);
+  ChipLabels labels;
+  labels.vendor = " Vendor ID: " + chip.maker;
+  labels.chip = " Chip ID: " + chip.part;
+  labels.romSize = Format(" ROM size: %d(KB)", static_cast<int>(chip.romSizeKb));
+  labels.fwVersion = " FW ver." + chip.firmware;
   return labels;
 }
 

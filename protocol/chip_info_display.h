@@ -27,6 +27,17 @@ std::span<const FlashMaker> FlashPartTable();
 bool LookupFlashPart(uint8_t makerCode, uint8_t deviceCode, std::string& makerName,
                      std::string& partName);
 
+// The record as people read it; the labels and the command line's JSON both
+// come from it.
+struct ChipDescription {
+  std::string maker;  // "SST", or the raw code as "0X1F"
+  std::string part;   // "VF040", or the raw code
+  int32_t romSizeKb = 0;
+  std::string firmware;  // "2004.05.28.007"
+};
+
+ChipDescription DescribeChip(const ChipInfo& info);
+
 struct ChipLabels {
   std::string vendor;     // label 1009
   std::string chip;       // label 1007

@@ -8,13 +8,18 @@ set -euo pipefail
 
 native=(cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libcli11-dev nlohmann-json3-dev python3 clang-format)
 windows=(g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 wine64 wine xvfb x11-utils imagemagick)
-
-wanted=("${native[@]}")
-if [ "${1:-native}" = all ]; then wanted+=("${windows[@]}"); fi
-
 build=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev)
 packaging=(dpkg-dev file binutils lintian man-db zip unzip)
-if [ "${1:-native}" = build ]; then wanted=("${build[@]}"); else wanted+=("${packaging[@]}"); fi
+
+case "${1:-native}" in
+  build) wanted=("${build[@]}") ;;
+  native) wanted=("${native[@]}" "${packaging[@]}") ;;
+  all) wanted=("${native[@]}" "${windows[@]}" "${packaging[@]}") ;;
+  *)
+    echo "usage: scripts/deps.sh [native|all|build]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for pkg in "${wanted[@]}"; do

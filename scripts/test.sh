@@ -9,6 +9,11 @@ jobs=$(nproc)
 
 scripts/deps.sh all
 
+echo "== formatting (clang-format)"
+if git rev-parse --git-dir >/dev/null 2>&1; then
+  git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+fi
+
 echo "== native build (g++, sanitizers)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQ_SANITIZE=ON -DZQ_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"

@@ -1,4 +1,5 @@
 #include "emulator/emulated_setup.h"
+#include "emulator/flash_file.h"
 
 #include "platform/posix/posix_files.h"
 

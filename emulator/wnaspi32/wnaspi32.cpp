@@ -18,6 +18,7 @@
 #include "emulator/bridge_device.h"
 #include "emulator/emulated_aspi.h"
 #include "emulator/emulated_setup.h"
+#include "emulator/flash_file.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/win32_headers.h"
 

@@ -11,8 +11,11 @@
 #include <thread>
 
 #include "app/path_name.h"
-#include "cli/host_bindings.h"
-#include "emulator/emulated_setup.h"
+#include "cli/exit_status.h"
+#include "cli/output_paths.h"
+#include "cli/stop_requests.h"
+#include "cli/system_storage.h"
+#include "cli/terminal.h"
 #include "platform/linux/mount_check.h"
 #include "platform/linux/sg_pass_through.h"
 #include "platform/linux/usb_storage_scan.h"
@@ -36,7 +39,8 @@ class AbsentAspiLayer final : public AspiLayer {
 
 class LinuxPlatform final : public Platform {
  public:
-  PlatformFamily Family() override { return PlatformFamily::Nt; }
+  // no Windows family: the command line picks its transport itself
+  PlatformFamily Family() override { return PlatformFamily::Other; }
   bool LoadAspiLibrary() override { return false; }  // there is none here
   bool BindAspiEntryPoint(const char*) override { return false; }
   void FreeAspiLibrary() override {}
@@ -49,22 +53,31 @@ class LinuxPlatform final : public Platform {
   AbsentAspiLayer absent_;
 };
 
-std::string ProblemLine(const OpenProblem& problem) {
+DeviceProblem ProblemOf(const OpenProblem& problem) {
+  DeviceProblem line{problem.node, ProblemKind::Other, problem.node + ": "};
   switch (problem.kind) {
     case OpenFailure::PermissionDenied:
-      return problem.node + ": permission denied: run as root, or install the udev rule " +
-             UDEV_RULE_PATH + " and plug the bridge in again";
+      line.kind = ProblemKind::PermissionDenied;
+      line.text += std::string("permission denied: run as root, or install the udev rule ") +
+                   UDEV_RULE_PATH + " and plug the bridge in again";
+      return line;
     case OpenFailure::InUse:
-      return problem.node + ": in use by another program";
+      line.kind = ProblemKind::InUse;
+      line.text += "in use by another program";
+      return line;
     case OpenFailure::Gone:
-      return problem.node + ": gone (unplugged?)";
+      line.kind = ProblemKind::Gone;
+      line.text += "gone (unplugged?)";
+      return line;
     case OpenFailure::NotABridge:
-      return problem.node + ": not a bridge";
+      line.kind = ProblemKind::NotABridge;
+      line.text += "not a bridge";
+      return line;
     case OpenFailure::Other:
       break;
   }
-  return problem.node + ": " +
-         (problem.systemText.empty() ? "cannot be opened" : problem.systemText);
+  line.text += problem.systemText.empty() ? "cannot be opened" : problem.systemText;
+  return line;
 }
 
 class LinuxStorage final : public SystemStorage {
@@ -102,17 +115,17 @@ class LinuxStorage final : public SystemStorage {
     return false;
   }
 
-  std::vector<std::string> OpenProblems() override {
-    std::vector<std::string> lines;
+  std::vector<DeviceProblem> OpenProblems() override {
+    std::vector<DeviceProblem> lines;
     bool listed = false;
     ScanScsiGeneric(SYSFS_ROOT, listed);
     if (!listed) {
-      lines.push_back(std::string(SYSFS_ROOT) +
-                      "/class/scsi_generic cannot be read: load the SCSI generic driver "
-                      "(modprobe sg)");
+      const std::string folder = std::string(SYSFS_ROOT) + "/class/scsi_generic";
+      lines.push_back({folder, ProblemKind::NoDriver,
+                       folder + " cannot be read: load the SCSI generic driver (modprobe sg)"});
     }
     for (const OpenProblem& problem : platform_.port_.OpenProblems()) {
-      lines.push_back(ProblemLine(problem));
+      lines.push_back(ProblemOf(problem));
     }
     return lines;
   }
@@ -160,31 +173,6 @@ void OnStop(int) {
   _exit(EXIT_STOPPED);
 }
 
-class LinuxFlashFile final : public FlashFile {
- public:
-  explicit LinuxFlashFile(int fd) : fd_(fd) {}
-  ~LinuxFlashFile() override {
-    fsync(fd_);
-    close(fd_);  // and with it the lock
-  }
-  LinuxFlashFile(const LinuxFlashFile&) = delete;
-  LinuxFlashFile& operator=(const LinuxFlashFile&) = delete;
-
-  bool Store(uint32_t offset, const uint8_t* bytes, uint32_t length) override {
-    uint32_t done = 0;
-    while (done < length) {
-      const ssize_t n = pwrite(fd_, bytes + done, length - done, offset + done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      done += static_cast<uint32_t>(n);
-    }
-    return true;
-  }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 std::unique_ptr<FilePort> MakeFilePort() {
@@ -219,11 +207,6 @@ bool IsStandardOutput(const std::string& path) {
                          named.st_dev == out.st_dev && named.st_ino == out.st_ino);
 }
 
-bool DeviceAccessWasDenied() {
-  // the reasons of each node are told instead, with the udev rule to install
-  return false;
-}
-
 bool IsPathLeadByte(uint8_t byte) {
   // UTF-8: no byte of a multibyte character is ASCII
   return NoLeadBytes(byte);
@@ -240,55 +223,6 @@ void InstallStopHandlers() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(signal, &action, nullptr);
-}
-
-std::unique_ptr<FlashFile> OpenFlashFile(const std::string& path, FilePort& files,
-                                         std::array<uint8_t, EMULATED_FLASH_SIZE>& flash,
-                                         FlashFileState& state, std::string& problem) {
-  state = FlashFileState::Unusable;
-  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0 && errno == ENOENT) {
-    // a new flash comes erased; made whole before anyone can open it
-    if (!CreateErasedFlashFile(files, path)) {
-      problem = files.LastFailure();
-      return nullptr;
-    }
-    fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  }
-  if (fd < 0) {
-    problem = "'" + path + "': " + std::strerror(errno);
-    return nullptr;
-  }
-  struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != EMULATED_FLASH_SIZE) {
-    close(fd);
-    problem = "'" + path + "': not a flash file of 65536 bytes";
-    return nullptr;
-  }
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int error = errno;
-    close(fd);
-    if (error == EWOULDBLOCK) {
-      state = FlashFileState::InUse;
-      problem = "'" + path + "': the emulated bridge is in use by another run";
-    } else {
-      problem = "'" + path + "': " + std::strerror(error);
-    }
-    return nullptr;
-  }
-  size_t done = 0;
-  while (done < flash.size()) {
-    const ssize_t n = pread(fd, flash.data() + done, flash.size() - done, done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      close(fd);
-      problem = "'" + path + "': cannot be read";
-      return nullptr;
-    }
-    done += static_cast<size_t>(n);
-  }
-  state = FlashFileState::Open;
-  return std::make_unique<LinuxFlashFile>(fd);
 }
 
 }  // namespace zq::cli

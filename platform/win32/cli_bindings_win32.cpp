@@ -1,8 +1,10 @@
 // The command line's view of Windows: the same bindings as the window's.
 #include "platform/win32/win32_headers.h"
 
-#include "cli/host_bindings.h"
-#include "emulator/emulated_setup.h"
+#include "cli/output_paths.h"
+#include "cli/stop_requests.h"
+#include "cli/system_storage.h"
+#include "cli/terminal.h"
 #include "platform/win32/code_page_win32.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/platform_win32.h"
@@ -15,16 +17,10 @@ namespace {
 class Win32Storage final : public SystemStorage {
  public:
   Platform& Ports() override { return platform_; }
-  DeviceDetails Describe(const std::string&) override { return {}; }
-  bool Resolve(const std::string& wanted, std::vector<std::string>& devices,
-               std::string&) override {
-    devices.push_back(wanted);  // matched against the names discovery gives
-    return true;
-  }
-  std::vector<std::string> OpenProblems() override { return {}; }
   bool MountPoints(const std::string&, std::vector<std::string>&, std::string&) override {
     return true;
   }
+  bool AccessWasDenied() override { return PassThroughAccessWasDenied(); }
 
  private:
   Win32Platform platform_;
@@ -35,29 +31,6 @@ BOOL WINAPI OnConsoleStop(DWORD) {
   // default handler ends the process
   return NoteStopRequest() == StopTiming::AtOnce ? FALSE : TRUE;
 }
-
-class Win32FlashFile final : public FlashFile {
- public:
-  explicit Win32FlashFile(HANDLE file) : file_(file) {}
-  ~Win32FlashFile() override {
-    FlushFileBuffers(file_);
-    CloseHandle(file_);
-  }
-  Win32FlashFile(const Win32FlashFile&) = delete;
-  Win32FlashFile& operator=(const Win32FlashFile&) = delete;
-
-  bool Store(uint32_t offset, const uint8_t* bytes, uint32_t length) override {
-    if (SetFilePointer(file_, static_cast<LONG>(offset), nullptr, FILE_BEGIN) ==
-        INVALID_SET_FILE_POINTER) {
-      return false;
-    }
-    DWORD done = 0;
-    return WriteFile(file_, bytes, length, &done, nullptr) != FALSE && done == length;
-  }
-
- private:
-  HANDLE file_;
-};
 
 }  // namespace
 
@@ -86,41 +59,6 @@ std::unique_ptr<SystemStorage> MakeSystemStorage() {
 
 void InstallStopHandlers() {
   SetConsoleCtrlHandler(OnConsoleStop, TRUE);
-}
-
-std::unique_ptr<FlashFile> OpenFlashFile(const std::string& path, FilePort& files,
-                                         std::array<uint8_t, EMULATED_FLASH_SIZE>& flash,
-                                         FlashFileState& state, std::string& problem) {
-  state = FlashFileState::Unusable;
-  if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    if (!CreateErasedFlashFile(files, path)) {
-      problem = "'" + path + "': cannot be created";
-      return nullptr;
-    }
-  }
-  // not shared: a second run is told the bridge is in use
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    if (GetLastError() == ERROR_SHARING_VIOLATION) {
-      state = FlashFileState::InUse;
-      problem = "'" + path + "': the emulated bridge is in use by another run";
-    } else {
-      problem = "'" + path + "': cannot be opened";
-    }
-    return nullptr;
-  }
-  DWORD high = 0;
-  DWORD got = 0;
-  if (GetFileSize(file, &high) != EMULATED_FLASH_SIZE || high != 0 ||
-      !ReadFile(file, flash.data(), EMULATED_FLASH_SIZE, &got, nullptr) ||
-      got != EMULATED_FLASH_SIZE) {
-    CloseHandle(file);
-    problem = "'" + path + "': not a flash file of 65536 bytes";
-    return nullptr;
-  }
-  state = FlashFileState::Open;
-  return std::make_unique<Win32FlashFile>(file);
 }
 
 namespace {
@@ -152,10 +90,6 @@ void RunTogether(const std::vector<std::function<void()>>& jobs) {
 
 bool IsStandardOutput(const std::string& path) {
   return path == "-";
-}
-
-bool DeviceAccessWasDenied() {
-  return PassThroughAccessWasDenied();
 }
 
 bool IsPathLeadByte(uint8_t byte) {

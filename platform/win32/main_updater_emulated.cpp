@@ -11,6 +11,7 @@
 
 #include "emulator/emulated_pass_through.h"
 #include "emulator/emulated_setup.h"
+#include "emulator/flash_file.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/message_pump.h"
 #include "platform/win32/platform_win32.h"

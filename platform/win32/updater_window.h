@@ -19,7 +19,6 @@ class UpdaterWindow : public Dialog {
   UpdaterWindow(HINSTANCE instance, FilePort& files, Platform& platform);
 
   INT_PTR Run(HWND parent);
-  UpdaterDialog& Behaviour() { return dialog_; }
 
  protected:
   int OnCreate() override;

@@ -1,19 +1,19 @@
-#include "cli/update_steps.h"
+#include "cli/safe_update.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "app/texts.h"
+#include "app/updater_dialog.h"
 #include "cli/stop_requests.h"
 
 namespace zq::cli {
 namespace {
 
-constexpr const char* TEXT_READ_FAILED = "Can't read ROM code from the chip.";
 constexpr const char* TEXT_UNCHANGED = "The flash already holds this image.";
 
-}  // namespace
-
+// Reads `length` bytes from address 0 in blocks; false at the first failure.
 bool ReadFlash(Bridge& bridge, uint32_t length, uint8_t* into) {
   for (uint32_t offset = 0; offset < length; offset += BLOCK_SIZE) {
     if (!bridge.ReadBlock(offset, std::min(BLOCK_SIZE, length - offset), into + offset)) {
@@ -23,39 +23,18 @@ bool ReadFlash(Bridge& bridge, uint32_t length, uint8_t* into) {
   return true;
 }
 
-int ExitStatusOf(UpdateResult result) {
-  switch (result) {
-    case UpdateResult::Updated:
-    case UpdateResult::Unchanged:
-      return 0;
-    case UpdateResult::EraseFailed:
-    case UpdateResult::WriteFailed:
-    case UpdateResult::ReadFailed:
-    case UpdateResult::VerifyFailed:
-      return EXIT_AFTER_ERASE;
-    case UpdateResult::StoppedAfterWrite:
-      return EXIT_STOPPED;
-    case UpdateResult::NotRun:
-    case UpdateResult::NoDevice:
-    case UpdateResult::Rejected:
-    case UpdateResult::NoCode:
-    case UpdateResult::Declined:
-      break;
-  }
-  return 1;
+}  // namespace
+
+UpdateSteps SafeUpdateCheck::Steps() {
+  return {ADAPTIVE_ERASE_POLLING, *this, ProcessStops()};
 }
 
-std::unique_ptr<Bridge> CommandHooks::ChooseBridge(ChipInfo& chipInfo) {
-  if (bridge_) chipInfo = bridge_->Info();
-  return std::move(bridge_);
-}
-
-void CommandHooks::Refuse(const std::string& text) {
+void SafeUpdateCheck::Refuse(const std::string& text) {
   window_.ShowBox(text, "ERROR", BoxKind::Error);
 }
 
-EraseVerdict CommandHooks::BeforeErase(Bridge& bridge, const uint8_t* code, uint32_t length) {
-  if (StopRequested()) {
+EraseVerdict SafeUpdateCheck::BeforeErase(Bridge& bridge, const uint8_t* code, uint32_t length) {
+  if (ProcessStops().Requested()) {
     Refuse("zq5210: stopped before erasing; nothing changed");
     return EraseVerdict::Decline;
   }
@@ -88,14 +67,6 @@ EraseVerdict CommandHooks::BeforeErase(Bridge& bridge, const uint8_t* code, uint
     return EraseVerdict::Decline;
   }
   return EraseVerdict::Go;
-}
-
-void CommandHooks::HoldStops(bool hold) {
-  cli::HoldStops(hold);
-}
-
-bool CommandHooks::StopRequested() {
-  return cli::StopRequested();
 }
 
 }  // namespace zq::cli

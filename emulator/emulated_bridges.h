@@ -1,7 +1,8 @@
-// The emulated bridges behind --emulate: each chip with its record, faults
-// and flash file, reachable as pass-through devices "emulated1", ... and as
-// ASPI targets 0, 1, ... of host adapter 0. Each pass-through device has a
-// port of its own, so bridges driven from threads of their own share nothing.
+// The emulated bridges behind the command line's --emulate: each chip with
+// its record, faults and flash file, reachable as pass-through devices
+// "emulated1", ... and as ASPI targets 0, 1, ... of host adapter 0. Each
+// pass-through device has a port of its own, so bridges driven from threads
+// of their own share nothing.
 #pragma once
 
 #include <cstdint>
@@ -11,12 +12,12 @@
 #include <vector>
 
 #include "app/platform.h"
-#include "cli/host_bindings.h"
 #include "emulator/bridge_device.h"
 #include "emulator/emulated_aspi.h"
 #include "emulator/emulated_pass_through.h"
+#include "emulator/flash_file.h"
 
-namespace zq::cli {
+namespace zq {
 
 struct EmulationOptions {
   uint32_t bridges = 1;
@@ -36,7 +37,8 @@ class EmulatedBridges final : public Platform {
 
   // Sets the chips up; on false `problem` says why and `usage` whether the
   // options themselves were wrong (rather than a flash file).
-  bool Prepare(const EmulationOptions& options, FilePort& files, std::string& problem, bool& usage);
+  bool Prepare(const EmulationOptions& options, FileLocks& locks, std::string& problem,
+               bool& usage);
 
   PlatformFamily Family() override { return PlatformFamily::Nt; }
   bool LoadAspiLibrary() override { return true; }
@@ -45,9 +47,13 @@ class EmulatedBridges final : public Platform {
   AspiLayer& Aspi() override { return aspi_; }
   PassThroughPort& PassThrough() override;
 
-  // How long a real chip would have been busy with what bridge `index`
-  // (from 0) was asked so far.
+  // Which chip (from 0) a device found on either face is.
+  std::optional<size_t> IndexOf(const std::string& deviceName) const;
+  // How long a real chip would have been busy with what chip `index` was
+  // asked so far.
   double ModelledSeconds(size_t index) const;
+  // Why chip `index`'s flash file no longer holds its flash; empty while it does.
+  std::string StorageProblem(size_t index) const;
 
  private:
   class Chip;
@@ -57,4 +63,4 @@ class EmulatedBridges final : public Platform {
   EmulatedAspiLayer aspi_;
 };
 
-}  // namespace zq::cli
+}  // namespace zq

@@ -1,4 +1,4 @@
-#include "cli/emulated_bridges.h"
+#include "emulator/emulated_bridges.h"
 
 #include <chrono>
 #include <thread>
@@ -6,7 +6,7 @@
 #include "emulator/emulated_setup.h"
 #include "emulator/timing_model.h"
 
-namespace zq::cli {
+namespace zq {
 
 // One emulated chip and what it touches outside: its flash file, changed as
 // each command runs, and the time a real chip would take.
@@ -15,19 +15,27 @@ class EmulatedBridges::Chip final : public CommandObserver {
   BridgeDevice device;
   std::unique_ptr<FlashFile> flashFile;
   bool realTime = false;
+  std::string storageProblem;  // why the flash file fell behind
 
-  bool Admit(const CommandLogEntry&) override { return true; }
+  // a flash file that missed a change no longer holds the chip: it answers
+  // nothing more, as a chip whose flash failed would
+  bool Admit(const CommandLogEntry&) override { return storageProblem.empty(); }
   double ModelledSeconds() const { return timing_.TotalMicros() / 1e6; }
+
+  bool Kept(const CommandLogEntry& entry) override {
+    if (flashFile == nullptr) return true;
+    bool stored = true;
+    if (entry.opcode == CMD_ERASE) {
+      stored = flashFile->Store(0, device.Flash().data(), EMULATED_FLASH_SIZE);
+    } else if (entry.opcode == CMD_WRITE && entry.length > 0) {
+      stored = flashFile->Store(entry.address, device.Flash().data() + entry.address, entry.length);
+    }
+    if (!stored) storageProblem = flashFile->Problem();
+    return stored;
+  }
 
   void Answered(const CommandLogEntry& entry) override {
     timing_.Answered(entry);
-    if (entry.answer == DeviceAnswer::Good && flashFile != nullptr) {
-      if (entry.opcode == CMD_ERASE) {
-        flashFile->Store(0, device.Flash().data(), EMULATED_FLASH_SIZE);
-      } else if (entry.opcode == CMD_WRITE && entry.length > 0) {
-        flashFile->Store(entry.address, device.Flash().data() + entry.address, entry.length);
-      }
-    }
     if (realTime) {
       // the erase runs on in the chip, busy until its time is up
       double us = timing_.CommandMicros(entry);
@@ -123,7 +131,21 @@ PassThroughPort& EmulatedBridges::PassThrough() {
   return *passThrough_;
 }
 
-bool EmulatedBridges::Prepare(const EmulationOptions& options, FilePort& files,
+std::optional<size_t> EmulatedBridges::IndexOf(const std::string& deviceName) const {
+  for (size_t i = 0; i < chips_.size(); ++i) {
+    if (deviceName == "emulated" + std::to_string(i + 1) ||
+        deviceName == "adapter 0, target " + std::to_string(i)) {
+      return i;
+    }
+  }
+  return std::nullopt;
+}
+
+std::string EmulatedBridges::StorageProblem(size_t index) const {
+  return index < chips_.size() ? chips_[index]->storageProblem : std::string();
+}
+
+bool EmulatedBridges::Prepare(const EmulationOptions& options, FileLocks& locks,
                               std::string& problem, bool& usage) {
   usage = true;
   if (options.bridges < 1 || options.bridges > ASPI_TARGETS_PER_ADAPTER) {
@@ -162,9 +184,16 @@ bool EmulatedBridges::Prepare(const EmulationOptions& options, FilePort& files,
   }
   usage = false;
   for (size_t i = 0; i < options.flashFiles.size(); ++i) {
+    for (size_t j = 0; j < i; ++j) {
+      if (options.flashFiles[j] == options.flashFiles[i]) {
+        usage = true;
+        problem = "--emulate-flash '" + options.flashFiles[i] + "' is given twice";
+        return false;
+      }
+    }
     FlashFileState state = FlashFileState::Unusable;
     chips_[i]->flashFile =
-        OpenFlashFile(options.flashFiles[i], files, chips_[i]->device.Flash(), state, problem);
+        FlashFile::Open(locks, options.flashFiles[i], chips_[i]->device.Flash(), state, problem);
     if (!chips_[i]->flashFile) return false;
   }
 
@@ -182,4 +211,4 @@ bool EmulatedBridges::Prepare(const EmulationOptions& options, FilePort& files,
   return true;
 }
 
-}  // namespace zq::cli
+}  // namespace zq

@@ -1,0 +1,54 @@
+#include "cli/options.h"
+
+namespace zq::cli {
+
+const CLI::Validator NON_EMPTY(
+    [](std::string& value) { return value.empty() ? std::string("empty value") : std::string(); },
+    "", "NON_EMPTY");
+
+void AddJsonFlag(CLI::App& command, bool& json) {
+  command.add_flag("--json", json, "print one JSON object on standard output");
+}
+
+void AddFileArgument(CLI::App& command, const char* name, std::string& path,
+                     const char* description) {
+  command.add_option(name, path, description)->required()->check(NON_EMPTY);
+}
+
+void AddDeviceOptions(CLI::App& command, DeviceOptions& options) {
+  command.add_option("--transport", options.transport, "pass-through (default) or aspi")
+      ->check(CLI::IsMember({"pass-through", "aspi"}));
+  command
+      .add_option("--device", options.devices,
+                  "the bridge to use: a generic node (/dev/sg2), a block node (/dev/sdb) or a "
+                  "USB port path (2-1.4); may be given several times")
+      ->check(NON_EMPTY);
+  CLI::Option* emulate = command.add_flag("--emulate", options.emulate, "use emulated bridges");
+  EmulationOptions& emulation = options.emulation;
+  command.add_option("--emulate-bridges", emulation.bridges, "how many emulated bridges (1 to 8)")
+      ->needs(emulate);
+  command
+      .add_option("--emulate-flash", emulation.flashFiles,
+                  "keep an emulated bridge's flash in FILE (created erased); once per bridge")
+      ->needs(emulate)
+      ->check(NON_EMPTY);
+  command
+      .add_option("--emulate-record", emulation.record,
+                  "the emulated chip-information record, 24 hex digits")
+      ->needs(emulate)
+      ->check(NON_EMPTY);
+  command.add_option("--emulate-busy", emulation.busy, "busy answers after each erase")
+      ->needs(emulate);
+  command
+      .add_option("--emulate-fault", emulation.faults,
+                  "[K:]F, F one of write:N read:N short-read:N lie-write:N flip:ADDR erase "
+                  "refuse-erase stuck status info vanish:N; for bridge K, or every bridge")
+      ->needs(emulate)
+      ->check(NON_EMPTY);
+  command
+      .add_flag("--emulate-timing", emulation.timing,
+                "the emulated bridges take a real chip's time for each command")
+      ->needs(emulate);
+}
+
+}  // namespace zq::cli

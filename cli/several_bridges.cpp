@@ -1,0 +1,78 @@
+#include "cli/several_bridges.h"
+
+#include <cstdio>
+#include <functional>
+
+#include "app/texts.h"
+#include "cli/exit_status.h"
+#include "cli/report.h"
+#include "cli/terminal.h"
+
+namespace zq::cli {
+namespace {
+
+// Several bridges: the command's outcome is theirs together.
+void SumUp(const BridgeRuns& runs, nlohmann::json& body) {
+  std::FILE* results = TheReport().Results();
+  std::fprintf(results, "%-24s %-10s %8s\n", "DEVICE", "RESULT", "TIME");
+  for (const auto& run : runs) {
+    std::fprintf(results, "%-24s %-10s %7.2fs  %s\n", EscapeControls(run->name).c_str(),
+                 OutcomeWord(OutcomeOf(run->dialog->LastUpdate())), run->seconds,
+                 EscapeControls(run->window.LastError()).c_str());
+  }
+  size_t failed = 0;
+  bool verifiedAll = true;
+  for (const nlohmann::json& update : body["updates"]) {
+    failed += update["result"] == "failed" ? 1 : 0;
+    verifiedAll = verifiedAll && update["verified"] == true;
+  }
+  body["device"] = nullptr;
+  body["bytes_written"] = nullptr;
+  body["result"] = failed == 0 ? "updated" : "failed";
+  body["verified"] = verifiedAll;
+  TheReport().Message(failed == 0 ? std::string(TEXT_UPDATED)
+                                  : std::to_string(failed) + " of " + std::to_string(runs.size()) +
+                                        " bridges failed");
+}
+
+}  // namespace
+
+void UpdateAll(BridgeRuns& runs, const ImageBuffer& image, const FileChoice& choice, bool verify,
+               bool together) {
+  if (!together) {
+    for (auto& run : runs) run->Update(image, choice, verify);
+    return;
+  }
+  std::vector<std::function<void()>> jobs;
+  for (auto& run : runs) {
+    jobs.emplace_back([&run, &image, &choice, verify] { run->Update(image, choice, verify); });
+  }
+  RunTogether(jobs);
+}
+
+int ReportUpdates(const BridgeRuns& runs, const Devices& devices, bool verify, uint32_t writeLength,
+                  const std::string& backup) {
+  int status = EXIT_OK;
+  nlohmann::json& body = TheReport().Body();
+  nlohmann::json& updates = body["updates"] = nlohmann::json::array();
+  for (const auto& run : runs) {
+    status = Worst(status, run->status);
+    updates.push_back(run->UpdateJson(verify, writeLength));
+    const std::optional<double> modelled = devices.ModelledSeconds(run->found);
+    if (modelled) updates.back()["modelled_seconds"] = *modelled;
+  }
+  // the first bridge's outcome stands for the command; every one is in "updates"
+  for (const char* key : {"device", "result", "verified", "bytes_written"}) {
+    body[key] = updates[0][key];
+  }
+  if (!backup.empty()) body["backup"] = backup;
+  TheReport().Message(updates[0]["message"]);
+  if (runs.size() == 1) {
+    if (status == EXIT_OK) runs[0]->window.FlushNotices();
+  } else {
+    SumUp(runs, body);
+  }
+  return status;
+}
+
+}  // namespace zq::cli

@@ -1,0 +1,25 @@
+// Updating several bridges at once: each on a thread of its own with its own
+// device and terminal view; then one summary, for people and for --json.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/bridge_run.h"
+#include "cli/devices.h"
+
+namespace zq::cli {
+
+using BridgeRuns = std::vector<std::unique_ptr<BridgeRun>>;
+
+// Updates every run's bridge; one after another unless `together`.
+void UpdateAll(BridgeRuns& runs, const ImageBuffer& image, const FileChoice& choice, bool verify,
+               bool together);
+
+// Fills the report with what every update did and, for several, prints the
+// summary table; the worst exit status of them.
+int ReportUpdates(const BridgeRuns& runs, const Devices& devices, bool verify, uint32_t writeLength,
+                  const std::string& backup);
+
+}  // namespace zq::cli

@@ -1,0 +1,56 @@
+// The system's storage stack as the command line sees it: its ports, and
+// what it knows of the bridges' devices beyond their records. Each
+// platform's binding folder defines MakeSystemStorage.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/platform.h"
+
+namespace zq::cli {
+
+// What the system tells about a bridge's device beyond its record.
+struct DeviceDetails {
+  std::string usbPort;  // "2-1.4"
+  std::string serial;
+  std::string blockNode;  // "/dev/sdb"
+};
+
+enum class ProblemKind { PermissionDenied, InUse, Gone, NotABridge, NoDriver, Other };
+
+// Why one device could not be reached.
+struct DeviceProblem {
+  std::string device;  // as discovery names it
+  ProblemKind kind = ProblemKind::Other;
+  std::string text;  // the whole line for people, naming the device
+};
+
+class SystemStorage {
+ public:
+  virtual ~SystemStorage() = default;
+  virtual Platform& Ports() = 0;
+  virtual DeviceDetails Describe(const std::string&) { return {}; }
+  // The devices that `wanted` names, as discovery names them; false with
+  // the reason when it names no bridge. Where the system knows no other
+  // names, discovery's own are matched.
+  virtual bool Resolve(const std::string& wanted, std::vector<std::string>& devices, std::string&) {
+    devices.push_back(wanted);
+    return true;
+  }
+  // Why bridges' devices could not be opened.
+  virtual std::vector<DeviceProblem> OpenProblems() { return {}; }
+  // Where file systems on the bridge's disk are mounted; false when that
+  // cannot be told, which must be taken as a refusal.
+  virtual bool MountPoints(const std::string& device, std::vector<std::string>& points,
+                           std::string& problem) = 0;
+  // True once this system refused to open a device for lack of rights.
+  virtual bool AccessWasDenied() { return false; }
+};
+
+// The real storage stack of this system. On a system without an ASPI layer
+// loading it fails, as it would on a machine where it is missing.
+std::unique_ptr<SystemStorage> MakeSystemStorage();
+
+}  // namespace zq::cli

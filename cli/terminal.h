@@ -1,0 +1,20 @@
+// What the command line needs of the terminal and the process it runs in;
+// each platform's binding folder defines these.
+#pragma once
+
+#include <functional>
+#include <vector>
+
+namespace zq::cli {
+
+bool StderrIsTerminal();
+bool StdinIsTerminal();
+
+// Takes stop requests as cli/stop_requests.h says: at once (temporary files
+// removed, exit 130) unless held, then remembered and announced once.
+void InstallStopHandlers();
+
+// Runs each job on a thread of its own and waits for all of them.
+void RunTogether(const std::vector<std::function<void()>>& jobs);
+
+}  // namespace zq::cli

@@ -1,0 +1,149 @@
+// zq5210 update: writes an image into one bridge's flash, or into several at
+// once, with the command line's care: every chosen bridge usable before any
+// is touched, a look at the flash before erasing, a question on a terminal.
+#include <algorithm>
+
+#include "app/texts.h"
+#include "cli/bridge_run.h"
+#include "cli/commands.h"
+#include "cli/console.h"
+#include "cli/exit_status.h"
+#include "cli/options.h"
+#include "cli/output_paths.h"
+#include "cli/report.h"
+#include "cli/several_bridges.h"
+#include "cli/terminal.h"
+
+namespace zq::cli {
+namespace {
+
+bool ConfirmAll(const std::vector<FoundBridge>& found) {
+  std::string names;
+  for (const FoundBridge& bridge : found) {
+    names += (names.empty() ? "" : ", ") + bridge.bridge->Name();
+  }
+  TerminalWindow asking(stdout, stderr, false);
+  return asking.Confirm("Erase and rewrite the firmware of " + names + "?");
+}
+
+class UpdateCommand final : public BridgeCommand {
+  void AddOwnOptions(CLI::App& command) override {
+    AddFileArgument(command, "IMAGE", path_, "firmware image (.bin or .hex)");
+    command.add_flag("--verify", verifyFlag_, "read the flash back and compare (the default)");
+    command.add_flag("--no-verify", noVerify_, "skip reading the flash back");
+    command.add_flag("--rewrite", rewrite_, "write even when the flash already holds IMAGE");
+    command.add_option("--backup", backup_, "save the whole flash to FILE before erasing")
+        ->check(NON_EMPTY);
+    command.add_flag("--force", force_, "replace the backup FILE if it exists");
+    command.add_flag("--allow-truncate", allowTruncate_,
+                     "write the first 32768 bytes of a longer image");
+    command.add_flag("--yes", yes_, "do not ask before erasing");
+    command.add_flag("--all", all_, "update every bridge attached, all at once");
+  }
+
+  int Ready() override {
+    if (all_ && !options.devices.empty()) {
+      std::fprintf(stderr, "zq5210: --all and --device exclude each other\n%s",
+                   UsageText().c_str());
+      return EXIT_USAGE;
+    }
+    if (!backup_.empty() && !force_ && WouldReplace(backup_)) {
+      return Failed(Quoted(backup_) + " exists; pass --force to replace it");
+    }
+    if (!LoadImage(*MakeFilePort(), path_, *image_)) return EXIT_FAILED;
+    if (image_->codeSize > LARGEST_WRITE) {
+      if (!allowTruncate_) {
+        return Failed(Quoted(path_) + " holds " + std::to_string(image_->codeSize) +
+                      " bytes; the bridge takes at most 32768 (pass --allow-truncate to write "
+                      "the first 32768)");
+      }
+      Warn("writing only the first 32768 of the image's " + std::to_string(image_->codeSize) +
+           " bytes");
+    }
+    return EXIT_OK;
+  }
+
+  // Every chosen bridge must be usable before any is touched.
+  bool AllUsable(Devices& devices, const std::vector<FoundBridge>& found) {
+    std::vector<std::string> unusable;
+    if (all_) {
+      for (const DeviceProblem& problem : devices.Problems()) unusable.push_back(problem.text);
+    }
+    for (const FoundBridge& bridge : found) {
+      std::string problem;
+      if (!devices.Unmounted(bridge, problem)) unusable.push_back(problem);
+      if (found.size() > 1 && bridge.bridge->Info().accessFlag == 0) {
+        unusable.push_back(bridge.bridge->Name() + ": " + TEXT_REJECTED);
+      }
+    }
+    if (unusable.empty()) return true;
+    Failed("nothing was touched; not usable:");
+    for (const std::string& line : unusable) {
+      std::fprintf(stderr, "  %s\n", EscapeControls(line).c_str());
+    }
+    return false;
+  }
+
+  int RunOn(Devices& devices, std::vector<FoundBridge> found) override {
+    const ImageBuffer& image = *image_;
+    const bool named = !options.devices.empty();
+    if (!all_ && !named && !OnlyOne(found)) return EXIT_FAILED;
+    const FileChoice choice = ChoiceForPath(path_, &IsPathLeadByte);
+    if (found.empty()) {
+      BridgeRun run(FoundBridge{}, devices, stdout, false, "");
+      run.Update(image, choice, !noVerify_);
+      SayWhyNone(devices);
+      TheReport().Message(run.window.LastError());
+      TheReport().Body()["result"] = "failed";
+      return EXIT_FAILED;
+    }
+    const bool several = found.size() > 1;
+    if (several && !backup_.empty()) {
+      std::fprintf(stderr, "zq5210: --backup takes one bridge\n");
+      return EXIT_USAGE;
+    }
+    if (!AllUsable(devices, found)) return EXIT_FAILED;
+    const bool ask = !yes_ && StdinIsTerminal();
+    if (several && ask && !ConfirmAll(found)) return Failed("not confirmed; nothing changed");
+
+    UpdateChoices choices;
+    choices.rewrite = rewrite_;
+    choices.backupPath = backup_;
+    choices.ask = ask && !several;
+    BridgeRuns runs;
+    for (FoundBridge& bridge : found) {
+      SayDevice(bridge);
+      const std::string prefix = several ? bridge.bridge->Name() + ": " : "";
+      runs.push_back(std::make_unique<BridgeRun>(std::move(bridge), devices, TheReport().Results(),
+                                                 !several && StderrIsTerminal(), prefix, choices));
+      runs.back()->window.labelStream = stderr;
+    }
+    // the ASPI layer is driven from one thread
+    UpdateAll(runs, image, choice, !noVerify_, several && options.transport != "aspi");
+    for (const auto& run : runs) {
+      const std::string problem = devices.StorageProblem(run->found);
+      if (!problem.empty()) Say(problem);
+    }
+    return ReportUpdates(runs, devices, !noVerify_, std::min(image.codeSize, LARGEST_WRITE),
+                         backup_);
+  }
+
+  std::string path_;
+  bool verifyFlag_ = false;  // the default; kept for scripts that ask for it
+  bool noVerify_ = false;
+  bool rewrite_ = false;
+  std::string backup_;
+  bool force_ = false;
+  bool allowTruncate_ = false;
+  bool yes_ = false;
+  bool all_ = false;
+  std::unique_ptr<ImageBuffer> image_ = std::make_unique<ImageBuffer>();  // 64 KB: off the stack
+};
+
+}  // namespace
+
+std::unique_ptr<CommandRun> MakeUpdateCommand() {
+  return std::make_unique<UpdateCommand>();
+}
+
+}  // namespace zq::cli
