@@ -6,9 +6,9 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <functional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "app/updater_dialog.h"
