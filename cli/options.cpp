@@ -6,6 +6,19 @@ const CLI::Validator NON_EMPTY(
     [](std::string& value) { return value.empty() ? std::string("empty value") : std::string(); },
     "", "NON_EMPTY");
 
+// Numbers are decimal, whatever their leading zeros: "010" is ten, never eight.
+const CLI::Validator DECIMAL(
+    [](std::string& value) {
+      if (value.empty()) return std::string("empty value");
+      if (value.find_first_not_of("0123456789") != std::string::npos) {
+        return "not a decimal number: " + value;
+      }
+      const size_t digits = value.find_first_not_of('0');
+      value = digits == std::string::npos ? "0" : value.substr(digits);
+      return std::string();
+    },
+    "", "DECIMAL");
+
 void AddJsonFlag(CLI::App& command, bool& json) {
   command.add_flag("--json", json, "print one JSON object on standard output");
 }
@@ -26,7 +39,8 @@ void AddDeviceOptions(CLI::App& command, DeviceOptions& options) {
   CLI::Option* emulate = command.add_flag("--emulate", options.emulate, "use emulated bridges");
   EmulationOptions& emulation = options.emulation;
   command.add_option("--emulate-bridges", emulation.bridges, "how many emulated bridges (1 to 8)")
-      ->needs(emulate);
+      ->needs(emulate)
+      ->transform(DECIMAL);
   command
       .add_option("--emulate-flash", emulation.flashFiles,
                   "keep an emulated bridge's flash in FILE (created erased); once per bridge")
@@ -38,7 +52,8 @@ void AddDeviceOptions(CLI::App& command, DeviceOptions& options) {
       ->needs(emulate)
       ->check(NON_EMPTY);
   command.add_option("--emulate-busy", emulation.busy, "busy answers after each erase")
-      ->needs(emulate);
+      ->needs(emulate)
+      ->transform(DECIMAL);
   command
       .add_option("--emulate-fault", emulation.faults,
                   "[K:]F, F one of write:N read:N short-read:N lie-write:N flip:ADDR erase "

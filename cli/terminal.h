@@ -3,12 +3,17 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace zq::cli {
 
 bool StderrIsTerminal();
 bool StdinIsTerminal();
+
+// Asks `question` on the terminal the user sits at, wherever standard input
+// and error go; true only for a yes typed there. False when there is none.
+bool AskOnTerminal(const std::string& question);
 
 // Takes stop requests as cli/stop_requests.h says: at once (temporary files
 // removed, exit 130) unless held, then remembered and announced once.

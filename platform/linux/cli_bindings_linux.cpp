@@ -13,6 +13,7 @@
 #include "app/path_name.h"
 #include "cli/exit_status.h"
 #include "cli/output_paths.h"
+#include "cli/report.h"
 #include "cli/stop_requests.h"
 #include "cli/system_storage.h"
 #include "cli/terminal.h"
@@ -168,7 +169,9 @@ void OnStop(int) {
   }
   RemovePendingTemporaries();
   static const char NOTE[] = "\nzq5210: stopped\n";
-  const ssize_t ignored = write(STDERR_FILENO, NOTE, sizeof NOTE - 1);
+  ssize_t ignored = write(STDERR_FILENO, NOTE, sizeof NOTE - 1);
+  const char* report = StoppedReport();
+  ignored = write(STDOUT_FILENO, report, std::strlen(report));
   (void)ignored;
   _exit(EXIT_STOPPED);
 }
@@ -187,6 +190,23 @@ bool StdinIsTerminal() {
   return isatty(STDIN_FILENO) == 1;
 }
 
+bool AskOnTerminal(const std::string& question) {
+  const int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (tty < 0) return false;
+  std::string answer;
+  if (write(tty, question.data(), question.size()) == static_cast<ssize_t>(question.size())) {
+    char c = 0;
+    while (answer.size() < 16) {
+      const ssize_t n = read(tty, &c, 1);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0 || c == '\n') break;
+      answer += c;
+    }
+  }
+  close(tty);
+  return answer == "y" || answer == "Y" || answer == "yes";
+}
+
 bool WouldReplace(const std::string& path) {
   struct stat info;
   if (lstat(path.c_str(), &info) != 0) return false;
@@ -198,6 +218,11 @@ void RunTogether(const std::vector<std::function<void()>>& jobs) {
   std::vector<std::thread> threads;
   for (const auto& job : jobs) threads.emplace_back(job);
   for (std::thread& thread : threads) thread.join();
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool IsStandardOutput(const std::string& path) {
@@ -222,7 +247,10 @@ void InstallStopHandlers() {
   action.sa_handler = OnStop;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(signal, &action, nullptr);
+  // a reader gone (a closed pipe, a dropped session) is one more stop: while
+  // the flash is rewritten it waits like the others
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE})
+    sigaction(signal, &action, nullptr);
 }
 
 }  // namespace zq::cli

@@ -2,6 +2,7 @@
 #include "platform/win32/win32_headers.h"
 
 #include "cli/output_paths.h"
+#include "cli/report.h"
 #include "cli/stop_requests.h"
 #include "cli/system_storage.h"
 #include "cli/terminal.h"
@@ -28,8 +29,13 @@ class Win32Storage final : public SystemStorage {
 
 BOOL WINAPI OnConsoleStop(DWORD) {
   // while the flash is being rewritten the request waits; otherwise the
-  // default handler ends the process
-  return NoteStopRequest() == StopTiming::AtOnce ? FALSE : TRUE;
+  // default handler ends the process, after the JSON object a script waits for
+  if (NoteStopRequest() != StopTiming::AtOnce) return TRUE;
+  const char* report = StoppedReport();
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), report, static_cast<DWORD>(lstrlenA(report)), &written,
+            nullptr);
+  return FALSE;
 }
 
 }  // namespace
@@ -47,6 +53,27 @@ bool StderrIsTerminal() {
 bool StdinIsTerminal() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != FALSE;
+}
+
+bool AskOnTerminal(const std::string& question) {
+  // the console itself, wherever the standard handles were sent
+  const HANDLE out =
+      CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  const HANDLE in =
+      CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  std::string answer;
+  DWORD done = 0;
+  if (out != INVALID_HANDLE_VALUE && in != INVALID_HANDLE_VALUE &&
+      WriteFile(out, question.data(), static_cast<DWORD>(question.size()), &done, nullptr)) {
+    char line[32] = {};
+    if (ReadFile(in, line, sizeof line - 1, &done, nullptr)) answer.assign(line, done);
+  }
+  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+  if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+  while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) answer.pop_back();
+  return answer == "y" || answer == "Y" || answer == "yes";
 }
 
 bool WouldReplace(const std::string& path) {
@@ -86,6 +113,11 @@ void RunTogether(const std::vector<std::function<void()>>& jobs) {
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
   }
+}
+
+bool IsFolder(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool IsStandardOutput(const std::string& path) {
