@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs aspi_smoke.exe with the emulated WNASPI32.DLL beside it under Wine, in
 # Windows 98 mode, then checks that the flash file kept what was written.
-# Usage: run_aspi_smoke.sh [x86_64 build folder]
+# Usage: run_aspi_smoke.sh [build folder]   (default: build-win-x86_64; a folder
+# whose name holds i686 runs the 32-bit build under Wine's 32-bit loader)
 set -euo pipefail
 
 build=${1:-$(cd "$(dirname "$0")/../.." && pwd)/build-win-x86_64}
@@ -14,6 +15,14 @@ done
 
 # a prefix of this build's own: nothing left by another run is reused
 export WINEPREFIX=${WINEPREFIX:-$build/wine-prefix-aspi}
+case $(basename "$build") in
+  *i686*)
+    [[ -x /usr/lib/wine/wine ]] ||
+      { echo "Wine's 32-bit loader is missing (scripts/deps.sh all installs wine32:i386)" >&2; exit 2; }
+    # a new prefix of the consumer family's width
+    [[ -f $WINEPREFIX/system.reg ]] || export WINEARCH=win32
+    ;;
+esac
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="wnaspi32=n"
 # a console program needs no display; keep Wine from looking for one
