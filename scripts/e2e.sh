@@ -175,8 +175,8 @@ if [[ $arch == i686 ]]; then
   record semaphore-stand-in $?
   WINEPREFIX=$prefix-98 wineserver -w
 fi
-# command: name, prefix, folder, expected exit status, then the program's arguments
-command() {
+# run_cli: name, prefix, folder, expected exit status, then the program's arguments
+run_cli() {
   local name=$1 pfx=$2 dir=$3 want=$4
   shift 4
   echo "== $name"
@@ -208,9 +208,9 @@ cd "$work/cli" || exit 2
 for pfx in "$prefix-nt" "$prefix-98"; do
   tag=${pfx##*-}
   flashes=("flash-$tag-1.bin" "flash-$tag-2.bin" "flash-$tag-3.bin")
-  command "cli-list-$tag" "$pfx" "$work/cli" 0 list --emulate --emulate-bridges 3 &&
+  run_cli "cli-list-$tag" "$pfx" "$work/cli" 0 list --emulate --emulate-bridges 3 &&
     verify "cli-list-$tag names three" test "$(grep -c emulated "$work/cli/cli-list-$tag.out")" = 3
-  command "cli-update-all-$tag" "$pfx" "$work/cli" 0 update "$(winpath "$root/examples/sample.hex")" \
+  run_cli "cli-update-all-$tag" "$pfx" "$work/cli" 0 update "$(winpath "$root/examples/sample.hex")" \
     --all --yes --emulate --emulate-bridges 3 --emulate-busy 2 \
     --emulate-flash "${flashes[0]}" --emulate-flash "${flashes[1]}" --emulate-flash "${flashes[2]}" &&
     verify "cli-update-all-$tag flashes" holds_sample "${flashes[@]/#/$work/cli/}"
@@ -219,15 +219,15 @@ cd "$root" || exit 2
 
 # the ASPI path: Windows 98 and the emulated WNASPI32.DLL beside the program
 export WINEDLLOVERRIDES=wnaspi32=n ZQ_EMU_BUSY=3 ZQ_EMU_FLASH=$work/cli-aspi/flash.bin
-command cli-aspi-update "$prefix-98" "$work/cli-aspi" 0 update --transport aspi --yes \
+run_cli cli-aspi-update "$prefix-98" "$work/cli-aspi" 0 update --transport aspi --yes \
   "$(winpath "$root/examples/sample.hex")" && verify cli-aspi-flash holds_sample "$ZQ_EMU_FLASH"
-command cli-aspi-read-rom "$prefix-98" "$work/cli-aspi" 0 read-rom --transport aspi \
+run_cli cli-aspi-read-rom "$prefix-98" "$work/cli-aspi" 0 read-rom --transport aspi \
   "$(winpath "$work/cli-aspi/dump.bin")" &&
   verify cli-aspi-dump cmp -s "$work/cli-aspi/dump.bin" "$ZQ_EMU_FLASH"
 # saving over a file takes the consumer family's way there: renames, and
 # nothing left beside it
 printf 'old' >"$work/cli-aspi/dump.bin"
-command cli-aspi-read-rom-replace "$prefix-98" "$work/cli-aspi" 0 read-rom --transport aspi \
+run_cli cli-aspi-read-rom-replace "$prefix-98" "$work/cli-aspi" 0 read-rom --transport aspi \
   --force "$(winpath "$work/cli-aspi/dump.bin")" &&
   verify cli-aspi-replaced cmp -s "$work/cli-aspi/dump.bin" "$ZQ_EMU_FLASH" &&
   verify cli-aspi-nothing-left test "$(ls "$work/cli-aspi" | grep -cvE '^(zq5210\.exe|WNASPI32\.dll|flash\.bin|dump\.bin|.*\.(out|err))$')" = 0

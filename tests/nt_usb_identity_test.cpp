@@ -158,6 +158,7 @@ TEST(NtUsbIdentity, ResolvesTheWindowsNamesBeforeAnythingIsSent) {
   const std::vector<Row> rows = {
       {"G:", true, ""},
       {"g:\\", true, ""},
+      {"\\\\.\\G:", true, ""},
       {"PhysicalDrive2", true, ""},
       {"\\\\.\\physicaldrive2", true, ""},
       {"zq0001", true, ""},

@@ -80,19 +80,24 @@ std::string PortPath(DeviceTree& tree, DeviceInstance device) {
 // Walks from an interface's instance up to the USB device it belongs to.
 void Identify(DeviceTree& tree, DeviceInstance instance, StorageDevice& device) {
   std::string id;
-  for (int depth = 0; depth < MAX_WALK_DEPTH; ++depth) {
+  bool onUsb = false;
+  for (int depth = 0; depth < MAX_WALK_DEPTH && !onUsb; ++depth) {
     if (!tree.DeviceId(instance, id)) return;
-    if (IsUsbDeviceId(id)) break;
-    if (!tree.Parent(instance, instance)) return;  // the root: on no USB device
-    if (depth + 1 == MAX_WALK_DEPTH) return;
+    onUsb = IsUsbDeviceId(id);
+    if (onUsb) break;
+    DeviceInstance parent = 0;
+    if (!tree.Parent(instance, parent)) return;  // the root: on no USB device
+    instance = parent;
   }
-  if (!IsUsbDeviceId(id) || IsRootHub(id)) return;
+  if (!onUsb || IsRootHub(id)) return;
   if (IsCompositeFunction(id)) {
     // one function of a composite device: the device itself is one level up
-    if (!tree.Parent(instance, instance) || !tree.DeviceId(instance, id) || !IsUsbDeviceId(id) ||
+    DeviceInstance parent = 0;
+    if (!tree.Parent(instance, parent) || !tree.DeviceId(parent, id) || !IsUsbDeviceId(id) ||
         IsCompositeFunction(id)) {
       return;
     }
+    instance = parent;
   }
   device.usbDeviceId = id;
   device.bridge = IsBridgeDeviceId(id);
@@ -153,7 +158,7 @@ bool Names(const StorageDevice& device, const std::string& wanted) {
   if (device.numbered && SameText(device.storageName, WithoutDevicePrefix(wanted))) return true;
   if (!device.serial.empty() && SameText(device.serial, wanted)) return true;
   if (!device.usbPort.empty() && device.usbPort == wanted) return true;
-  if (const char letter = DriveLetter(wanted)) {
+  if (const char letter = DriveLetter(WithoutDevicePrefix(wanted))) {
     for (const std::string& point : device.mountPoints) {
       if (DriveLetter(point) == letter) return true;
     }

@@ -102,7 +102,7 @@ struct NameSelection {
   std::vector<StorageDevice> devices;
 };
 
-// A drive letter ("E:", "e:\"), "PhysicalDrive1" or "\\.\PhysicalDrive1",
+// A drive letter ("E:", "e:\", "\\.\E:"), "PhysicalDrive1" or "\\.\PhysicalDrive1",
 // "CdRom0" or "\\.\CdRom0", a serial, a USB port ("1-1.4") or an interface
 // path, all in any case.
 NameSelection SelectByName(const std::vector<StorageDevice>& devices, const std::string& wanted);

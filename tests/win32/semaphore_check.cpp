@@ -1,11 +1,21 @@
 // The 32-bit command line's stand-in for CreateSemaphoreW: linked the same
 // way, it takes the runtime's import slot, and the runtime's own locks work
 // through it when two threads contend for one. Exits 0 when all holds.
-#include <bits/gthr.h>
-
 #include <cstdio>
 
 #include "platform/win32/win32_headers.h"
+
+// libgcc's own lock, as its threads layer declares it (its header does not
+// build with our warnings)
+extern "C" {
+struct GthrMutex {
+  long counter;
+  void* sema;
+};
+void __gthr_win32_mutex_init_function(GthrMutex* mutex);
+int __gthr_win32_mutex_lock(GthrMutex* mutex);
+int __gthr_win32_mutex_unlock(GthrMutex* mutex);
+}
 
 namespace {
 
@@ -18,20 +28,20 @@ void Expect(bool holds, const char* what) {
   }
 }
 
-__gthread_mutex_t lock;
+GthrMutex lock;
 LONG inside = 0;
 LONG overlapped = 0;
 
 DWORD WINAPI Contend(void*) {
   for (int i = 0; i < 200; ++i) {
-    if (__gthread_mutex_lock(&lock) != 0) {
+    if (__gthr_win32_mutex_lock(&lock) != 0) {
       InterlockedIncrement(&overlapped);
       return 1;
     }
     if (InterlockedIncrement(&inside) != 1) InterlockedIncrement(&overlapped);
     Sleep(0);
     InterlockedDecrement(&inside);
-    __gthread_mutex_unlock(&lock);
+    __gthr_win32_mutex_unlock(&lock);
   }
   return 0;
 }
@@ -54,7 +64,8 @@ int main() {
     CloseHandle(unnamed);
   }
 
-  __GTHREAD_MUTEX_INIT_FUNCTION(&lock);
+  __gthr_win32_mutex_init_function(&lock);
+  Expect(lock.sema != nullptr, "the runtime's lock has no semaphore");
   HANDLE threads[4] = {};
   for (HANDLE& thread : threads) {
     DWORD id = 0;
