@@ -13,6 +13,11 @@ for file in "$program" "$library"; do
   [[ -f $file ]] || { echo "missing $file (build aspi_smoke and WNASPI32 first)" >&2; exit 2; }
 done
 
+# the library loads where the programs start: nothing newer than their floor
+floor=xp64 objdump=x86_64-w64-mingw32-objdump
+case $(basename "$build") in *i686*) floor=win98se objdump=i686-w64-mingw32-objdump ;; esac
+"$(dirname "$0")/../imports/check_imports.py" --floor "$floor" --objdump "$objdump" "$library"
+
 # a prefix of this build's own: nothing left by another run is reused
 export WINEPREFIX=${WINEPREFIX:-$build/wine-prefix-aspi}
 case $(basename "$build") in
