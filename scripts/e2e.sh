@@ -65,8 +65,8 @@ else
     Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
     xvfb_pid=$!
     for _ in $(seq 300); do
+      kill -0 "$xvfb_pid" 2>/dev/null || break  # ours, not one that took the number first
       if answers ":$number"; then display=:$number; break; fi
-      kill -0 "$xvfb_pid" 2>/dev/null || break
       sleep 0.1
     done
     [[ -n $display ]] && break
