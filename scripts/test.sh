@@ -56,8 +56,10 @@ bash tests/packaging/check_packages.sh "$(grep '\.deb$' <<<"$packages")" \
   "$(grep '\.zip$' <<<"$packages")" examples "$version"
 ls -l build-package/*.deb build-package/*.zip
 
-echo "== the Windows program under Wine"
-scripts/e2e.sh build-win-x86_64
+for arch in x86_64 i686; do
+  echo "== the Windows programs under Wine ($arch)"
+  scripts/e2e.sh "build-win-$arch"
 
-echo "== the ASPI path through the emulated WNASPI32.DLL under Wine"
-tests/win32/run_aspi_smoke.sh build-win-x86_64
+  echo "== the ASPI path through the emulated WNASPI32.DLL under Wine ($arch)"
+  tests/win32/run_aspi_smoke.sh "build-win-$arch"
+done

@@ -101,8 +101,9 @@ DWORD WINAPI RunJob(LPVOID job) {
 void RunTogether(const std::vector<std::function<void()>>& jobs) {
   std::vector<HANDLE> threads;
   for (const auto& job : jobs) {
+    DWORD id = 0;  // 95 and 98 refuse a null pointer here
     const HANDLE thread =
-        CreateThread(nullptr, 0, RunJob, const_cast<std::function<void()>*>(&job), 0, nullptr);
+        CreateThread(nullptr, 0, RunJob, const_cast<std::function<void()>*>(&job), 0, &id);
     if (thread == nullptr) {
       job();  // no thread to be had: run it here
     } else {

@@ -4,6 +4,7 @@
 
 #include "app/path_name.h"
 #include "platform/win32/code_page_win32.h"
+#include "platform/win32/platform_win32.h"
 
 #include <utility>
 
@@ -77,11 +78,13 @@ class Win32OutputFile : public OutputFile {
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
       return false;
     }
-    if (!MoveFileExA(temporary_.c_str(), destination_.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) &&
-        !(GetLastError() == ERROR_CALL_NOT_IMPLEMENTED && ReplaceByRenames())) {
-      return false;
-    }
+    // the consumer family's MoveFileExA fails whatever it says: not asked there
+    const bool moved =
+        QueryPlatformFamily() == PlatformFamily::Consumer
+            ? ReplaceByRenames()
+            : MoveFileExA(temporary_.c_str(), destination_.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    if (!moved) return false;
     committed_ = true;
     return true;
   }
