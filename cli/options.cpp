@@ -29,12 +29,16 @@ void AddFileArgument(CLI::App& command, const char* name, std::string& path,
 }
 
 void AddDeviceOptions(CLI::App& command, DeviceOptions& options) {
-  command.add_option("--transport", options.transport, "pass-through (default) or aspi")
+  command
+      .add_option("--transport", options.transport,
+                  "pass-through or aspi (the default on Windows 98 and Me)")
       ->check(CLI::IsMember({"pass-through", "aspi"}));
   command
       .add_option("--device", options.devices,
-                  "the bridge to use: a generic node (/dev/sg2), a block node (/dev/sdb) or a "
-                  "USB port path (2-1.4); may be given several times")
+                  "the bridge to use: on Linux a generic node (/dev/sg2), a block node "
+                  "(/dev/sdb) or a USB port path (2-1.4); on Windows a drive letter (E:), "
+                  "PhysicalDriveN, CdRomN, a serial number or a USB port path (1-1.4); may be "
+                  "given several times")
       ->check(NON_EMPTY);
   CLI::Option* emulate = command.add_flag("--emulate", options.emulate, "use emulated bridges");
   EmulationOptions& emulation = options.emulation;

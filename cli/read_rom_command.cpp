@@ -37,7 +37,7 @@ class ReadRomCommand final : public BridgeCommand {
     }
     // with the dump on standard output, the notice goes with the other texts
     BridgeRun run(std::move(found[0]), devices, path_ == "-" ? stderr : TheReport().Results(),
-                  StderrIsTerminal(), "");
+                  StderrTakesProgressBar(), "");
     run.window.savePath = path_;
     run.window.labelStream = stderr;
     run.ReadRom();

@@ -8,7 +8,8 @@
 
 namespace zq::cli {
 
-bool StderrIsTerminal();
+// A terminal on standard error that a bar can be drawn on.
+bool StderrTakesProgressBar();
 bool StdinIsTerminal();
 
 // Asks `question` on the terminal the user sits at, wherever standard input

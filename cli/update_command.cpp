@@ -122,11 +122,12 @@ class UpdateCommand final : public BridgeCommand {
       // with the backup on standard output, the notices go with the other texts
       std::FILE* results = backup_ == "-" ? stderr : TheReport().Results();
       runs.push_back(std::make_unique<BridgeRun>(std::move(bridge), devices, results,
-                                                 !several && StderrIsTerminal(), prefix, choices));
+                                                 !several && StderrTakesProgressBar(), prefix,
+                                                 choices));
       runs.back()->window.labelStream = stderr;
     }
     // the ASPI layer is driven from one thread
-    UpdateAll(runs, image, choice, !noVerify_, several && options.transport != "aspi");
+    UpdateAll(runs, image, choice, !noVerify_, several && devices.PassThroughPath());
     for (const auto& run : runs) {
       const std::string problem = devices.StorageProblem(run->found);
       if (!problem.empty()) Say(problem);

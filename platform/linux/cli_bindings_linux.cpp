@@ -182,7 +182,7 @@ std::unique_ptr<FilePort> MakeFilePort() {
   return std::make_unique<PosixFilePort>();
 }
 
-bool StderrIsTerminal() {
+bool StderrTakesProgressBar() {
   return isatty(STDERR_FILENO) == 1;
 }
 

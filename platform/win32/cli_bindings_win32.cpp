@@ -6,25 +6,61 @@
 #include "cli/stop_requests.h"
 #include "cli/system_storage.h"
 #include "cli/terminal.h"
+#include "platform/nt/usb_identity.h"
+#include "platform/nt/volume_check.h"
 #include "platform/win32/code_page_win32.h"
+#include "platform/win32/device_tree_win32.h"
 #include "platform/win32/files_win32.h"
+#include "platform/win32/pass_through_win32.h"
 #include "platform/win32/platform_win32.h"
 
 namespace zq::cli {
 namespace {
 
-// The window program's storage stack; Windows names devices by interface
-// path or ASPI address, which is all there is to tell about them.
+// Windows NT's storage stack as the device tree tells it: only interfaces
+// on a bridge's USB device are listed and opened, each named by its
+// interface path and known by its disk number, letters, serial and port.
+// ASPI names its targets by adapter and target, which is all there is.
 class Win32Storage final : public SystemStorage {
  public:
   Platform& Ports() override { return platform_; }
-  bool MountPoints(const std::string&, std::vector<std::string>&, std::string&) override {
-    return true;
+
+  DeviceDetails Describe(const std::string& device) override {
+    const nt::StorageDevice* found = nt::FindByPath(Walk(), device);
+    if (found == nullptr) return {};
+    std::string disk = found->storageName;
+    for (const std::string& point : found->mountPoints) disk += (disk.empty() ? "" : " ") + point;
+    return {found->usbPort, found->serial, disk};
   }
+
+  bool Resolve(const std::string& wanted, std::vector<std::string>& devices,
+               std::string& problem) override {
+    return nt::ResolveDeviceName(Walk(), wanted, devices, problem);
+  }
+
+  bool MountPoints(const std::string& device, std::vector<std::string>& points,
+                   std::string& problem) override {
+    return nt::MountPointsOf(tree_, Walk(), device, points, problem);
+  }
+
   bool AccessWasDenied() override { return PassThroughAccessWasDenied(); }
 
  private:
-  Win32Platform platform_;
+  const std::vector<nt::StorageDevice>& Walk() {
+    if (!walked_) {
+      bool listed = false;
+      devices_ = nt::WalkStorage(tree_, listed);
+      walked_ = true;
+    }
+    return devices_;
+  }
+
+  Win32DeviceTree tree_;
+  Win32PassThroughPort system_;
+  nt::BridgeOnlyPassThroughPort bridges_{system_, tree_};
+  Win32Platform platform_{bridges_};
+  bool walked_ = false;
+  std::vector<nt::StorageDevice> devices_;
 };
 
 BOOL WINAPI OnConsoleStop(DWORD) {
@@ -44,10 +80,9 @@ std::unique_ptr<FilePort> MakeFilePort() {
   return std::make_unique<Win32FilePort>();
 }
 
-bool StderrIsTerminal() {
-  // a console answers the mode query; a pipe or a file does not
-  DWORD mode = 0;
-  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != FALSE;
+bool StderrTakesProgressBar() {
+  // a console that takes escape sequences; older ones get plain lines
+  return StandardErrorTakesEscapes();
 }
 
 bool StdinIsTerminal() {
