@@ -377,6 +377,9 @@ bool FinalTarget(const std::string& path, std::string& target, int& error) {
   for (int links = 0;; ++links) {
     struct stat info;
     if (lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return true;
+    // a device, FIFO or folder at the end is opened through its links:
+    // /dev/stdout's chain ends in a name like "pipe:[1234]" that is no path
+    if (stat(target.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return true;
     if (links == MAX_LINKS) {
       error = ELOOP;
       return false;
