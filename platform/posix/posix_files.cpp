@@ -163,9 +163,12 @@ class ReplacingFile : public OutputFile {
   ~ReplacingFile() override {
     if (fd_ >= 0) close(fd_);
     if (linked_ >= 0) {
-      // give back what was reserved past the old end, best effort
+      // give back what was reserved past the old end, best effort, when
+      // nothing was written there
 #ifdef FALLOC_FL_PUNCH_HOLE
-      if (!committed_ && size_ > linkedSize_) {
+      struct stat now;
+      if (!committed_ && size_ > linkedSize_ && fstat(linked_, &now) == 0 &&
+          now.st_size <= linkedSize_) {
         fallocate(linked_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, linkedSize_,
                   size_ - linkedSize_);
       }
