@@ -106,8 +106,10 @@ class Win32OutputFile : public OutputFile {
     }
     if (!MoveFileExA(temporary_.c_str(), destination_.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      const DWORD error = GetLastError();
-      if (error != ERROR_CALL_NOT_IMPLEMENTED || !ReplaceByRenames()) {
+      DWORD error = GetLastError();
+      const bool replaced = error == ERROR_CALL_NOT_IMPLEMENTED && ReplaceByRenames();
+      if (!replaced) {
+        if (error == ERROR_CALL_NOT_IMPLEMENTED) error = GetLastError();
         Fail(report_, destination_, SystemReason(error));
         return false;
       }
