@@ -61,6 +61,7 @@ cp "$disk/one.bin" "$work/old.bin"
 ln "$disk/one.bin" "$disk/two.bin"
 head -c 57344 /dev/zero >"$disk/filler"
 expect "hard link on a full disk" 1 "" "*" -- "$zq" read-rom "$disk/one.bin" --force --emulate
+check "hard link: a failed write, not a failed create" grep -qxF "Write file error" "$work/stderr"
 check "hard link: the old bytes stay" cmp -s "$disk/one.bin" "$work/old.bin"
 check "hard link: under both names" cmp -s "$disk/two.bin" "$work/old.bin"
 copy=$(find "$disk" -name '.one.bin.*')
