@@ -72,6 +72,7 @@ int Parse(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  KeepStandardStreamsOpen();
   InstallStopHandlers();
   int status = Parse(argc, argv);
   const bool reported = TheReport().Finish(status);

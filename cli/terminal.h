@@ -10,6 +10,11 @@ namespace zq::cli {
 
 // A terminal on standard error that a bar can be drawn on.
 bool StderrTakesProgressBar();
+
+// Gives closed standard streams the null device before anything else is
+// opened: otherwise the next file opened (a device, a flash file) would
+// take their place and receive the texts meant for them.
+void KeepStandardStreamsOpen();
 bool StdinIsTerminal();
 
 // Asks `question` on the terminal the user sits at, wherever standard input

@@ -21,6 +21,7 @@
 #include "platform/linux/sg_pass_through.h"
 #include "platform/linux/usb_storage_scan.h"
 #include "platform/posix/posix_files.h"
+#include "platform/posix/standard_streams.h"
 
 namespace zq::cli {
 namespace {
@@ -188,6 +189,10 @@ bool StderrTakesProgressBar() {
 
 bool StdinIsTerminal() {
   return isatty(STDIN_FILENO) == 1;
+}
+
+void KeepStandardStreamsOpen() {
+  ReopenClosedStandardStreams();
 }
 
 bool AskOnTerminal(const std::string& question) {

@@ -13,6 +13,7 @@
 #include "platform/win32/files_win32.h"
 #include "platform/win32/pass_through_win32.h"
 #include "platform/win32/platform_win32.h"
+#include "platform/win32/standard_streams_win32.h"
 
 namespace zq::cli {
 namespace {
@@ -88,6 +89,10 @@ bool StderrTakesProgressBar() {
 bool StdinIsTerminal() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != FALSE;
+}
+
+void KeepStandardStreamsOpen() {
+  ReopenClosedStandardStreams();
 }
 
 bool AskOnTerminal(const std::string& question) {

@@ -19,6 +19,12 @@ for command in "read-rom - --emulate" "check $image --output -" \
   check "and nothing written there: $command" test "$(wc -c <"$work/stdout")" -lt 200
 done
 
+# ---- closed standard streams never become the flash file ----
+"$zq" update "$image" --emulate --yes --emulate-flash "$work/closed1.bin" >&- 2>/dev/null
+check "standard output closed: the flash holds the image" cmp -s -n "$size" "$image" "$work/closed1.bin"
+"$zq" update "$image" --emulate --yes --emulate-flash "$work/closed2.bin" 2>&-
+check "standard error closed: the flash holds the image" cmp -s -n "$size" "$image" "$work/closed2.bin"
+
 # ---- a reader gone while the flash is rewritten ----
 "$zq" update "$image" --emulate --emulate-timing --yes --emulate-flash "$work/pipe.bin" 2>&1 |
   head -n 7 >/dev/null
