@@ -22,6 +22,7 @@ mount -t configfs configfs /sys/kernel/config
 
 . /scenarios.sh
 wanted=$(sed -n 's/.*zq\.scenarios=\([^ ]*\).*/\1/p' /proc/cmdline | tr ',' ' ')
+echo
 run_scenarios $wanted
 echo "ZQTEST done"
 sync

@@ -80,7 +80,7 @@ cp "$busybox" "$stage/bin/busybox"
 
 # each wanted module after what it needs, from modules.dep
 wanted=(configfs dummy_hcd libcomposite usb_f_fs usb-storage sd_mod sg vfat nls_cp437
-  nls_iso8859-1)
+  nls_ascii nls_utf8)
 : >"$stage/modules.load"
 declare -A loaded=()
 add_module() {
@@ -114,6 +114,8 @@ if [ -n "$udevadm" ]; then
   add_program "$udevadm" bin/udevadm
   mkdir -p "$stage/etc/udev/rules.d" "$stage/lib/udev/rules.d"
   cp "$root/packaging/udev/70-zq5210.rules" "$stage/lib/udev/rules.d/"
+  # what turns the uaccess tag into the seat user's access
+  cp /lib/udev/rules.d/73-seat-late.rules "$stage/lib/udev/rules.d/" 2>/dev/null
 fi
 cp "$root/examples/sample.bin" "$stage/root/sample.bin"
 cp "$here/init.sh" "$stage/init"
@@ -142,7 +144,7 @@ timeout --kill-after=10 "$limit" qemu-system-x86_64 "${accel[@]}" -m 768 -smp 2 
 status=$?
 seconds=$(($(date +%s) - start))
 
-tr -d '\r' <"$console" | sed -n 's/^ZQTEST //p' | tee "$vm/results.txt" |
+tr -d '\r' <"$console" | sed -n 's/.*ZQTEST //p' | tee "$vm/results.txt" |
   grep -v '^done$' | grep -v '^detail ' || true
 passed=$(grep -c '^ok ' "$vm/results.txt")
 failed=$(grep -c '^FAIL ' "$vm/results.txt")
@@ -152,7 +154,7 @@ if ! grep -q '^done$' "$vm/results.txt"; then
   failed=$((failed + 1))
 fi
 if [ "$failed" -gt 0 ]; then
-  tr -d '\r' <"$console" | sed -n 's/^ZQTEST detail //p' >&2
+  tr -d '\r' <"$console" | sed -n 's/.*ZQTEST detail //p' >&2
 fi
 echo "kernel tests: ${seconds}s in the VM"
 echo "kernel: $passed passed, $failed failed"
