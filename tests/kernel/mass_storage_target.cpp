@@ -51,8 +51,9 @@ void PutBig32(uint8_t* p, uint32_t value) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (24 - 8 * i));
 }
 
-// Which way a standard command moves its data.
-enum class Phase { None, In, Out };
+// Which way a standard command moves its data; Unknown for a command this
+// target does not implement, refused whatever the host's data phase.
+enum class Phase { Unknown, None, In, Out };
 
 Phase PhaseOf(uint8_t opcode) {
   switch (opcode) {
@@ -65,8 +66,13 @@ Phase PhaseOf(uint8_t opcode) {
       return Phase::In;
     case OP_WRITE_10:
       return Phase::Out;
-    default:
+    case OP_TEST_UNIT_READY:
+    case OP_START_STOP_UNIT:
+    case OP_PREVENT_ALLOW_REMOVAL:
+    case OP_SYNCHRONIZE_CACHE_10:
       return Phase::None;
+    default:
+      return Phase::Unknown;
   }
 }
 
@@ -230,6 +236,7 @@ CommandResult MassStorageTarget::Standard(const CommandBlock& block,
   const uint8_t* cdb = block.cdb.data();
   const Phase phase = PhaseOf(cdb[0]);
   // the host's data phase goes the other way than the command's: a phase error
+  if (phase == Phase::Unknown) return Fail(block, SENSE_ILLEGAL_REQUEST, ASC_INVALID_OPCODE);
   if (block.dataLength > 0 && ((phase == Phase::In) != block.dataIn || phase == Phase::None)) {
     CommandResult result;
     result.status = CSW_PHASE_ERROR;
