@@ -66,7 +66,9 @@ fi
 
 # the programs, in a Release tree of their own (no sanitizers in the VM)
 if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZQ_WERROR=ON >/dev/null ||
+  # -O1: compiles in about half the time of -O3, and the VM waits on the device anyway
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_CXX_FLAGS_RELEASE="-O1 -DNDEBUG" -DZQ_WERROR=ON >/dev/null ||
     exit 1
 fi
 cmake --build "$build" -j 2 --target zq5210 zq_usb_bridge_function >"$vm/build.log" 2>&1 ||

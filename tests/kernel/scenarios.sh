@@ -441,6 +441,7 @@ scenario_info_device_touches_only_named_bridge() {
 teardown_all() {
   local k
   for k in 1 2 3 4; do bridge_down $k; done
+  [ -S /run/udev/control ] && udevadm control --exit 2>/dev/null
   swapoff -a 2>/dev/null
   umount /mnt/bridge 2>/dev/null
   rm -f /tmp/dump.bin
