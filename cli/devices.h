@@ -72,6 +72,7 @@ class Devices {
   std::unique_ptr<EmulatedBridges> emulated_;
   std::unique_ptr<PassThroughTransport> passThrough_;
   std::unique_ptr<AspiTransport> aspi_;
+  std::vector<DeviceProblem> unseen_;  // emulated bridges discovery did not find
 };
 
 // "emulated1 (emulated bridge)", "/dev/sg2 (/dev/sdb, USB 2-1.4, serial 123)".
