@@ -62,24 +62,23 @@ void AspiTransport::ReapFinished() {
   parked_.resize(kept);
 }
 
-AspiTransport::Outcome AspiTransport::Carry(uint8_t hostAdapter, uint8_t target, const Cdb& cdb,
-                                            uint8_t flags, uint32_t length, const uint8_t* source,
-                                            uint8_t* destination) {
+Carried AspiTransport::Carry(uint8_t hostAdapter, uint8_t target, const Cdb& cdb,
+                             CarryDirection direction, uint8_t* buffer, uint32_t length) {
   ReapFinished();
-  if (length > BLOCK_SIZE) return Outcome::NotSent;
-  if (length != 0 && source == nullptr && (flags & SRB_DIR_OUT) != 0) return Outcome::NotSent;
+  if (length > BLOCK_SIZE || (length != 0 && buffer == nullptr)) return Carried::NotSent;
 
   std::unique_ptr<AspiRequest> request(new (std::nothrow) AspiRequest());
-  if (!request) return Outcome::NotSent;
-  if (source != nullptr && length != 0) std::memcpy(request->data, source, length);
+  if (!request) return Carried::NotSent;
+  const bool sending = direction == CarryDirection::Out;
+  if (sending && length != 0) std::memcpy(request->data, buffer, length);
 
   request->event = layer_.MakeEvent();
-  if (request->event == nullptr) return Outcome::NotSent;
+  if (request->event == nullptr) return Carried::NotSent;
 
   SrbExecScsiCmd& block = request->block;
   block.SRB_Cmd = SC_EXEC_SCSI_CMD;
   block.SRB_HaId = hostAdapter;
-  block.SRB_Flags = flags;
+  block.SRB_Flags = sending ? FLAGS_OUT : FLAGS_IN;
   block.SRB_Target = target;
   block.SRB_Lun = 0;
   block.SRB_BufLen = length;
@@ -100,15 +99,13 @@ AspiTransport::Outcome AspiTransport::Carry(uint8_t hostAdapter, uint8_t target,
     // still the layer's: it may complete the request later and write into
     // the block and buffer, so keep both until it signals the event
     parked_.push_back(std::move(request));
-    return Outcome::Failed;
+    return Carried::Failed;
   }
 
   const bool succeeded = AspiCommandSucceeded(ReadStatus(*request));
-  if (succeeded && destination != nullptr && length != 0) {
-    std::memcpy(destination, request->data, length);
-  }
+  if (succeeded && !sending && length != 0) std::memcpy(buffer, request->data, length);
   Release(std::move(request));
-  return succeeded ? Outcome::Succeeded : Outcome::Failed;
+  return succeeded ? Carried::Succeeded : Carried::Failed;
 }
 
 void AspiTransport::Scan(uint16_t vendorId, uint16_t productId, bool firstOnly, ChipInfo& record,
@@ -147,8 +144,8 @@ std::vector<std::unique_ptr<Bridge>> AspiTransport::FindBridges(uint16_t vendorI
 
 bool AspiTransport::ReadChipInfo(uint8_t hostAdapter, uint8_t target, ChipInfo& info) {
   uint8_t record[CHIP_INFO_RECORD_SIZE] = {};
-  if (Carry(hostAdapter, target, EncodeGetInfo(), FLAGS_IN, CHIP_INFO_RECORD_SIZE, nullptr,
-            record) != Outcome::Succeeded) {
+  if (Carry(hostAdapter, target, EncodeGetInfo(), CarryDirection::In, record,
+            CHIP_INFO_RECORD_SIZE) != Carried::Succeeded) {
     return false;
   }
   info = DecodeChipInfo(record);
@@ -170,39 +167,9 @@ AspiBridge::AspiBridge(AspiTransport& transport, uint8_t hostAdapter, uint8_t ta
       hostAdapter_(hostAdapter),
       target_(target) {}
 
-bool AspiBridge::QueryStatus(uint8_t& status) {
-  uint8_t reply = 0;
-  if (transport_.Carry(hostAdapter_, target_, EncodeStatus(), FLAGS_IN, STATUS_REPLY_SIZE, nullptr,
-                       &reply) != AspiTransport::Outcome::Succeeded) {
-    return false;
-  }
-  status = reply;
-  return true;
-}
-
-EraseRequest AspiBridge::SendErase() {
-  switch (transport_.Carry(hostAdapter_, target_, EncodeErase(), FLAGS_OUT, 0, nullptr, nullptr)) {
-    case AspiTransport::Outcome::NotSent:
-      return EraseRequest::NotSent;
-    case AspiTransport::Outcome::Failed:
-      return EraseRequest::Refused;
-    case AspiTransport::Outcome::Succeeded:
-      break;
-  }
-  return EraseRequest::Accepted;
-}
-
-bool AspiBridge::WriteBlock(uint32_t address, uint32_t length, const uint8_t* data) {
-  if (length > BLOCK_SIZE) return false;
-  return transport_.Carry(hostAdapter_, target_, EncodeWrite(address, length), FLAGS_OUT, length,
-                          data, nullptr) == AspiTransport::Outcome::Succeeded;
-}
-
-bool AspiBridge::ReadBlock(uint32_t address, uint32_t length, uint8_t* buffer) {
-  if (length > BLOCK_SIZE) return false;
-  if (length != 0 && buffer == nullptr) return false;
-  return transport_.Carry(hostAdapter_, target_, EncodeRead(address, length), FLAGS_IN, length,
-                          nullptr, buffer) == AspiTransport::Outcome::Succeeded;
+Carried AspiBridge::Carry(const Cdb& cdb, CarryDirection direction, uint8_t* buffer,
+                          uint32_t length) {
+  return transport_.Carry(hostAdapter_, target_, cdb, direction, buffer, length);
 }
 
 }  // namespace zq

@@ -106,11 +106,9 @@ class AspiTransport {
   std::vector<std::unique_ptr<Bridge>> FindBridges(uint16_t vendorId, uint16_t productId);
   bool ReadChipInfo(uint8_t hostAdapter, uint8_t target, ChipInfo& info);
 
-  enum class Outcome { NotSent, Failed, Succeeded };
-  // One request of its own: `source` (Out) or `destination` (In) hold
-  // `length` bytes; the destination is written only on success.
-  Outcome Carry(uint8_t hostAdapter, uint8_t target, const Cdb& cdb, uint8_t flags, uint32_t length,
-                const uint8_t* source, uint8_t* destination);
+  // One request of its own, as Bridge::Carry describes.
+  Carried Carry(uint8_t hostAdapter, uint8_t target, const Cdb& cdb, CarryDirection direction,
+                uint8_t* buffer, uint32_t length);
   void Sleep(uint32_t milliseconds) { layer_.Sleep(milliseconds); }
 
   // Requests whose wait ran out and that the layer has not finished yet.
@@ -135,15 +133,11 @@ class AspiBridge final : public Bridge {
  public:
   AspiBridge(AspiTransport& transport, uint8_t hostAdapter, uint8_t target, const ChipInfo& info);
 
-  bool WriteBlock(uint32_t address, uint32_t length, const uint8_t* data) override;
-  bool ReadBlock(uint32_t address, uint32_t length, uint8_t* buffer) override;
-  bool QueryStatus(uint8_t& status) override;
+  Carried Carry(const Cdb& cdb, CarryDirection direction, uint8_t* buffer,
+                uint32_t length) override;
+  void Sleep(uint32_t milliseconds) override { transport_.Sleep(milliseconds); }
   uint8_t HostAdapter() const { return hostAdapter_; }
   uint8_t Target() const { return target_; }
-
- protected:
-  EraseRequest SendErase() override;
-  void Sleep(uint32_t milliseconds) override { transport_.Sleep(milliseconds); }
 
  private:
   AspiTransport& transport_;
