@@ -172,7 +172,8 @@ UpdaterDialog::FinalMessage UpdaterDialog::RunUpdate(Bridge* bridge, const Updat
   if (!IsVerificationTicked()) {
     StepProgress(1, CAP_READING);
   } else {
-    if (!ReadIntoScratch(*bridge, image.codeSize)) {
+    // bytes that never came read as the opposite of the image
+    if (!ReadIntoScratch(*bridge, image.codeSize, image.data.data())) {
       return {UpdateResult::ReadFailed, TEXT_READ_FAILED};
     }
     if (std::memcmp(scratch.data.data(), image.data.data(), image.codeSize) != 0) {
@@ -262,7 +263,7 @@ void UpdaterDialog::ShowChipInfoOf(std::unique_ptr<Bridge> bridge) {
   ResetStatus();
 }
 
-bool UpdaterDialog::ReadIntoScratch(Bridge& bridge, uint32_t length) {
+bool UpdaterDialog::ReadIntoScratch(Bridge& bridge, uint32_t length, const uint8_t* expected) {
   // the bar steps once a block while reading
   class ReadingSteps final : public BlockProgress {
    public:
@@ -275,7 +276,7 @@ bool UpdaterDialog::ReadIntoScratch(Bridge& bridge, uint32_t length) {
   // no load runs during an operation, so the load's scratch buffer is free
   scratch.data.fill(0);
   ReadingSteps steps(*this);
-  return ReadRange(bridge, length, scratch.data.data(), steps);
+  return ReadRange(bridge, length, scratch.data.data(), steps, expected);
 }
 
 void UpdaterDialog::SaveRom(Bridge& bridge, uint32_t readLength) {

@@ -6,19 +6,41 @@
 namespace zq {
 namespace {
 
+// A dump's two readings of a block start from these: every byte differs, so
+// a byte that came in neither reading cannot agree.
+constexpr uint8_t FIRST_FILL = 0x00;
+constexpr uint8_t SECOND_FILL = 0xFF;
+
 class NoBlockProgress final : public BlockProgress {
  public:
   void BlockRead() override {}
 };
 
-// The one read loop: blocks of [0, length) in order, each handed to `take`;
-// false at the first block that fails or that `take` turns down.
-template <typename Take>
-bool ReadEachBlock(Bridge& bridge, uint32_t length, Take take, BlockProgress& progress) {
+// The one read loop: blocks of [0, length) in order, each checked as the
+// carrier allows, then handed to `take`; false at the first block that fails
+// or that `take` turns down. `expectedAt(offset)` gives the byte looked for
+// there when verifying.
+template <typename ExpectedAt, typename Take>
+bool ReadEachBlock(Bridge& bridge, uint32_t length, bool verifying, ExpectedAt expectedAt,
+                   Take take, BlockProgress& progress) {
   uint8_t block[BLOCK_SIZE];
+  uint8_t again[BLOCK_SIZE];
+  const bool twice = !verifying && !bridge.SeesShortTransfers();
   for (uint32_t offset = 0; offset < length; offset += BLOCK_SIZE) {
     const uint32_t blockLength = std::min(BLOCK_SIZE, length - offset);
+    if (verifying) {
+      for (uint32_t i = 0; i < blockLength; ++i) {
+        block[i] = static_cast<uint8_t>(~expectedAt(offset + i));
+      }
+    } else {
+      std::memset(block, FIRST_FILL, blockLength);
+    }
     if (!bridge.ReadBlock(offset, blockLength, block)) return false;
+    if (twice) {
+      std::memset(again, SECOND_FILL, blockLength);
+      if (!bridge.ReadBlock(offset, blockLength, again)) return false;
+      if (std::memcmp(block, again, blockLength) != 0) return false;
+    }
     if (!take(offset, block, blockLength)) return false;
     progress.BlockRead();
   }
@@ -27,10 +49,11 @@ bool ReadEachBlock(Bridge& bridge, uint32_t length, Take take, BlockProgress& pr
 
 bool ReadsErased(Bridge& bridge, uint32_t length) {
   NoBlockProgress none;
+  const auto erased = [](uint32_t) -> uint8_t { return 0xFF; };
   const auto allErased = [](uint32_t, const uint8_t* block, uint32_t blockLength) {
     return std::all_of(block, block + blockLength, [](uint8_t b) { return b == 0xFF; });
   };
-  return ReadEachBlock(bridge, length, allErased, none);
+  return ReadEachBlock(bridge, length, true, erased, allErased, none);
 }
 
 }  // namespace
@@ -91,13 +114,15 @@ bool Bridge::QueryStatus(uint8_t& status) {
   return true;
 }
 
-bool ReadRange(Bridge& bridge, uint32_t length, uint8_t* into, BlockProgress& progress) {
+bool ReadRange(Bridge& bridge, uint32_t length, uint8_t* into, BlockProgress& progress,
+               const uint8_t* expected) {
   if (length > 0 && into == nullptr) return false;
+  const auto expectedAt = [expected](uint32_t at) { return expected[at]; };
   const auto keep = [into](uint32_t offset, const uint8_t* block, uint32_t blockLength) {
     std::memcpy(into + offset, block, blockLength);
     return true;
   };
-  return ReadEachBlock(bridge, length, keep, progress);
+  return ReadEachBlock(bridge, length, expected != nullptr, expectedAt, keep, progress);
 }
 
 bool ReadRange(Bridge& bridge, uint32_t length, uint8_t* into) {

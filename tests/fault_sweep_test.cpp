@@ -194,6 +194,33 @@ TEST_P(FaultSweep, ShortReadAtEveryVerifiedBlock) {
   }
 }
 
+// A lying write under a short read of the same block: the bytes that never
+// came must not pass for the image. The block's image is erased bytes, then
+// zeros, the pattern a zero-filled buffer would fake.
+TEST_P(FaultSweep, ShortReadOverALyingWriteIsNoSuccess) {
+  const Path path = GetParam();
+  for (uint32_t block : {0u, 1u, 40u, 63u}) {
+    DialogHost host;
+    std::vector<uint8_t> image = TheImage();
+    const auto at = image.begin() + block * BLOCK_SIZE;
+    std::fill(at, at + BLOCK_SIZE / 2, 0xFF);
+    std::fill(at + BLOCK_SIZE / 2, at + BLOCK_SIZE, 0x00);
+    ASSERT_TRUE(host.StartWithBridge(path));
+    ASSERT_TRUE(host.Load(image));
+    host.window.checked[IDC_VERIFY] = true;
+    host.chip.Faults().lyingWrite = block + 1;
+    host.chip.Faults().shortRead = block + 1;  // the read-back of that block
+    host.dialog->OnUpdate();
+    Verdict verdict;
+    RequireCleanEnd(host, path, verdict);
+    if (!host.window.boxes.empty()) {
+      const char* expected = path == Path::PassThrough ? TEXT_READ : TEXT_VERIFY;
+      verdict.Require(host.window.boxes.back().text == expected, "wrong text");
+    }
+    EXPECT_EQ(verdict.First(), "") << "block " << block << ": " << Describe(host);
+  }
+}
+
 TEST_P(FaultSweep, UpdateWithALyingWriteOrAFlippedReadAtEveryBlock) {
   const Path path = GetParam();
   const std::vector<uint8_t> image = TheImage();
@@ -256,10 +283,16 @@ void PrepareReadRom(DialogHost& host, Path path) {
   ASSERT_TRUE(host.chip.Log().empty());
 }
 
+// Reads per block of a dump: ASPI cannot tell a short read, so it reads
+// each block twice.
+size_t DumpReadsPerBlock(Path path) {
+  return path == Path::Aspi ? 2 : 1;
+}
+
 TEST_P(FaultSweep, ReadRomBrokenAtEveryCommand) {
   const Path path = GetParam();
   // the default chip's firmware is recent and its ROM 64 KB: 128 blocks
-  const size_t commands = 1 + 128;
+  const size_t commands = 1 + 128 * DumpReadsPerBlock(path);
   {
     DialogHost good;
     PrepareReadRom(good, path);
@@ -292,6 +325,29 @@ TEST_P(FaultSweep, ReadRomBrokenAtEveryCommand) {
       EXPECT_EQ(verdict.First(), "")
           << BreakName(how) << " at command " << nth << ": " << Describe(host);
     }
+  }
+}
+
+// A read that moves half its bytes, with good status, at every read of a
+// dump: never "Finished read!" and never a file.
+TEST_P(FaultSweep, ReadRomShortReadAtEveryRead) {
+  const Path path = GetParam();
+  const uint32_t reads = 128 * static_cast<uint32_t>(DumpReadsPerBlock(path));
+  const std::vector<uint8_t> earlier = {'o', 'l', 'd'};
+  for (uint32_t nth = 1; nth <= reads; ++nth) {
+    DialogHost host;
+    PrepareReadRom(host, path);
+    host.chip.Faults().shortRead = nth;
+    host.dialog->OnReadRom();
+
+    Verdict verdict;
+    RequireCleanEnd(host, path, verdict);
+    if (!host.window.boxes.empty()) {
+      verdict.Require(host.window.boxes.back().text == TEXT_READ, "wrong text");
+    }
+    verdict.Require(host.window.saveRequests.empty(), "save dialog offered after a short read");
+    verdict.Require(host.files.files[DUMP_PATH] == earlier, "the earlier dump changed");
+    EXPECT_EQ(verdict.First(), "") << "short read " << nth << ": " << Describe(host);
   }
 }
 

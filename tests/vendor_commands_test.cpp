@@ -124,6 +124,7 @@ class ScriptedCarrier final : public Bridge {
     if (answer.ok) buffer[0] = answer.status;
     return answer.ok ? Carried::Succeeded : Carried::Failed;
   }
+  bool SeesShortTransfers() const override { return true; }
   void Sleep(uint32_t milliseconds) override {
     calls.push_back("sleep " + std::to_string(milliseconds));
   }

@@ -70,7 +70,9 @@ Carried AspiTransport::Carry(uint8_t hostAdapter, uint8_t target, const Cdb& cdb
   std::unique_ptr<AspiRequest> request(new (std::nothrow) AspiRequest());
   if (!request) return Carried::NotSent;
   const bool sending = direction == CarryDirection::Out;
-  if (sending && length != 0) std::memcpy(request->data, buffer, length);
+  // a read starts from the caller's bytes: the layer says nothing of how
+  // many came, so those it never delivers must stay what they were
+  if (length != 0) std::memcpy(request->data, buffer, length);
 
   request->event = layer_.MakeEvent();
   if (request->event == nullptr) return Carried::NotSent;

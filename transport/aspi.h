@@ -135,6 +135,8 @@ class AspiBridge final : public Bridge {
 
   Carried Carry(const Cdb& cdb, CarryDirection direction, uint8_t* buffer,
                 uint32_t length) override;
+  // the layer reports no residual count
+  bool SeesShortTransfers() const override { return false; }
   void Sleep(uint32_t milliseconds) override { transport_.Sleep(milliseconds); }
   uint8_t HostAdapter() const { return hostAdapter_; }
   uint8_t Target() const { return target_; }

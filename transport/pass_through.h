@@ -141,6 +141,8 @@ class PassThroughBridge final : public Bridge {
 
   Carried Carry(const Cdb& cdb, CarryDirection direction, uint8_t* buffer,
                 uint32_t length) override;
+  // the driver hands back how much moved
+  bool SeesShortTransfers() const override { return true; }
   void Sleep(uint32_t milliseconds) override { port_.Sleep(milliseconds); }
 
  private:
