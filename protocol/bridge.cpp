@@ -125,9 +125,9 @@ bool ReadRange(Bridge& bridge, uint32_t length, uint8_t* into, BlockProgress& pr
   return ReadEachBlock(bridge, length, expected != nullptr, expectedAt, keep, progress);
 }
 
-bool ReadRange(Bridge& bridge, uint32_t length, uint8_t* into) {
+bool ReadRange(Bridge& bridge, uint32_t length, uint8_t* into, const uint8_t* expected) {
   NoBlockProgress none;
-  return ReadRange(bridge, length, into, none);
+  return ReadRange(bridge, length, into, none, expected);
 }
 
 }  // namespace zq

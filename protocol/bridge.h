@@ -82,6 +82,7 @@ class BlockProgress {
 // blocks that disagree fail the read.
 bool ReadRange(Bridge& bridge, uint32_t length, uint8_t* into, BlockProgress& progress,
                const uint8_t* expected = nullptr);
-bool ReadRange(Bridge& bridge, uint32_t length, uint8_t* into);
+// The same without progress.
+bool ReadRange(Bridge& bridge, uint32_t length, uint8_t* into, const uint8_t* expected = nullptr);
 
 }  // namespace zq
