@@ -172,8 +172,10 @@ UpdaterDialog::FinalMessage UpdaterDialog::RunUpdate(Bridge* bridge, const Updat
   if (!IsVerificationTicked()) {
     StepProgress(1, CAP_READING);
   } else {
-    if (!ReadIntoScratch(*bridge, image.codeSize))
+    // bytes that never came read as the opposite of the image
+    if (!ReadIntoScratch(*bridge, image.codeSize, image.data.data())) {
       return {UpdateResult::ReadFailed, TEXT_READ_FAILED};
+    }
     if (std::memcmp(scratch.data.data(), image.data.data(), image.codeSize) != 0) {
       return {UpdateResult::VerifyFailed, TEXT_VERIFY_FAILED};
     }
@@ -261,15 +263,20 @@ void UpdaterDialog::ShowChipInfoOf(std::unique_ptr<Bridge> bridge) {
   ResetStatus();
 }
 
-bool UpdaterDialog::ReadIntoScratch(Bridge& bridge, uint32_t length) {
+bool UpdaterDialog::ReadIntoScratch(Bridge& bridge, uint32_t length, const uint8_t* expected) {
+  // the bar steps once a block while reading
+  class ReadingSteps final : public BlockProgress {
+   public:
+    explicit ReadingSteps(UpdaterDialog& dialog) : dialog_(dialog) {}
+    void BlockRead() override { dialog_.StepProgress(1, CAP_READING); }
+
+   private:
+    UpdaterDialog& dialog_;
+  };
   // no load runs during an operation, so the load's scratch buffer is free
   scratch.data.fill(0);
-  for (uint32_t offset = 0; offset < length; offset += BLOCK_SIZE) {
-    const uint32_t blockLength = std::min(BLOCK_SIZE, length - offset);
-    if (!bridge.ReadBlock(offset, blockLength, scratch.data.data() + offset)) return false;
-    StepProgress(1, CAP_READING);
-  }
-  return true;
+  ReadingSteps steps(*this);
+  return ReadRange(bridge, length, scratch.data.data(), steps, expected);
 }
 
 void UpdaterDialog::SaveRom(Bridge& bridge, uint32_t readLength) {

@@ -116,9 +116,9 @@ class UpdaterDialog final : public ProgressStepper {
   FinalMessage RunUpdate(Bridge* bridge, const UpdateSteps& steps);
   FinalMessage EraseAndWrite(Bridge& bridge, uint32_t writeLength, const ErasePolling& polling);
   void ReadRom(Bridge* bridge);
-  // Reads `length` bytes from address 0 in blocks into `scratch`, stepping
-  // the bar per block; false at the first failed block.
-  bool ReadIntoScratch(Bridge& bridge, uint32_t length);
+  // Reads `length` bytes from address 0 into `scratch`, stepping the bar per
+  // block, as ReadRange does (`expected`: the bytes a verification wants).
+  bool ReadIntoScratch(Bridge& bridge, uint32_t length, const uint8_t* expected = nullptr);
   void SaveRom(Bridge& bridge, uint32_t readLength);
 
   WindowPort& window;

@@ -1,6 +1,7 @@
 #include "emulator/emulated_aspi.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace zq {
 namespace {
@@ -52,6 +53,23 @@ uint8_t ServeOnBridge(BridgeDevice& bridge, SrbExecScsiCmd& request) {
   return SS_ERR;
 }
 
+uint8_t AnswerHaInquiry(SrbHaInquiry& request, uint8_t adapters, uint8_t targets) {
+  if (request.header.SRB_Cmd != SC_HA_INQUIRY) return SS_INVALID_CMD;
+  if (request.header.SRB_HaId >= adapters) return SS_INVALID_HA;
+  constexpr uint8_t ADAPTER_OWN_ID = 7;
+  constexpr char MANAGER[] = "ASPI for WIN32";
+  constexpr char IDENTIFIER[] = "EMULATED";
+  request.HA_Count = adapters;
+  request.HA_SCSI_ID = ADAPTER_OWN_ID;
+  std::fill(std::begin(request.HA_ManagerId), std::end(request.HA_ManagerId), ' ');
+  std::copy(MANAGER, MANAGER + sizeof MANAGER - 1, request.HA_ManagerId);
+  std::fill(std::begin(request.HA_Identifier), std::end(request.HA_Identifier), ' ');
+  std::copy(IDENTIFIER, IDENTIFIER + sizeof IDENTIFIER - 1, request.HA_Identifier);
+  std::fill(std::begin(request.HA_Unique), std::end(request.HA_Unique), 0);
+  request.HA_Unique[3] = targets;
+  return SS_COMP;
+}
+
 void EmulatedAspiLayer::UseDefaultSetup(BridgeDevice& bridge) {
   supportStatus_ = SS_COMP;
   adapters_ = 1;
@@ -64,7 +82,13 @@ void EmulatedAspiLayer::SetTarget(uint8_t hostAdapter, uint8_t target, AspiTarge
                                   BridgeDevice* bridge) {
   // a bridge slot without a device is just an empty one
   if (kind == AspiTargetKind::Bridge && bridge == nullptr) kind = AspiTargetKind::Empty;
-  slots_[SlotKey(hostAdapter, target)] = Slot{kind, bridge};
+  Slot& slot = slots_[SlotKey(hostAdapter, target)];
+  slot.kind = kind;
+  slot.bridge = bridge;
+}
+
+void EmulatedAspiLayer::SetDeviceType(uint8_t hostAdapter, uint8_t target, uint8_t deviceType) {
+  slots_[SlotKey(hostAdapter, target)].deviceType = deviceType;
 }
 
 void EmulatedAspiLayer::ScriptCompletions(std::initializer_list<AspiCompletion> modes) {
@@ -113,17 +137,101 @@ uint32_t EmulatedAspiLayer::SendASPI32Command(SrbExecScsiCmd* request) {
   record.completion = mode;
   requests_.push_back(record);
 
+  const uint32_t number = ++requestsSent_;
+  // not taken: the block stays as it came, and nothing will be posted
+  const auto rejected = rejectedRequests_.find(number);
+  if (rejected != rejectedRequests_.end()) return rejected->second;
+
   std::optional<uint8_t> forcedStatus;
-  const auto failing = failingRequests_.find(++requestsSent_);
+  const auto failing = failingRequests_.find(number);
   if (failing != failingRequests_.end()) forcedStatus = failing->second;
 
   request->SRB_Status = SS_PENDING;
   if (mode == AspiCompletion::AtOnce) {
     Complete(*request, forcedStatus);
   } else {
-    pending_.push_back(Pending{request, mode, forcedStatus});
+    pending_.push_back(Pending{request, mode, forcedStatus, number});
   }
   return request->SRB_Status;
+}
+
+namespace {
+
+bool HeaderClear(const SrbHeader& header) {
+  return header.SRB_Status == 0 && header.SRB_Flags == 0 && header.SRB_Hdr_Rsvd == 0;
+}
+
+AspiOtherRecord RecordOf(const SrbHeader& header) {
+  return AspiOtherRecord{header.SRB_Cmd, header.SRB_HaId, 0, 0, 0, HeaderClear(header)};
+}
+
+}  // namespace
+
+uint32_t EmulatedAspiLayer::InquireHostAdapter(SrbHaInquiry* request) {
+  if (request == nullptr) return SS_INVALID_SRB;
+  others_.push_back(RecordOf(request->header));
+  const auto refused = refusedCommands_.find(SC_HA_INQUIRY);
+  request->header.SRB_Status = refused != refusedCommands_.end()
+                                   ? refused->second
+                                   : AnswerHaInquiry(*request, adapters_, targetsPerAdapter_);
+  return request->header.SRB_Status;
+}
+
+uint32_t EmulatedAspiLayer::GetDeviceType(SrbGetDevType* request) {
+  if (request == nullptr) return SS_INVALID_SRB;
+  SrbHeader& header = request->header;
+  AspiOtherRecord record = RecordOf(header);
+  record.target = request->SRB_Target;
+  record.lun = request->SRB_Lun;
+  record.inputClear = record.inputClear && request->SRB_Rsvd1 == 0;
+  others_.push_back(record);
+  const auto refused = refusedCommands_.find(SC_GET_DEV_TYPE);
+  const auto slot = slots_.find(SlotKey(header.SRB_HaId, request->SRB_Target));
+  if (refused != refusedCommands_.end()) {
+    header.SRB_Status = refused->second;
+  } else if (header.SRB_Cmd != SC_GET_DEV_TYPE) {
+    header.SRB_Status = SS_INVALID_CMD;
+  } else if (header.SRB_HaId >= adapters_) {
+    header.SRB_Status = SS_INVALID_HA;
+  } else if (request->SRB_Lun != 0 || slot == slots_.end() ||
+             slot->second.kind == AspiTargetKind::Empty) {
+    header.SRB_Status = SS_NO_DEVICE;
+  } else {
+    request->SRB_DeviceType = slot->second.deviceType;
+    header.SRB_Status = SS_COMP;
+  }
+  return header.SRB_Status;
+}
+
+uint32_t EmulatedAspiLayer::AbortRequest(SrbAbort* request) {
+  if (request == nullptr) return SS_INVALID_SRB;
+  SrbHeader& header = request->header;
+  AspiOtherRecord record = RecordOf(header);
+  const auto named = std::find_if(pending_.begin(), pending_.end(), [&](const Pending& p) {
+    return static_cast<void*>(p.request) == request->SRB_ToAbort;
+  });
+  if (named != pending_.end()) record.aborted = named->number;
+  others_.push_back(record);
+
+  const auto refused = refusedCommands_.find(SC_ABORT_SRB);
+  if (refused != refusedCommands_.end()) {
+    header.SRB_Status = refused->second;
+    return header.SRB_Status;
+  }
+  if (header.SRB_Cmd != SC_ABORT_SRB) {
+    header.SRB_Status = SS_INVALID_CMD;
+    return header.SRB_Status;
+  }
+  // only a request meant to wait for its abort gives way; the others are
+  // past stopping and finish as they would have
+  if (named != pending_.end() && named->mode == AspiCompletion::UntilAborted) {
+    const Pending aborted = *named;
+    pending_.erase(named);
+    Complete(*aborted.request, SS_ABORTED);
+  }
+  // the abort itself always completes
+  header.SRB_Status = SS_COMP;
+  return SS_COMP;
 }
 
 uint8_t EmulatedAspiLayer::Serve(SrbExecScsiCmd& request) {

@@ -17,7 +17,6 @@
 
 namespace zq {
 
-constexpr uint8_t SS_INVALID_CMD = 0x80;
 constexpr uint8_t SS_INVALID_SRB = 0xE0;
 constexpr uint8_t HASTAT_SEL_TO = 0x11;  // selection time-out: nobody answered
 
@@ -25,6 +24,9 @@ constexpr uint8_t HASTAT_SEL_TO = 0x11;  // selection time-out: nobody answered
 // (SRB_HaStat, SRB_TargStat); returns the SRB_Status to report. Shared with
 // the emulated DLL.
 uint8_t ServeOnBridge(BridgeDevice& bridge, SrbExecScsiCmd& request);
+// Fills in a host adapter inquiry as a layer with `adapters` adapters, each
+// addressing `targets` targets, answers it; returns the SRB_Status.
+uint8_t AnswerHaInquiry(SrbHaInquiry& request, uint8_t adapters, uint8_t targets);
 
 enum class AspiTargetKind {
   Empty,     // no device: the request fails
@@ -37,8 +39,8 @@ enum class AspiCompletion {
   AtWait,  // left pending, completed when the caller waits on its event
   Late,    // left pending through the wait; completed by CompleteLate()
   Never,
-  Unsignalled,  // completed while the caller waits, but its event never signalled
-
+  Unsignalled,   // completed while the caller waits, but its event never signalled
+  UntilAborted,  // left pending until an abort ends it (SS_ABORTED, event signalled)
 };
 
 struct AspiRequestRecord {
@@ -57,6 +59,18 @@ struct AspiRequestRecord {
   AspiCompletion completion;
 };
 
+// A request block of another kind than execute-SCSI.
+struct AspiOtherRecord {
+  uint8_t command;  // SC_HA_INQUIRY, SC_GET_DEV_TYPE or SC_ABORT_SRB
+  uint8_t hostAdapter;
+  uint8_t target;  // SC_GET_DEV_TYPE
+  uint8_t lun;     // SC_GET_DEV_TYPE
+  // SC_ABORT_SRB: the number (from 1) of the execute-SCSI request named; 0
+  // when it names none still pending
+  uint32_t aborted;
+  bool inputClear;  // status and reserved fields zero on the way in
+};
+
 class EmulatedAspiLayer final : public AspiLayer {
  public:
   EmulatedAspiLayer() = default;
@@ -71,6 +85,15 @@ class EmulatedAspiLayer final : public AspiLayer {
   // Targets not set are empty.
   void SetTarget(uint8_t hostAdapter, uint8_t target, AspiTargetKind kind,
                  BridgeDevice* bridge = nullptr);
+  // The peripheral type a target reports; a disk unless set.
+  void SetDeviceType(uint8_t hostAdapter, uint8_t target, uint8_t deviceType);
+  // Targets each adapter says it addresses (0: it leaves that unsaid).
+  void SetTargetsPerAdapter(uint8_t targets) { targetsPerAdapter_ = targets; }
+  // Every request block of the given kind is refused with `status`.
+  void RefuseCommand(uint8_t command, uint8_t status) { refusedCommands_[command] = status; }
+  // The Nth execute-SCSI request (counting from 1) is not taken: the entry
+  // point returns `status` and leaves the block as it was.
+  void RejectRequest(uint32_t nth, uint8_t status) { rejectedRequests_[nth] = status; }
 
   void SetCompletion(AspiCompletion mode) { completion_ = mode; }
   // The next requests complete in these ways, in order; then the default.
@@ -90,6 +113,7 @@ class EmulatedAspiLayer final : public AspiLayer {
   size_t PendingRequests() const { return pending_.size(); }
 
   const std::vector<AspiRequestRecord>& Requests() const { return requests_; }
+  const std::vector<AspiOtherRecord>& OtherRequests() const { return others_; }
   uint32_t EventsCreated() const { return eventsCreated_; }
   uint32_t EventsClosed() const { return eventsClosed_; }
   size_t OpenEvents() const;
@@ -101,6 +125,9 @@ class EmulatedAspiLayer final : public AspiLayer {
 
   uint32_t GetASPI32SupportInfo() override;
   uint32_t SendASPI32Command(SrbExecScsiCmd* request) override;
+  uint32_t InquireHostAdapter(SrbHaInquiry* request) override;
+  uint32_t GetDeviceType(SrbGetDevType* request) override;
+  uint32_t AbortRequest(SrbAbort* request) override;
   AspiEvent MakeEvent() override;
   void ResetEvent(AspiEvent event) override;
   bool WaitForEvent(AspiEvent event, uint32_t milliseconds) override;
@@ -111,11 +138,13 @@ class EmulatedAspiLayer final : public AspiLayer {
   struct Slot {
     AspiTargetKind kind = AspiTargetKind::Empty;
     BridgeDevice* bridge = nullptr;
+    uint8_t deviceType = DTYPE_DASD;
   };
   struct Pending {
     SrbExecScsiCmd* request;
     AspiCompletion mode;
     std::optional<uint8_t> forcedStatus;
+    uint32_t number;  // counting requests taken from 1
   };
 
   void Complete(SrbExecScsiCmd& request, std::optional<uint8_t> forcedStatus, bool signal = true);
@@ -124,6 +153,10 @@ class EmulatedAspiLayer final : public AspiLayer {
 
   uint8_t supportStatus_ = SS_COMP;
   uint8_t adapters_ = 0;
+  uint8_t targetsPerAdapter_ = ASPI_TARGETS_PER_ADAPTER;
+  std::map<uint8_t, uint8_t> refusedCommands_;
+  std::map<uint32_t, uint8_t> rejectedRequests_;
+  std::vector<AspiOtherRecord> others_;
   std::map<uint16_t, Slot> slots_;
   AspiCompletion completion_ = AspiCompletion::AtOnce;
   std::deque<AspiCompletion> script_;

@@ -428,6 +428,144 @@ TEST_F(AspiTest, EraseAndWait) {
   }
 }
 
+// The command line's search asks each adapter and target first: only the
+// kinds of device a bridge can be receive the vendor command.
+TEST_F(AspiTest, SearchByTypeSendsOnlyToStorageTypes) {
+  BridgeDevice tape, cdRom, optical, simplified, wide;
+  layer.SetHostAdapterCount(2);
+  layer.SetTargetsPerAdapter(16);
+  layer.SetTarget(0, 0, AspiTargetKind::Bridge, &bridge);
+  layer.SetTarget(0, 1, AspiTargetKind::Bridge, &tape);  // answers like a bridge, if asked
+  layer.SetDeviceType(0, 1, 0x01);
+  layer.SetTarget(0, 2, AspiTargetKind::Ordinary);
+  layer.SetTarget(0, 3, AspiTargetKind::Bridge, &cdRom);
+  layer.SetDeviceType(0, 3, DTYPE_CDROM);
+  layer.SetTarget(0, 4, AspiTargetKind::Bridge, &optical);
+  layer.SetDeviceType(0, 4, DTYPE_OPTI);
+  layer.SetTarget(0, 5, AspiTargetKind::Bridge, &simplified);
+  layer.SetDeviceType(0, 5, DTYPE_RBC);
+  layer.SetTarget(0, 6, AspiTargetKind::Ordinary);
+  layer.SetDeviceType(0, 6, 0x03);  // a processor: the adapter's own ID
+  layer.SetTarget(1, 12, AspiTargetKind::Bridge, &wide);
+  layer.SetTarget(1, 13, AspiTargetKind::Bridge, &tape);
+  layer.SetDeviceType(1, 13, 0x7F);  // no unit there
+
+  const std::vector<std::unique_ptr<Bridge>> bridges =
+      transport->FindBridgesByType(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID);
+  std::vector<std::pair<int, int>> at;
+  for (const auto& b : bridges) {
+    const auto& bound = static_cast<const AspiBridge&>(*b);
+    at.emplace_back(bound.HostAdapter(), bound.Target());
+  }
+  EXPECT_EQ(at, (std::vector<std::pair<int, int>>{{0, 0}, {0, 3}, {0, 4}, {0, 5}, {1, 12}}));
+  EXPECT_TRUE(tape.Log().empty());
+
+  std::vector<std::pair<int, int>> asked;
+  for (const AspiRequestRecord& r : layer.Requests()) {
+    EXPECT_EQ(r.cdb, Cdb11({0xE0, 0, 0, 0, 0, 0}));
+    asked.emplace_back(r.hostAdapter, r.target);
+  }
+  EXPECT_EQ(asked,
+            (std::vector<std::pair<int, int>>{{0, 0}, {0, 2}, {0, 3}, {0, 4}, {0, 5}, {1, 12}}));
+  // one inquiry per adapter, then the type of each of its 16 targets
+  ASSERT_EQ(layer.OtherRequests().size(), 2u * (1 + 16));
+  for (size_t i = 0; i < layer.OtherRequests().size(); ++i) {
+    const AspiOtherRecord& r = layer.OtherRequests()[i];
+    EXPECT_EQ(r.command, i % 17 == 0 ? SC_HA_INQUIRY : SC_GET_DEV_TYPE) << i;
+    EXPECT_EQ(r.hostAdapter, i / 17) << i;
+    if (i % 17 != 0) {
+      EXPECT_EQ(r.target, i % 17 - 1) << i;
+    }
+    EXPECT_EQ(r.lun, 0);
+    EXPECT_TRUE(r.inputClear) << i;
+  }
+}
+
+// A layer that will not say what is there gets no vendor command.
+TEST_F(AspiTest, SearchByTypeWithoutAnswersSendsNothing) {
+  struct Row {
+    const char* name;
+    uint8_t refused;
+    uint8_t targets;  // the adapter's own count; 0 leaves it unsaid
+    size_t typeQueries;
+  };
+  const Row rows[] = {
+      {"inquiry refused", SC_HA_INQUIRY, 8, 0},
+      {"device type refused", SC_GET_DEV_TYPE, 8, 8},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EmulatedAspiLayer aspi;
+    aspi.SetHostAdapterCount(1);
+    aspi.SetTarget(0, 0, AspiTargetKind::Bridge, &bridge);
+    aspi.SetTargetsPerAdapter(row.targets);
+    aspi.RefuseCommand(row.refused, SS_INVALID_HA);
+    AspiTransport own(aspi);
+    EXPECT_TRUE(own.FindBridgesByType(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID).empty());
+    EXPECT_TRUE(aspi.Requests().empty());
+    EXPECT_EQ(aspi.OtherRequests().size(), 1 + row.typeQueries);
+  }
+  // an adapter that leaves its count unsaid has eight targets
+  layer.SetTargetsPerAdapter(0);
+  layer.SetTarget(0, 7, AspiTargetKind::Bridge, &bridge);
+  EXPECT_EQ(transport->FindBridgesByType(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID).size(), 1u);
+  EXPECT_EQ(layer.OtherRequests().size(), 1u + 8u);
+}
+
+// What the entry point returns and whether the wait runs out decide the
+// outcome, the waits, the abort and what stays parked.
+TEST_F(AspiTest, SendAndAbortOutcomes) {
+  struct Row {
+    const char* name;
+    AspiCompletion mode;
+    uint8_t rejectedWith;  // 0: taken
+    bool abortRefused;
+    size_t fullWaits;
+    size_t aborts;
+    size_t parked;
+  };
+  const Row rows[] = {
+      {"completed at the wait", AspiCompletion::AtWait, 0, false, 1, 0, 0},
+      // never taken: nothing will be posted, so nothing is waited for or kept
+      {"layer busy", AspiCompletion::AtWait, 0xE5, false, 0, 0, 0},
+      {"bad request", AspiCompletion::AtWait, 0xE0, false, 0, 0, 0},
+      // a time-out is aborted, so the request does not stay queued
+      {"aborted after its wait", AspiCompletion::UntilAborted, 0, false, 1, 1, 0},
+      // past stopping: it stays the layer's until it signals
+      {"abort comes too late", AspiCompletion::Late, 0, false, 1, 1, 1},
+      {"abort refused", AspiCompletion::UntilAborted, 0, true, 1, 1, 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EmulatedAspiLayer aspi;
+    BridgeDevice device;
+    aspi.SetHostAdapterCount(1);
+    aspi.SetTarget(0, 2, AspiTargetKind::Bridge, &device);
+    aspi.SetCompletion(row.mode);
+    if (row.rejectedWith != 0) aspi.RejectRequest(1, row.rejectedWith);
+    if (row.abortRefused) aspi.RefuseCommand(SC_ABORT_SRB, SS_INVALID_SRB);
+    {
+      AspiTransport own(aspi);
+      ChipInfo info{};
+      EXPECT_EQ(own.ReadChipInfo(0, 2, info),
+                row.mode == AspiCompletion::AtWait && !row.rejectedWith);
+      EXPECT_EQ(std::count(aspi.Waits().begin(), aspi.Waits().end(), ASPI_WAIT_MS),
+                static_cast<long>(row.fullWaits));
+      EXPECT_EQ(own.PendingRequests(), row.parked);
+      ASSERT_EQ(aspi.OtherRequests().size(), row.aborts);
+      if (row.aborts != 0) {
+        EXPECT_EQ(aspi.OtherRequests()[0].command, SC_ABORT_SRB);
+        EXPECT_EQ(aspi.OtherRequests()[0].aborted, 1u) << "the abort names the request";
+        EXPECT_TRUE(aspi.OtherRequests()[0].inputClear);
+      }
+      EXPECT_EQ(aspi.OpenEvents(), row.parked);
+      aspi.CompleteAll();
+    }
+    EXPECT_EQ(aspi.OpenEvents(), 0u);
+    EXPECT_EQ(aspi.BadEventUses(), 0u);
+  }
+}
+
 // Find, erase, write and read back as the update does, with the layer
 // completing each request while the transport waits.
 TEST_F(AspiTest, UpdateRoundTrip) {

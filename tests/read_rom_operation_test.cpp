@@ -67,6 +67,9 @@ class ReadRom : public ::testing::TestWithParam<Path> {
     EXPECT_EQ(tail, (std::vector<std::string>{"text 1001 ", "pos 0", "show 1002 0"}));
   }
 
+  // ASPI cannot tell a short read: a dump reads each block twice there
+  size_t ReadsPerBlock() const { return GetParam() == Path::Aspi ? 2 : 1; }
+
   DialogHost host;
 };
 
@@ -103,9 +106,9 @@ TEST_P(ReadRom, ReadsAndSavesThirtyTwoKilobytes) {
   ExpectClosedAndReset();
 
   const std::vector<std::string> commands = host.Commands();
-  ASSERT_EQ(commands.size(), 65u);
+  ASSERT_EQ(commands.size(), 1 + 64 * ReadsPerBlock());
   EXPECT_EQ(commands[0], "E0");
-  EXPECT_EQ(commands[64], "E3 7E00 0200");
+  EXPECT_EQ(commands.back(), "E3 7E00 0200");
   EXPECT_EQ(host.window.StatusTexts().front(), "Getting the chip information...");
 }
 
@@ -114,8 +117,8 @@ TEST_P(ReadRom, NewerFirmwareReadsTheWholeSixtyFourKilobytes) {
   host.window.AnswerSave("C:\\dump\\all.bin");
   host.dialog->OnReadRom();
   const std::vector<std::string> commands = host.Commands();
-  ASSERT_EQ(commands.size(), 129u);
-  EXPECT_EQ(commands[128], "E3 FE00 0200") << "the last block at 65 024";
+  ASSERT_EQ(commands.size(), 1 + 128 * ReadsPerBlock());
+  EXPECT_EQ(commands.back(), "E3 FE00 0200") << "the last block at 65 024";
   ASSERT_EQ(host.files.commits.size(), 1u);
   EXPECT_EQ(host.files.commits[0].bytes, FlashPrefix(65536));
   EXPECT_EQ(host.window.boxes[0].progress, 95);

@@ -108,23 +108,23 @@ class ScriptedCarrier final : public Bridge {
   std::deque<Answer> answers;
   std::vector<std::string> calls;
 
-  bool WriteBlock(uint32_t, uint32_t, const uint8_t*) override { return false; }
-  bool ReadBlock(uint32_t, uint32_t, uint8_t*) override { return false; }
-  EraseRequest SendErase() override {
-    calls.push_back("erase");
-    return eraseReady ? EraseRequest::Accepted : EraseRequest::NotSent;
-  }
-  bool QueryStatus(uint8_t& status) override {
+  Carried Carry(const Cdb& cdb, CarryDirection, uint8_t* buffer, uint32_t) override {
+    if (cdb[0] == CMD_ERASE) {
+      calls.push_back("erase");
+      return eraseReady ? Carried::Succeeded : Carried::NotSent;
+    }
+    if (cdb[0] != CMD_STATUS) return Carried::Failed;
     calls.push_back("status");
     if (answers.empty()) {
       ADD_FAILURE() << "polled past the end of the script";
-      return false;
+      return Carried::Failed;
     }
     const Answer answer = answers.front();
     answers.pop_front();
-    if (answer.ok) status = answer.status;
-    return answer.ok;
+    if (answer.ok) buffer[0] = answer.status;
+    return answer.ok ? Carried::Succeeded : Carried::Failed;
   }
+  bool SeesShortTransfers() const override { return true; }
   void Sleep(uint32_t milliseconds) override {
     calls.push_back("sleep " + std::to_string(milliseconds));
   }

@@ -1,5 +1,6 @@
 #include "transport/aspi.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -62,24 +63,58 @@ void AspiTransport::ReapFinished() {
   parked_.resize(kept);
 }
 
-AspiTransport::Outcome AspiTransport::Carry(uint8_t hostAdapter, uint8_t target, const Cdb& cdb,
-                                            uint8_t flags, uint32_t length, const uint8_t* source,
-                                            uint8_t* destination) {
+namespace {
+
+uint32_t RefuseUnknown(SrbHeader* header) {
+  if (header != nullptr) header->SRB_Status = SS_INVALID_CMD;
+  return SS_INVALID_CMD;
+}
+
+}  // namespace
+
+uint32_t AspiLayer::InquireHostAdapter(SrbHaInquiry* request) {
+  return RefuseUnknown(request != nullptr ? &request->header : nullptr);
+}
+
+uint32_t AspiLayer::GetDeviceType(SrbGetDevType* request) {
+  return RefuseUnknown(request != nullptr ? &request->header : nullptr);
+}
+
+uint32_t AspiLayer::AbortRequest(SrbAbort* request) {
+  return RefuseUnknown(request != nullptr ? &request->header : nullptr);
+}
+
+bool MayBeBridge(uint8_t deviceType) {
+  // the top three bits stay clear only for a unit that is there
+  switch (deviceType) {
+    case DTYPE_DASD:
+    case DTYPE_CDROM:
+    case DTYPE_OPTI:
+    case DTYPE_RBC:
+      return true;
+    default:
+      return false;
+  }
+}
+
+Carried AspiTransport::Carry(uint8_t hostAdapter, uint8_t target, const Cdb& cdb,
+                             CarryDirection direction, uint8_t* buffer, uint32_t length) {
   ReapFinished();
-  if (length > BLOCK_SIZE) return Outcome::NotSent;
-  if (length != 0 && source == nullptr && (flags & SRB_DIR_OUT) != 0) return Outcome::NotSent;
+  if (length > BLOCK_SIZE || (length != 0 && buffer == nullptr)) return Carried::NotSent;
 
   std::unique_ptr<AspiRequest> request(new (std::nothrow) AspiRequest());
-  if (!request) return Outcome::NotSent;
-  if (source != nullptr && length != 0) std::memcpy(request->data, source, length);
+  if (!request) return Carried::NotSent;
+  // a read starts from the caller's bytes: the layer says nothing of how
+  // many came, so those it never delivers must stay what they were
+  if (length != 0) std::memcpy(request->data, buffer, length);
 
   request->event = layer_.MakeEvent();
-  if (request->event == nullptr) return Outcome::NotSent;
+  if (request->event == nullptr) return Carried::NotSent;
 
   SrbExecScsiCmd& block = request->block;
   block.SRB_Cmd = SC_EXEC_SCSI_CMD;
   block.SRB_HaId = hostAdapter;
-  block.SRB_Flags = flags;
+  block.SRB_Flags = direction == CarryDirection::In ? FLAGS_IN : FLAGS_OUT;
   block.SRB_Target = target;
   block.SRB_Lun = 0;
   block.SRB_BufLen = length;
@@ -91,43 +126,117 @@ AspiTransport::Outcome AspiTransport::Carry(uint8_t hostAdapter, uint8_t target,
   std::memcpy(block.CDBByte, cdb.data(), cdb.size());
 
   layer_.ResetEvent(request->event);
-  layer_.SendASPI32Command(&block);
-
-  // when the wait runs out the status decides: a layer may finish without
-  // signalling, or just as the time ends
-  if (ReadStatus(*request) == SS_PENDING && !layer_.WaitForEvent(request->event, ASPI_WAIT_MS) &&
-      ReadStatus(*request) == SS_PENDING) {
-    // still the layer's: it may complete the request later and write into
-    // the block and buffer, so keep both until it signals the event
-    parked_.push_back(std::move(request));
-    return Outcome::Failed;
+  const uint32_t sent = layer_.SendASPI32Command(&block);
+  if (sent == SS_PENDING) {
+    // when the wait runs out the status decides: a layer may finish without
+    // signalling, or just as the time ends
+    if (!layer_.WaitForEvent(request->event, ASPI_WAIT_MS) && ReadStatus(*request) == SS_PENDING) {
+      // left queued it would hold up every later request; and until the
+      // layer lets go it may still write into the block and buffer
+      if (Abort(*request)) {
+        Release(std::move(request));
+      } else {
+        parked_.push_back(std::move(request));
+      }
+      return Carried::Failed;
+    }
   }
-
-  const bool succeeded = AspiCommandSucceeded(ReadStatus(*request));
-  if (succeeded && destination != nullptr && length != 0) {
-    std::memcpy(destination, request->data, length);
+  // anything but "pending" means the layer is done with the request, or
+  // never took it (its codes from SS_INVALID_CMD up)
+  Carried outcome = Carried::Failed;
+  if (sent == SS_PENDING || sent == SS_COMP) {
+    if (AspiCommandSucceeded(ReadStatus(*request))) outcome = Carried::Succeeded;
+  } else if (sent >= SS_INVALID_CMD) {
+    outcome = Carried::NotSent;
+  }
+  if (outcome == Carried::Succeeded && direction == CarryDirection::In && length != 0) {
+    std::memcpy(buffer, request->data, length);
   }
   Release(std::move(request));
-  return succeeded ? Outcome::Succeeded : Outcome::Failed;
+  return outcome;
+}
+
+bool AspiTransport::Abort(AspiRequest& request) {
+  SrbAbort abort{};
+  abort.header.SRB_Cmd = SC_ABORT_SRB;
+  abort.header.SRB_HaId = request.block.SRB_HaId;
+  abort.SRB_ToAbort = &request.block;
+  if (layer_.AbortRequest(&abort) != SS_COMP) return false;
+  // an aborted request is posted like any other: its event is the layer's
+  // last act on it
+  return layer_.WaitForEvent(request.event, 0);
+}
+
+uint8_t AspiTransport::HostAdapters() {
+  const uint32_t support = layer_.GetASPI32SupportInfo();
+  const uint8_t status = static_cast<uint8_t>((support >> 8) & 0xFF);
+  if (status != SS_COMP) return 0;
+  return static_cast<uint8_t>(support & 0xFF);
+}
+
+bool AspiTransport::Probe(uint8_t hostAdapter, uint8_t target, uint16_t vendorId,
+                          uint16_t productId, ChipInfo& record,
+                          std::vector<std::unique_ptr<Bridge>>& found) {
+  if (!ReadChipInfo(hostAdapter, target, record) || !MatchesIdentity(record, vendorId, productId)) {
+    return false;
+  }
+  found.push_back(std::make_unique<AspiBridge>(*this, hostAdapter, target, record));
+  return true;
 }
 
 void AspiTransport::Scan(uint16_t vendorId, uint16_t productId, bool firstOnly, ChipInfo& record,
                          std::vector<std::unique_ptr<Bridge>>& found) {
-  const uint32_t support = layer_.GetASPI32SupportInfo();
-  const uint8_t status = static_cast<uint8_t>((support >> 8) & 0xFF);
-  const uint8_t adapters = static_cast<uint8_t>(support & 0xFF);
-  if (status != SS_COMP) return;
-
+  const uint8_t adapters = HostAdapters();
   for (uint32_t a = 0; a < adapters; ++a) {
     // every target ID is asked, the adapter's own included
     for (uint8_t t = 0; t < ASPI_TARGETS_PER_ADAPTER; ++t) {
-      const uint8_t adapter = static_cast<uint8_t>(a);
-      if (ReadChipInfo(adapter, t, record) && MatchesIdentity(record, vendorId, productId)) {
-        found.push_back(std::make_unique<AspiBridge>(*this, adapter, t, record));
-        if (firstOnly) return;
+      if (Probe(static_cast<uint8_t>(a), t, vendorId, productId, record, found) && firstOnly) {
+        return;
       }
     }
   }
+}
+
+uint8_t AspiTransport::TargetsOf(uint8_t hostAdapter) {
+  SrbHaInquiry inquiry{};
+  inquiry.header.SRB_Cmd = SC_HA_INQUIRY;
+  inquiry.header.SRB_HaId = hostAdapter;
+  if (layer_.InquireHostAdapter(&inquiry) != SS_COMP || inquiry.header.SRB_Status != SS_COMP) {
+    return 0;
+  }
+  constexpr size_t MOST_TARGETS_BYTE = 3;
+  const uint8_t targets = inquiry.HA_Unique[MOST_TARGETS_BYTE];
+  if (targets == 0) return ASPI_TARGETS_PER_ADAPTER;
+  return std::min(targets, ASPI_MOST_TARGETS);
+}
+
+bool AspiTransport::DeviceTypeAt(uint8_t hostAdapter, uint8_t target, uint8_t& deviceType) {
+  SrbGetDevType query{};
+  query.header.SRB_Cmd = SC_GET_DEV_TYPE;
+  query.header.SRB_HaId = hostAdapter;
+  query.SRB_Target = target;
+  query.SRB_Lun = 0;
+  if (layer_.GetDeviceType(&query) != SS_COMP || query.header.SRB_Status != SS_COMP) return false;
+  deviceType = query.SRB_DeviceType;
+  return true;
+}
+
+std::vector<std::unique_ptr<Bridge>> AspiTransport::FindBridgesByType(uint16_t vendorId,
+                                                                      uint16_t productId) {
+  std::vector<std::unique_ptr<Bridge>> found;
+  ChipInfo record;
+  const uint8_t adapters = HostAdapters();
+  for (uint32_t a = 0; a < adapters; ++a) {
+    const auto adapter = static_cast<uint8_t>(a);
+    const uint8_t targets = TargetsOf(adapter);
+    for (uint8_t t = 0; t < targets; ++t) {
+      uint8_t deviceType = 0;
+      // a tape, a scanner or an empty ID never sees the vendor opcode
+      if (!DeviceTypeAt(adapter, t, deviceType) || !MayBeBridge(deviceType)) continue;
+      Probe(adapter, t, vendorId, productId, record, found);
+    }
+  }
+  return found;
 }
 
 std::unique_ptr<Bridge> AspiTransport::FindBridge(uint16_t vendorId, uint16_t productId,
@@ -147,8 +256,8 @@ std::vector<std::unique_ptr<Bridge>> AspiTransport::FindBridges(uint16_t vendorI
 
 bool AspiTransport::ReadChipInfo(uint8_t hostAdapter, uint8_t target, ChipInfo& info) {
   uint8_t record[CHIP_INFO_RECORD_SIZE] = {};
-  if (Carry(hostAdapter, target, EncodeGetInfo(), FLAGS_IN, CHIP_INFO_RECORD_SIZE, nullptr,
-            record) != Outcome::Succeeded) {
+  if (Carry(hostAdapter, target, EncodeGetInfo(), CarryDirection::In, record,
+            CHIP_INFO_RECORD_SIZE) != Carried::Succeeded) {
     return false;
   }
   info = DecodeChipInfo(record);
@@ -170,39 +279,9 @@ AspiBridge::AspiBridge(AspiTransport& transport, uint8_t hostAdapter, uint8_t ta
       hostAdapter_(hostAdapter),
       target_(target) {}
 
-bool AspiBridge::QueryStatus(uint8_t& status) {
-  uint8_t reply = 0;
-  if (transport_.Carry(hostAdapter_, target_, EncodeStatus(), FLAGS_IN, STATUS_REPLY_SIZE, nullptr,
-                       &reply) != AspiTransport::Outcome::Succeeded) {
-    return false;
-  }
-  status = reply;
-  return true;
-}
-
-EraseRequest AspiBridge::SendErase() {
-  switch (transport_.Carry(hostAdapter_, target_, EncodeErase(), FLAGS_OUT, 0, nullptr, nullptr)) {
-    case AspiTransport::Outcome::NotSent:
-      return EraseRequest::NotSent;
-    case AspiTransport::Outcome::Failed:
-      return EraseRequest::Refused;
-    case AspiTransport::Outcome::Succeeded:
-      break;
-  }
-  return EraseRequest::Accepted;
-}
-
-bool AspiBridge::WriteBlock(uint32_t address, uint32_t length, const uint8_t* data) {
-  if (length > BLOCK_SIZE) return false;
-  return transport_.Carry(hostAdapter_, target_, EncodeWrite(address, length), FLAGS_OUT, length,
-                          data, nullptr) == AspiTransport::Outcome::Succeeded;
-}
-
-bool AspiBridge::ReadBlock(uint32_t address, uint32_t length, uint8_t* buffer) {
-  if (length > BLOCK_SIZE) return false;
-  if (length != 0 && buffer == nullptr) return false;
-  return transport_.Carry(hostAdapter_, target_, EncodeRead(address, length), FLAGS_IN, length,
-                          nullptr, buffer) == AspiTransport::Outcome::Succeeded;
+Carried AspiBridge::Carry(const Cdb& cdb, CarryDirection direction, uint8_t* buffer,
+                          uint32_t length) {
+  return transport_.Carry(hostAdapter_, target_, cdb, direction, buffer, length);
 }
 
 }  // namespace zq

@@ -12,11 +12,15 @@
 
 namespace zq {
 
+constexpr uint8_t SC_HA_INQUIRY = 0x00;
+constexpr uint8_t SC_GET_DEV_TYPE = 0x01;
 constexpr uint8_t SC_EXEC_SCSI_CMD = 0x02;
+constexpr uint8_t SC_ABORT_SRB = 0x03;
 constexpr uint8_t SS_PENDING = 0x00;
 constexpr uint8_t SS_COMP = 0x01;
 constexpr uint8_t SS_ABORTED = 0x02;
 constexpr uint8_t SS_ERR = 0x04;
+constexpr uint8_t SS_INVALID_CMD = 0x80;  // from here on the layer did not take the request
 constexpr uint8_t SS_INVALID_HA = 0x81;
 constexpr uint8_t SS_NO_DEVICE = 0x82;
 constexpr uint8_t SRB_DIR_IN = 0x08;
@@ -26,6 +30,14 @@ constexpr uint8_t SENSE_LEN = 14;
 constexpr uint8_t ASPI_CDB_LENGTH = 11;  // the six CDB bytes and five zeros
 constexpr uint8_t ASPI_TARGETS_PER_ADAPTER = 8;
 constexpr uint32_t ASPI_WAIT_MS = 10000;
+constexpr uint8_t ASPI_MOST_TARGETS = 16;  // wide adapters
+
+// Peripheral device types that can be a bridge: its disk, its CD-ROM, and
+// the kinds of storage some systems report in their place.
+constexpr uint8_t DTYPE_DASD = 0x00;
+constexpr uint8_t DTYPE_CDROM = 0x05;
+constexpr uint8_t DTYPE_OPTI = 0x07;
+constexpr uint8_t DTYPE_RBC = 0x0E;  // simplified direct-access
 
 using AspiEvent = void*;  // the layer's event handle; null when none
 
@@ -72,12 +84,65 @@ static_assert(sizeof(void*) != 8 ||
                offsetof(SrbExecScsiCmd, CDBByte) == 0x38 &&
                offsetof(SrbExecScsiCmd, SenseArea) == 0x48 && sizeof(SrbExecScsiCmd) == 88));
 
-// The ASPI entry points and the event and wait calls a request needs.
+#pragma pack(push, 1)
+// The eight bytes every other request block starts with.
+struct SrbHeader {
+  uint8_t SRB_Cmd;
+  uint8_t SRB_Status;
+  uint8_t SRB_HaId;
+  uint8_t SRB_Flags;
+  uint32_t SRB_Hdr_Rsvd;
+};
+
+// The host adapter inquiry, answered at once.
+struct SrbHaInquiry {
+  SrbHeader header;
+  uint8_t HA_Count;
+  uint8_t HA_SCSI_ID;
+  uint8_t HA_ManagerId[16];
+  uint8_t HA_Identifier[16];
+  uint8_t HA_Unique[16];  // byte 3: targets the adapter addresses (0: eight)
+  uint16_t HA_Rsvd1;
+};
+
+// The device type at one target and unit, answered at once.
+struct SrbGetDevType {
+  SrbHeader header;
+  uint8_t SRB_Target;
+  uint8_t SRB_Lun;
+  uint8_t SRB_DeviceType;
+  uint8_t SRB_Rsvd1;
+};
+
+// Asks the layer to end a request it still holds.
+struct SrbAbort {
+  SrbHeader header;
+  void* SRB_ToAbort;
+};
+#pragma pack(pop)
+
+static_assert(sizeof(SrbHeader) == 8 && offsetof(SrbHeader, SRB_Hdr_Rsvd) == 0x04);
+static_assert(offsetof(SrbHaInquiry, HA_Count) == 0x08 &&
+              offsetof(SrbHaInquiry, HA_ManagerId) == 0x0A &&
+              offsetof(SrbHaInquiry, HA_Identifier) == 0x1A &&
+              offsetof(SrbHaInquiry, HA_Unique) == 0x2A && sizeof(SrbHaInquiry) == 60);
+static_assert(offsetof(SrbGetDevType, SRB_Target) == 0x08 &&
+              offsetof(SrbGetDevType, SRB_DeviceType) == 0x0A && sizeof(SrbGetDevType) == 12);
+static_assert(offsetof(SrbAbort, SRB_ToAbort) == 0x08);
+static_assert(sizeof(void*) != 4 || sizeof(SrbAbort) == 12);
+static_assert(sizeof(void*) != 8 || sizeof(SrbAbort) == 16);
+
+// The ASPI entry points and the event and wait calls a request needs. The
+// entry point takes every kind of request block; each kind has its own call.
 class AspiLayer {
  public:
   virtual ~AspiLayer() = default;
   virtual uint32_t GetASPI32SupportInfo() = 0;
   virtual uint32_t SendASPI32Command(SrbExecScsiCmd* request) = 0;
+  // A layer that knows only execute-SCSI requests refuses these.
+  virtual uint32_t InquireHostAdapter(SrbHaInquiry* request);
+  virtual uint32_t GetDeviceType(SrbGetDevType* request);
+  virtual uint32_t AbortRequest(SrbAbort* request);
   // Manual reset, not signalled; null when it cannot be made.
   virtual AspiEvent MakeEvent() = 0;
   virtual void ResetEvent(AspiEvent event) = 0;
@@ -86,6 +151,9 @@ class AspiLayer {
   virtual void CloseEvent(AspiEvent event) = 0;
   virtual void Sleep(uint32_t milliseconds) = 0;
 };
+
+// Whether a device of this peripheral type may be a bridge.
+bool MayBeBridge(uint8_t deviceType);
 
 struct AspiRequest;
 
@@ -104,13 +172,15 @@ class AspiTransport {
   std::unique_ptr<Bridge> FindBridge(uint16_t vendorId, uint16_t productId, ChipInfo& chipInfo);
   // Every target that answers with both IDs, bound.
   std::vector<std::unique_ptr<Bridge>> FindBridges(uint16_t vendorId, uint16_t productId);
+  // Every bridge, asking each adapter how many targets it has and each
+  // target what it holds first: the vendor command goes only to disks,
+  // CD-ROMs and optical or simplified direct-access devices.
+  std::vector<std::unique_ptr<Bridge>> FindBridgesByType(uint16_t vendorId, uint16_t productId);
   bool ReadChipInfo(uint8_t hostAdapter, uint8_t target, ChipInfo& info);
 
-  enum class Outcome { NotSent, Failed, Succeeded };
-  // One request of its own: `source` (Out) or `destination` (In) hold
-  // `length` bytes; the destination is written only on success.
-  Outcome Carry(uint8_t hostAdapter, uint8_t target, const Cdb& cdb, uint8_t flags, uint32_t length,
-                const uint8_t* source, uint8_t* destination);
+  // One request of its own, as Bridge::Carry describes.
+  Carried Carry(uint8_t hostAdapter, uint8_t target, const Cdb& cdb, CarryDirection direction,
+                uint8_t* buffer, uint32_t length);
   void Sleep(uint32_t milliseconds) { layer_.Sleep(milliseconds); }
 
   // Requests whose wait ran out and that the layer has not finished yet.
@@ -121,6 +191,16 @@ class AspiTransport {
   // when `firstOnly`); every answer lands in `record`.
   void Scan(uint16_t vendorId, uint16_t productId, bool firstOnly, ChipInfo& record,
             std::vector<std::unique_ptr<Bridge>>& found);
+  // Adapters the layer reports; 0 when it is not usable.
+  uint8_t HostAdapters();
+  // Keeps the bridge at this target, if it is one; true when it is.
+  bool Probe(uint8_t hostAdapter, uint8_t target, uint16_t vendorId, uint16_t productId,
+             ChipInfo& record, std::vector<std::unique_ptr<Bridge>>& found);
+  // Targets the adapter addresses; 0 when it does not answer.
+  uint8_t TargetsOf(uint8_t hostAdapter);
+  bool DeviceTypeAt(uint8_t hostAdapter, uint8_t target, uint8_t& deviceType);
+  // Asks the layer to end a request whose wait ran out; true once it has.
+  bool Abort(AspiRequest& request);
   void ReapFinished();
   void Release(std::unique_ptr<AspiRequest> request);
 
@@ -135,15 +215,13 @@ class AspiBridge final : public Bridge {
  public:
   AspiBridge(AspiTransport& transport, uint8_t hostAdapter, uint8_t target, const ChipInfo& info);
 
-  bool WriteBlock(uint32_t address, uint32_t length, const uint8_t* data) override;
-  bool ReadBlock(uint32_t address, uint32_t length, uint8_t* buffer) override;
-  bool QueryStatus(uint8_t& status) override;
+  Carried Carry(const Cdb& cdb, CarryDirection direction, uint8_t* buffer,
+                uint32_t length) override;
+  // the layer reports no residual count
+  bool SeesShortTransfers() const override { return false; }
+  void Sleep(uint32_t milliseconds) override { transport_.Sleep(milliseconds); }
   uint8_t HostAdapter() const { return hostAdapter_; }
   uint8_t Target() const { return target_; }
-
- protected:
-  EraseRequest SendErase() override;
-  void Sleep(uint32_t milliseconds) override { transport_.Sleep(milliseconds); }
 
  private:
   AspiTransport& transport_;

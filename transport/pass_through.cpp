@@ -11,15 +11,17 @@ constexpr uint8_t PASS_THROUGH_TARGET_ID = 1;
 constexpr uint8_t PASS_THROUGH_LUN = 0;
 
 // Carries one command in a freshly zeroed block. A sending command takes its
-// `length` bytes from `send`; a reading command copies `length` bytes to
-// `receive` after success only, so a failure leaves the caller's output alone.
-bool Carry(PassThroughPort& port, DeviceHandle device, const Cdb& cdb, uint8_t dataIn,
-           uint32_t length, const uint8_t* send, uint8_t* receive) {
-  if (device == INVALID_DEVICE_HANDLE || length > BLOCK_SIZE) return false;
+// `length` bytes from `buffer`; a reading command copies `length` bytes back
+// after success only, so a failure leaves the caller's buffer alone.
+Carried CarryOn(PassThroughPort& port, DeviceHandle device, const Cdb& cdb,
+                CarryDirection direction, uint8_t* buffer, uint32_t length) {
+  if (device == INVALID_DEVICE_HANDLE || length > BLOCK_SIZE) return Carried::NotSent;
+  if (length > 0 && buffer == nullptr) return Carried::NotSent;
 
-  PassThroughBuffer buffer;
-  std::memset(&buffer, 0, sizeof buffer);
-  ScsiPassThroughHeader& header = buffer.header;
+  PassThroughBuffer block;
+  std::memset(&block, 0, sizeof block);
+  ScsiPassThroughHeader& header = block.header;
+  const bool sending = direction == CarryDirection::Out;
   header.Length = static_cast<uint16_t>(PASS_THROUGH_HEADER_SIZE);
   header.ScsiStatus = 0;
   header.PathId = PASS_THROUGH_PATH_ID;
@@ -27,27 +29,26 @@ bool Carry(PassThroughPort& port, DeviceHandle device, const Cdb& cdb, uint8_t d
   header.Lun = PASS_THROUGH_LUN;
   header.CdbLength = static_cast<uint8_t>(CDB_SIZE);
   header.SenseInfoLength = static_cast<uint8_t>(PASS_THROUGH_SENSE_SIZE);
-  header.DataIn = dataIn;
+  header.DataIn = sending ? SCSI_IOCTL_DATA_OUT : SCSI_IOCTL_DATA_IN;
   header.DataTransferLength = length;
   header.TimeOutValue = PASS_THROUGH_TIMEOUT_SECONDS;
   header.DataBufferOffset = PASS_THROUGH_DATA_OFFSET;
   header.SenseInfoOffset = PASS_THROUGH_SENSE_OFFSET;
   std::memcpy(header.Cdb, cdb.data(), cdb.size());  // the other ten bytes stay zero
 
-  const bool sending = dataIn == SCSI_IOCTL_DATA_OUT;
-  if (sending && length > 0) std::memcpy(buffer.data, send, length);
+  if (sending && length > 0) std::memcpy(block.data, buffer, length);
 
   // the driver needs only the header to read from the device, the whole
   // block to send to it; it writes back up to the end of the data phase
   const uint32_t inputSize = sending ? PASS_THROUGH_BLOCK_SIZE : PASS_THROUGH_HEADER_SIZE;
   const uint32_t outputSize = PASS_THROUGH_DATA_OFFSET + length;
-  const bool called = port.Control(device, buffer, inputSize, outputSize);
-  if (!PassThroughCommandSucceeded(called, buffer.header.ScsiStatus)) return false;
+  const bool called = port.Control(device, block, inputSize, outputSize);
+  if (!PassThroughCommandSucceeded(called, block.header.ScsiStatus)) return Carried::Failed;
   // the driver hands back how much moved: a short transfer is no success
-  if (buffer.header.DataTransferLength < length) return false;
+  if (block.header.DataTransferLength < length) return Carried::Failed;
 
-  if (!sending && receive != nullptr && length > 0) std::memcpy(receive, buffer.data, length);
-  return true;
+  if (!sending && length > 0) std::memcpy(buffer, block.data, length);
+  return Carried::Succeeded;
 }
 
 }  // namespace
@@ -116,8 +117,8 @@ std::vector<std::unique_ptr<Bridge>> PassThroughTransport::FindBridges(uint16_t 
 
 bool PassThroughTransport::ReadChipInfo(DeviceHandle device, ChipInfo& info) {
   uint8_t record[CHIP_INFO_RECORD_SIZE] = {};
-  if (!Carry(port_, device, EncodeGetInfo(), SCSI_IOCTL_DATA_IN, CHIP_INFO_RECORD_SIZE, nullptr,
-             record)) {
+  if (CarryOn(port_, device, EncodeGetInfo(), CarryDirection::In, record, CHIP_INFO_RECORD_SIZE) !=
+      Carried::Succeeded) {
     return false;
   }
   info = DecodeChipInfo(record);
@@ -129,32 +130,9 @@ PassThroughBridge::~PassThroughBridge() {
   if (device_ != INVALID_DEVICE_HANDLE) port_.Close(device_);
 }
 
-bool PassThroughBridge::QueryStatus(uint8_t& status) {
-  uint8_t reply[STATUS_REPLY_SIZE] = {};
-  if (!Carry(port_, device_, EncodeStatus(), SCSI_IOCTL_DATA_IN, STATUS_REPLY_SIZE, nullptr,
-             reply)) {
-    return false;
-  }
-  status = reply[0];
-  return true;
-}
-
-EraseRequest PassThroughBridge::SendErase() {
-  return Carry(port_, device_, EncodeErase(), SCSI_IOCTL_DATA_OUT, 0, nullptr, nullptr)
-             ? EraseRequest::Accepted
-             : EraseRequest::Refused;
-}
-
-bool PassThroughBridge::WriteBlock(uint32_t address, uint32_t length, const uint8_t* data) {
-  if (length > BLOCK_SIZE || (length > 0 && data == nullptr)) return false;
-  return Carry(port_, device_, EncodeWrite(address, length), SCSI_IOCTL_DATA_OUT, length, data,
-               nullptr);
-}
-
-bool PassThroughBridge::ReadBlock(uint32_t address, uint32_t length, uint8_t* buffer) {
-  if (length > BLOCK_SIZE || (length > 0 && buffer == nullptr)) return false;
-  return Carry(port_, device_, EncodeRead(address, length), SCSI_IOCTL_DATA_IN, length, nullptr,
-               buffer);
+Carried PassThroughBridge::Carry(const Cdb& cdb, CarryDirection direction, uint8_t* buffer,
+                                 uint32_t length) {
+  return CarryOn(port_, device_, cdb, direction, buffer, length);
 }
 
 }  // namespace zq

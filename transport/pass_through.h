@@ -139,12 +139,10 @@ class PassThroughBridge final : public Bridge {
       : Bridge(std::move(name), info), port_(port), device_(device) {}
   ~PassThroughBridge() override;
 
-  bool WriteBlock(uint32_t address, uint32_t length, const uint8_t* data) override;
-  bool ReadBlock(uint32_t address, uint32_t length, uint8_t* buffer) override;
-  bool QueryStatus(uint8_t& status) override;
-
- protected:
-  EraseRequest SendErase() override;
+  Carried Carry(const Cdb& cdb, CarryDirection direction, uint8_t* buffer,
+                uint32_t length) override;
+  // the driver hands back how much moved
+  bool SeesShortTransfers() const override { return true; }
   void Sleep(uint32_t milliseconds) override { port_.Sleep(milliseconds); }
 
  private:

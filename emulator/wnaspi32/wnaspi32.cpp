@@ -9,10 +9,15 @@
 //   ZQ_EMU_FAULT    faults, comma-separated ("write:3,stuck", ...)
 //   ZQ_EMU_ADAPTERS host adapters reported (default 1)
 //   ZQ_EMU_TARGET   the bridge's address as "adapter:target" (default 0:0)
+//   ZQ_EMU_TYPE     the peripheral type the bridge reports (default 0, a disk)
 //   ZQ_EMU_DELAY    milliseconds before a request completes (default 20)
+// Host adapter inquiries and device types are answered at once; an abort
+// ends a request still waiting to complete.
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <new>
 #include <string>
 
 #include "emulator/bridge_device.h"
@@ -48,7 +53,19 @@ struct Server {
   uint8_t adapters = 1;
   uint8_t bridgeAdapter = 0;
   uint8_t bridgeTarget = 0;
+  uint8_t bridgeType = DTYPE_DASD;
   DWORD delay = 20;
+  // requests taken and not yet completed, each with the ticket of the
+  // thread that will complete it: a block reused for a later request is
+  // not completed by the earlier one's thread
+  std::map<const void*, uint32_t> waiting;
+  uint32_t tickets = 0;
+};
+
+// What a completing thread is handed.
+struct Completion {
+  SrbExecScsiCmd* request;
+  uint32_t ticket;
 };
 
 void Refuse(Server& server, const char* what) {
@@ -81,6 +98,14 @@ void Configure(Server& server) {
       server.bridgeTarget = static_cast<uint8_t>(t);
     } else {
       Refuse(server, "ZQ_EMU_TARGET");
+    }
+  }
+  const std::string type = EnvironmentSetting("ZQ_EMU_TYPE");
+  if (!type.empty()) {
+    if (ParseNumber(type, 10, 0, 0x1F, number)) {
+      server.bridgeType = static_cast<uint8_t>(number);
+    } else {
+      Refuse(server, "ZQ_EMU_TYPE");
     }
   }
   const std::string delay = EnvironmentSetting("ZQ_EMU_DELAY");
@@ -121,16 +146,55 @@ uint8_t Serve(Server& server, SrbExecScsiCmd& request) {
   return status;
 }
 
-void Complete(Server& server, SrbExecScsiCmd& request) {
+void Signal(SrbExecScsiCmd& request) {
+  if ((request.SRB_Flags & SRB_EVENT_NOTIFY) != 0 && request.SRB_PostProc != nullptr) {
+    SetEvent(static_cast<HANDLE>(request.SRB_PostProc));
+  }
+}
+
+// Completes the request unless an abort has already ended it. Holding the
+// lock keeps an abort from ending it meanwhile.
+void Complete(Server& server, const Completion& completion) {
   server.lock.Enter();
+  const auto waiting = server.waiting.find(completion.request);
+  if (waiting == server.waiting.end() || waiting->second != completion.ticket) {
+    server.lock.Leave();
+    return;
+  }
+  server.waiting.erase(waiting);
+  SrbExecScsiCmd& request = *completion.request;
   const uint8_t status = Serve(server, request);
   // the data is in place before the status says so
   MemoryBarrier();
   request.SRB_Status = status;
+  Signal(request);
   server.lock.Leave();
-  if ((request.SRB_Flags & SRB_EVENT_NOTIFY) != 0 && request.SRB_PostProc != nullptr) {
-    SetEvent(static_cast<HANDLE>(request.SRB_PostProc));
+}
+
+// Ends a waiting request as aborted; false when none is waiting there.
+bool AbortWaiting(Server& server, const void* block) {
+  server.lock.Enter();
+  const auto waiting = server.waiting.find(block);
+  const bool found = waiting != server.waiting.end();
+  if (found) {
+    server.waiting.erase(waiting);
+    auto* request = static_cast<SrbExecScsiCmd*>(const_cast<void*>(block));
+    request->SRB_Status = SS_ABORTED;
+    Signal(*request);
   }
+  server.lock.Leave();
+  return found;
+}
+
+uint8_t DeviceType(const Server& server, SrbGetDevType& request) {
+  const uint8_t adapter = request.header.SRB_HaId;
+  if (adapter >= server.adapters) return SS_INVALID_HA;
+  if (adapter != server.bridgeAdapter || request.SRB_Target != server.bridgeTarget ||
+      request.SRB_Lun != 0) {
+    return SS_NO_DEVICE;
+  }
+  request.SRB_DeviceType = server.bridgeType;
+  return SS_COMP;
 }
 
 // The library's image starts where the memory holding its data was
@@ -151,10 +215,11 @@ HMODULE PinThisModule() {
 }
 
 DWORD WINAPI CompleteLater(void* parameter) {
-  auto* request = static_cast<SrbExecScsiCmd*>(parameter);
+  const Completion completion = *static_cast<Completion*>(parameter);
+  delete static_cast<Completion*>(parameter);
   Server& server = TheServer();
   ::Sleep(server.delay);
-  Complete(server, *request);
+  Complete(server, completion);
   // the thread holds a reference on the library so it is not unloaded
   // under the code still running here
   FreeLibraryAndExitThread(ThisModule(), 0);
@@ -174,20 +239,52 @@ __declspec(dllexport) DWORD __cdecl GetASPI32SupportInfo() {
 __declspec(dllexport) DWORD __cdecl SendASPI32Command(void* srb) {
   using namespace zq;
   if (srb == nullptr) return SS_INVALID_SRB;
-  auto* request = static_cast<SrbExecScsiCmd*>(srb);
   Server& server = TheServer();
-  // only execute-SCSI requests are served; other blocks share just the header
-  if (request->SRB_Cmd != SC_EXEC_SCSI_CMD || !server.usable) {
-    request->SRB_Status = SS_INVALID_CMD;
-    return SS_INVALID_CMD;
+  // every block starts with the command and the status
+  auto* header = static_cast<uint8_t*>(srb);
+  uint8_t& status = header[1];
+  if (!server.usable) {
+    status = SS_INVALID_CMD;
+    return status;
   }
+  switch (header[0]) {
+    case SC_HA_INQUIRY:
+      status = AnswerHaInquiry(*static_cast<SrbHaInquiry*>(srb), server.adapters,
+                               ASPI_TARGETS_PER_ADAPTER);
+      return status;
+    case SC_GET_DEV_TYPE:
+      status = DeviceType(server, *static_cast<SrbGetDevType*>(srb));
+      return status;
+    case SC_ABORT_SRB:
+      // the abort itself completes whether or not the request was still waiting
+      AbortWaiting(server, static_cast<SrbAbort*>(srb)->SRB_ToAbort);
+      status = SS_COMP;
+      return status;
+    case SC_EXEC_SCSI_CMD:
+      break;
+    default:
+      status = SS_INVALID_CMD;
+      return status;
+  }
+
+  auto* request = static_cast<SrbExecScsiCmd*>(srb);
   request->SRB_Status = SS_PENDING;
+  server.lock.Enter();
+  const Completion completion{request, ++server.tickets};
+  server.waiting[request] = completion.ticket;
+  server.lock.Leave();
+
   // one more reference on the library for the completing thread
   const HMODULE pinned = PinThisModule();
-  HANDLE thread = CreateThread(nullptr, 0, &CompleteLater, request, 0, nullptr);
+  auto* handed = new (std::nothrow) Completion(completion);
+  // 95 and 98 refuse to start a thread without somewhere to put its ID
+  DWORD threadId = 0;
+  HANDLE thread =
+      handed != nullptr ? CreateThread(nullptr, 0, &CompleteLater, handed, 0, &threadId) : nullptr;
   if (thread == nullptr) {
+    delete handed;
     if (pinned != nullptr) FreeLibrary(pinned);
-    Complete(server, *request);
+    Complete(server, completion);
     return request->SRB_Status;
   }
   CloseHandle(thread);

@@ -55,13 +55,31 @@ uint32_t Win32AspiLayer::GetASPI32SupportInfo() {
   return static_cast<uint32_t>(getSupportInfo_());
 }
 
-uint32_t Win32AspiLayer::SendASPI32Command(SrbExecScsiCmd* request) {
+template <typename Block>
+uint32_t Win32AspiLayer::Send(Block* request) {
   if (sendCommand_ == nullptr) {
     // never left pending: nothing would ever complete it
-    if (request != nullptr) request->SRB_Status = SS_ERR;
+    // every block has its status in its second byte
+    if (request != nullptr) reinterpret_cast<uint8_t*>(request)[1] = SS_ERR;
     return SS_ERR;
   }
   return static_cast<uint32_t>(sendCommand_(request));
+}
+
+uint32_t Win32AspiLayer::SendASPI32Command(SrbExecScsiCmd* request) {
+  return Send(request);
+}
+
+uint32_t Win32AspiLayer::InquireHostAdapter(SrbHaInquiry* request) {
+  return Send(request);
+}
+
+uint32_t Win32AspiLayer::GetDeviceType(SrbGetDevType* request) {
+  return Send(request);
+}
+
+uint32_t Win32AspiLayer::AbortRequest(SrbAbort* request) {
+  return Send(request);
 }
 
 AspiEvent Win32AspiLayer::MakeEvent() {

@@ -31,6 +31,9 @@ class Win32AspiLayer final : public AspiLayer {
 
   uint32_t GetASPI32SupportInfo() override;
   uint32_t SendASPI32Command(SrbExecScsiCmd* request) override;
+  uint32_t InquireHostAdapter(SrbHaInquiry* request) override;
+  uint32_t GetDeviceType(SrbGetDevType* request) override;
+  uint32_t AbortRequest(SrbAbort* request) override;
   AspiEvent MakeEvent() override;
   void ResetEvent(AspiEvent event) override;
   bool WaitForEvent(AspiEvent event, uint32_t milliseconds) override;
@@ -44,6 +47,10 @@ class Win32AspiLayer final : public AspiLayer {
   void* module_ = nullptr;  // the library's HMODULE
   GetSupportInfoEntry getSupportInfo_ = nullptr;
   SendCommandEntry sendCommand_ = nullptr;
+
+  // Every kind of request block goes through the one entry point.
+  template <typename Block>
+  uint32_t Send(Block* request);
 };
 
 }  // namespace zq

@@ -47,6 +47,14 @@ if [[ $status -ne 0 ]]; then
   exit 1
 fi
 
+# a bridge reporting a tape's type is passed over by the search by type
+status=0
+ZQ_EMU_FLASH=other.bin ZQ_EMU_TYPE=1 ZQ_EMU_DELAY=5 wine aspi_smoke.exe other-type || status=$?
+[[ $status -eq 0 ]] || { echo "aspi_smoke.exe other-type exited with $status" >&2; exit 1; }
+# a request that outlasts its wait is aborted (about ten seconds)
+ZQ_EMU_FLASH=slow.bin ZQ_EMU_DELAY=15000 wine aspi_smoke.exe slow || status=$?
+[[ $status -eq 0 ]] || { echo "aspi_smoke.exe slow exited with $status" >&2; exit 1; }
+
 # the DLL saves the flash after each write: 1024 bytes of the pattern, then erased
 size=$(stat -c %s flash.bin)
 [[ $size -eq 65536 ]] || { echo "flash file holds $size bytes" >&2; exit 1; }
