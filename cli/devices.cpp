@@ -51,7 +51,7 @@ bool Devices::Open(const DeviceOptions& options, DevicesProblem& problem) {
 std::vector<FoundBridge> Devices::FindAll() {
   std::vector<std::unique_ptr<Bridge>> bridges =
       passThrough_ ? passThrough_->FindBridges(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID)
-                   : aspi_->FindBridges(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID);
+                   : aspi_->FindBridgesByType(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID);
   std::vector<FoundBridge> found;
   for (auto& bridge : bridges) {
     FoundBridge entry;

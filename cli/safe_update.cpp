@@ -13,16 +13,6 @@ namespace {
 
 constexpr const char* TEXT_UNCHANGED = "The flash already holds this image.";
 
-// Reads `length` bytes from address 0 in blocks; false at the first failure.
-bool ReadFlash(Bridge& bridge, uint32_t length, uint8_t* into) {
-  for (uint32_t offset = 0; offset < length; offset += BLOCK_SIZE) {
-    if (!bridge.ReadBlock(offset, std::min(BLOCK_SIZE, length - offset), into + offset)) {
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 UpdateSteps SafeUpdateCheck::Steps() {
@@ -42,7 +32,11 @@ EraseVerdict SafeUpdateCheck::BeforeErase(Bridge& bridge, const uint8_t* code, u
   const uint32_t readLength =
       choices_.backupPath.empty() ? length : std::max(length, RomReadLength(bridge.Info()));
   std::vector<uint8_t> flash(readLength);
-  if (!ReadFlash(bridge, readLength, flash.data())) {
+  // bytes a carrier failed to deliver never pass for the image; a backup,
+  // which has nothing to hold them against, reads each block twice where
+  // the carrier cannot tell a short read
+  const uint8_t* expected = choices_.backupPath.empty() ? code : nullptr;
+  if (!ReadRange(bridge, readLength, flash.data(), expected)) {
     Refuse(TEXT_READ_FAILED);
     return EraseVerdict::Decline;
   }
