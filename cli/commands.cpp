@@ -21,7 +21,7 @@ const Command COMMANDS[] = {
 };
 
 constexpr const char* DEVICE_USAGE =
-    "DEVICE: [--device D]... [--transport pass-through|aspi] [--emulate [--emulate-bridges N]\n"
+    "DEVICE: [--device D]... [--transport pass-through|aspi] [--verbose] [--emulate [--emulate-bridges N]\n"
     "        [--emulate-flash FILE]... [--emulate-record HEX] [--emulate-busy N]\n"
     "        [--emulate-fault [K:]F]... [--emulate-timing]]\n";
 
