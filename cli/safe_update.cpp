@@ -6,6 +6,7 @@
 
 #include "app/texts.h"
 #include "app/updater_dialog.h"
+#include "cli/erase_polling.h"
 #include "cli/stop_requests.h"
 
 namespace zq::cli {
@@ -26,7 +27,7 @@ bool ReadFlash(Bridge& bridge, uint32_t length, uint8_t* into) {
 }  // namespace
 
 UpdateSteps SafeUpdateCheck::Steps() {
-  return {ADAPTIVE_ERASE_POLLING, *this, ProcessStops()};
+  return {COMMAND_LINE_ERASE_POLLING, *this, ProcessStops()};
 }
 
 void SafeUpdateCheck::Refuse(const std::string& text) {
