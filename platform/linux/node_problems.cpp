@@ -46,6 +46,12 @@ std::string DriverStatusWords(uint16_t status) {
   return code < std::size(WORDS) ? number + " (" + WORDS[code] + ")" : number;
 }
 
+// udev reads /usr/lib and /lib; not every one reads a prefix such as /usr/local
+bool UdevReadsInstalledRule() {
+  const std::string path = ZQ_UDEV_RULE_INSTALLED;
+  return path.rfind("/usr/lib/", 0) == 0 || path.rfind("/lib/", 0) == 0;
+}
+
 }  // namespace
 
 std::string CommandFailureWords(const CommandFailure& failure) {
@@ -81,6 +87,7 @@ DeviceProblem ProblemOf(const OpenProblem& problem) {
       line.kind = ProblemKind::PermissionDenied;
       line.text += std::string("permission denied") + unit +
                    ": run as root, or install the udev rule " + ZQ_UDEV_RULE_INSTALLED +
+                   (UdevReadsInstalledRule() ? "" : " (copied to /etc/udev/rules.d/)") +
                    " and plug the bridge in again";
       return line;
     case OpenFailure::InUse:
