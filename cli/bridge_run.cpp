@@ -54,7 +54,8 @@ void BridgeRun::Update(const ImageBuffer& image, const FileChoice& choice, bool 
   dialog->UpdateBridge(std::move(found.bridge), check.Steps());
   status = ExitStatusOf(dialog->LastUpdate());
   if (dialog->LastUpdate() == UpdateResult::StoppedAfterWrite) {
-    window.Say("Stopped after writing: the flash holds the new image, not verified.");
+    finalText = "Stopped after writing: the flash holds the new image, not verified.";
+    window.Say(finalText);
   } else if (status == EXIT_AFTER_ERASE) {
     window.Say("zq5210: the bridge may hold no working firmware now; run the update again");
   }
@@ -79,7 +80,9 @@ nlohmann::json BridgeRun::UpdateJson(bool verify, uint32_t writeLength) const {
     update["bytes_written"] = allWritten ? writeLength : 0;
   }
   update["seconds"] = seconds;
-  update["message"] = window.ErrorShown() ? window.LastError() : window.LastNotice();
+  update["message"] = !finalText.empty()    ? finalText
+                      : window.ErrorShown() ? window.LastError()
+                                            : window.LastNotice();
   return update;
 }
 

@@ -40,6 +40,7 @@ struct BridgeRun {
   std::unique_ptr<UpdaterDialog> dialog;
   int status = 0;
   double seconds = 0;
+  std::string finalText;  // the command line's own last word, when it had one
 };
 
 }  // namespace zq::cli

@@ -38,14 +38,13 @@ class CheckCommand final : public CommandRun {
   }
 
   int Run() override {
-    if (!output_.empty() && !force_ && WouldReplace(output_)) {
-      return Failed(Quoted(output_) + " exists; pass --force to replace it");
-    }
+    int status = EXIT_OK;
+    if (!output_.empty() && !SettleOutput(output_, force_, json, status)) return status;
     auto files = MakeFilePort();
     auto image = std::make_unique<ImageBuffer>();  // 64 KB: off the stack
     if (!LoadImage(*files, image_, *image)) return EXIT_FAILED;
     // the bytes themselves may be going to standard output
-    std::FILE* labels = IsStandardOutput(output_) ? stderr : TheReport().Results();
+    std::FILE* labels = output_ == "-" ? stderr : TheReport().Results();
     const std::string label = LabelLine(CodeSizeLabel(image->codeSize));
     std::fprintf(labels, "%s\n", label.c_str());
     TheReport().Body()["code_size"] = image->codeSize;

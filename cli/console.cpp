@@ -38,6 +38,26 @@ void SayWhyNone(Devices& devices) {
   }
 }
 
+bool SettleOutput(std::string& path, bool force, bool json, int& status) {
+  if (IsStandardOutput(path)) {
+    path = "-";
+    if (!json) return true;
+    Say("--json and data on standard output exclude each other; write the data to a file");
+    TheReport().Message("--json and data on standard output exclude each other");
+    status = EXIT_USAGE;
+    return false;
+  }
+  if (IsFolder(path)) {
+    status = Failed(Quoted(path) + ": is a folder");
+    return false;
+  }
+  if (!force && WouldReplace(path)) {
+    status = Failed(Quoted(path) + " exists; pass --force to replace it");
+    return false;
+  }
+  return true;
+}
+
 bool LoadImage(FilePort& files, const std::string& path, ImageBuffer& image) {
   const FileChoice choice = ChoiceForPath(path, &IsPathLeadByte);
   std::string errorText;

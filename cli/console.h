@@ -23,6 +23,12 @@ void SayDevice(const FoundBridge& bridge);
 // Why no bridge could be had, beside the final text, never in its place.
 void SayWhyNone(Devices& devices);
 
+// Where an output the user named goes: "-" for standard output under any
+// of its names. False with the exit status when it must not be written:
+// a folder, an existing file without --force, standard output shared with
+// the JSON object.
+bool SettleOutput(std::string& path, bool force, bool json, int& status);
+
 // Loads the image as the window's Load File... does, with its texts.
 bool LoadImage(FilePort& files, const std::string& path, ImageBuffer& image);
 

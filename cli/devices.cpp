@@ -56,7 +56,11 @@ bool Devices::Open(const DeviceOptions& options, DevicesProblem& problem) {
     storage_ = MakeSystemStorage();
     ports = &storage_->Ports();
   }
-  if (options.transport == "aspi") {
+  // as the window does: Windows 98 and Me reach their disks through ASPI
+  const bool aspi = options.transport.empty()
+                        ? !options.emulate && ports->Family() == PlatformFamily::Consumer
+                        : options.transport == "aspi";
+  if (aspi) {
     if (!BindAspiLayer(*ports)) {
       problem = {DevicesProblem::Kind::WindowText, TEXT_NO_ASPI};
       return false;
@@ -163,7 +167,9 @@ bool Devices::KeepNamed(std::vector<FoundBridge>& found, std::string& problem) {
 }
 
 bool Devices::ClaimDisk(const FoundBridge& found, std::string& problem) {
-  if (!storage_) return true;
+  // an ASPI target names no volume, and the systems that need ASPI cannot
+  // tell which volumes lie on it
+  if (!storage_ || aspi_) return true;
   if (storage_->ClaimDisk(found.bridge->Name(), problem)) return true;
   problem = found.bridge->Name() + ": " + EscapeControls(problem);
   return false;

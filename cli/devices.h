@@ -17,7 +17,7 @@
 namespace zq::cli {
 
 struct DeviceOptions {
-  std::string transport = "pass-through";
+  std::string transport;             // empty: as the platform family has it
   std::vector<std::string> devices;  // --device, as the user typed them
   bool emulate = false;
   EmulationOptions emulation;

@@ -23,7 +23,7 @@ class InfoCommand final : public BridgeCommand {
         bridges.push_back(BridgeJson(bridge));
       }
       if (several) std::fprintf(results, "%s\n", DeviceLine(bridge).c_str());
-      BridgeRun run(std::move(bridge), devices, results, StderrIsTerminal(), "");
+      BridgeRun run(std::move(bridge), devices, results, StderrTakesProgressBar(), "");
       run.window.labelStream = results;
       run.ShowChipInfo();
       if (run.window.ErrorShown()) {

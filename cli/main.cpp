@@ -39,10 +39,15 @@ int Parse(int argc, char** argv) {
     entries.push_back(std::move(entry));
   }
 
+  // a script that asked for JSON gets its object even when the words are wrong
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--json") TheReport().UseJson(true);
+  }
   // a word that names no command is said to be unknown, not "unexpected"
   if (argc > 1 && argv[1][0] != '-' && FindCommand(argv[1]) == nullptr) {
     std::fprintf(stderr, "zq5210: unknown command '%s'\n%s", EscapeControls(argv[1]).c_str(),
                  UsageText().c_str());
+    TheReport().Message(std::string("unknown command '") + argv[1] + "'");
     return EXIT_USAGE;
   }
   try {
@@ -53,6 +58,7 @@ int Parse(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::fprintf(stderr, "zq5210: %s\n%s", EscapeControls(e.what()).c_str(), UsageText().c_str());
+    TheReport().Message(e.what());
     return EXIT_USAGE;
   }
   for (Entry& entry : entries) {
@@ -66,13 +72,14 @@ int Parse(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  KeepStandardStreamsOpen();
   InstallStopHandlers();
   int status = Parse(argc, argv);
-  TheReport().Finish(status);
-  // results that never reached their reader are no success
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+  const bool reported = TheReport().Finish(status);
+  // results that never reached their reader: the work stands, its report is lost
+  if (!reported || std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fprintf(stderr, "zq5210: cannot write to standard output: %s\n", std::strerror(errno));
-    if (status == EXIT_OK) status = EXIT_FAILED;
+    if (status == EXIT_OK) status = EXIT_NOT_REPORTED;
   }
   return status;
 }

@@ -6,6 +6,19 @@ const CLI::Validator NON_EMPTY(
     [](std::string& value) { return value.empty() ? std::string("empty value") : std::string(); },
     "", "NON_EMPTY");
 
+// Numbers are decimal, whatever their leading zeros: "010" is ten, never eight.
+const CLI::Validator DECIMAL(
+    [](std::string& value) {
+      if (value.empty()) return std::string("empty value");
+      if (value.find_first_not_of("0123456789") != std::string::npos) {
+        return "not a decimal number: " + value;
+      }
+      const size_t digits = value.find_first_not_of('0');
+      value = digits == std::string::npos ? "0" : value.substr(digits);
+      return std::string();
+    },
+    "", "DECIMAL");
+
 void AddJsonFlag(CLI::App& command, bool& json) {
   command.add_flag("--json", json, "print one JSON object on standard output");
 }
@@ -16,13 +29,16 @@ void AddFileArgument(CLI::App& command, const char* name, std::string& path,
 }
 
 void AddDeviceOptions(CLI::App& command, DeviceOptions& options) {
-  command.add_option("--transport", options.transport, "pass-through (default) or aspi")
+  command
+      .add_option("--transport", options.transport,
+                  "pass-through or aspi (the default on Windows 98 and Me)")
       ->check(CLI::IsMember({"pass-through", "aspi"}));
   command
       .add_option("--device", options.devices,
-                  "the bridge to use: a generic node (/dev/sg2), a block or partition node "
-                  "(/dev/sdb, /dev/sdb1, /dev/disk/by-id/...) or a USB port path (2-1.4); may "
-                  "be given several times")
+                  "the bridge to use: on Linux a generic node (/dev/sg2), a block or partition "
+                  "node (/dev/sdb, /dev/sdb1), a symlink to one (/dev/disk/by-id/...) or a USB "
+                  "port path (2-1.4); on Windows a drive letter (E:), PhysicalDriveN, CdRomN, a "
+                  "serial number or a USB port path (1-1.4); may be given several times")
       ->check(NON_EMPTY);
   command.add_flag("--verbose", options.verbose,
                    "each command sent to a bridge on standard error: CDB, direction and length, "
@@ -30,7 +46,8 @@ void AddDeviceOptions(CLI::App& command, DeviceOptions& options) {
   CLI::Option* emulate = command.add_flag("--emulate", options.emulate, "use emulated bridges");
   EmulationOptions& emulation = options.emulation;
   command.add_option("--emulate-bridges", emulation.bridges, "how many emulated bridges (1 to 8)")
-      ->needs(emulate);
+      ->needs(emulate)
+      ->transform(DECIMAL);
   command
       .add_option("--emulate-flash", emulation.flashFiles,
                   "keep an emulated bridge's flash in FILE (created erased); once per bridge")
@@ -42,7 +59,8 @@ void AddDeviceOptions(CLI::App& command, DeviceOptions& options) {
       ->needs(emulate)
       ->check(NON_EMPTY);
   command.add_option("--emulate-busy", emulation.busy, "busy answers after each erase")
-      ->needs(emulate);
+      ->needs(emulate)
+      ->transform(DECIMAL);
   command
       .add_option("--emulate-fault", emulation.faults,
                   "[K:]F, F one of write:N read:N short-read:N lie-write:N flip:ADDR erase "

@@ -16,6 +16,7 @@ std::unique_ptr<FilePort> MakeFilePort();
 bool WouldReplace(const std::string& path);
 // True for "-" and for any name of the file standard output goes to.
 bool IsStandardOutput(const std::string& path);
+bool IsFolder(const std::string& path);
 // Tells path separators apart from trail bytes of the system's code page.
 bool IsPathLeadByte(uint8_t byte);
 

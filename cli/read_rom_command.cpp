@@ -22,10 +22,9 @@ class ReadRomCommand final : public BridgeCommand {
   }
 
   int Ready() override {
-    if (!force_ && WouldReplace(path_)) {
-      return Failed(Quoted(path_) + " exists; pass --force to replace it");
-    }
-    return EXIT_OK;
+    int status = EXIT_OK;
+    SettleOutput(path_, force_, json, status);
+    return status;
   }
 
   int RunOn(Devices& devices, std::vector<FoundBridge> found) override {
@@ -37,8 +36,8 @@ class ReadRomCommand final : public BridgeCommand {
       length = RomReadLength(found[0].bridge->Info());
     }
     // with the dump on standard output, the notice goes with the other texts
-    BridgeRun run(std::move(found[0]), devices,
-                  IsStandardOutput(path_) ? stderr : TheReport().Results(), StderrIsTerminal(), "");
+    BridgeRun run(std::move(found[0]), devices, path_ == "-" ? stderr : TheReport().Results(),
+                  StderrTakesProgressBar(), "");
     run.window.savePath = path_;
     run.window.labelStream = stderr;
     run.ReadRom();

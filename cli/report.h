@@ -13,14 +13,15 @@ namespace zq::cli {
 
 class Report {
  public:
-  void UseJson(bool json) { json_ = json; }
+  void UseJson(bool json);
+  bool Json() const { return json_; }
   // Where results for people go: standard output, unless the JSON object owns it.
   std::FILE* Results() const { return json_ ? stderr : stdout; }
   // The command's final text; the last one set stands.
   void Message(const std::string& text) { message_ = text; }
   nlohmann::json& Body() { return body_; }
-  // Prints the object, with --json.
-  void Finish(int exitCode);
+  // Prints the object, with --json; false when standard output failed.
+  bool Finish(int exitCode);
 
  private:
   bool json_ = false;
@@ -30,6 +31,15 @@ class Report {
 
 // The one report of this run.
 Report& TheReport();
+
+// The object for a run stopped by a signal before it could finish: made
+// whole beforehand, so that a signal handler only writes it. Empty
+// without --json.
+const char* StoppedReport();
+
+// Outside text as JSON takes it: valid UTF-8 kept, any other byte written
+// as \xNN, so a name is never turned into another.
+std::string JsonText(const std::string& text);
 
 // A bridge as `list` and `info` describe it.
 nlohmann::json BridgeJson(const FoundBridge& found);

@@ -21,18 +21,27 @@ void SumUp(const BridgeRuns& runs, nlohmann::json& body) {
                  EscapeControls(run->window.LastError()).c_str());
   }
   size_t failed = 0;
+  size_t unchanged = 0;
   bool verifiedAll = true;
   for (const nlohmann::json& update : body["updates"]) {
     failed += update["result"] == "failed" ? 1 : 0;
+    unchanged += update["result"] == "unchanged" ? 1 : 0;
     verifiedAll = verifiedAll && update["verified"] == true;
   }
   body["device"] = nullptr;
   body["bytes_written"] = nullptr;
-  body["result"] = failed == 0 ? "updated" : "failed";
   body["verified"] = verifiedAll;
-  TheReport().Message(failed == 0 ? std::string(TEXT_UPDATED)
-                                  : std::to_string(failed) + " of " + std::to_string(runs.size()) +
-                                        " bridges failed");
+  if (failed > 0) {
+    body["result"] = "failed";
+    TheReport().Message(std::to_string(failed) + " of " + std::to_string(runs.size()) +
+                        " bridges failed");
+  } else if (unchanged == runs.size()) {
+    body["result"] = "unchanged";
+    TheReport().Message(runs[0]->window.LastNotice());
+  } else {
+    body["result"] = "updated";
+    TheReport().Message(TEXT_UPDATED);
+  }
 }
 
 }  // namespace

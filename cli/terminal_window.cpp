@@ -1,6 +1,7 @@
 #include "cli/terminal_window.h"
 
 #include "cli/output_paths.h"
+#include "cli/terminal.h"
 #include "resources/resource.h"
 
 namespace zq::cli {
@@ -79,7 +80,8 @@ void TerminalWindow::ShowBox(const std::string& text, const std::string&, BoxKin
   Line(err_, text);
   if (files_ == nullptr) return;
   const std::string failure = files_->LastFailure();
-  if (!failure.empty() && failure != seenFailure_) {
+  // a reason the box already gives is not said twice
+  if (!failure.empty() && failure != seenFailure_ && text.find(failure) == std::string::npos) {
     seenFailure_ = failure;
     Line(err_, "zq5210: " + failure);
   }
@@ -96,12 +98,7 @@ void TerminalWindow::Say(const std::string& text) {
 
 bool TerminalWindow::Confirm(const std::string& question) {
   ClearBar();
-  std::fprintf(err_, "%s%s [y/N] ", prefix_.c_str(), EscapeControls(question).c_str());
-  std::fflush(err_);
-  char answer[16] = {};
-  const bool yes = std::fgets(answer, sizeof answer, stdin) != nullptr &&
-                   (std::string(answer) == "y\n" || std::string(answer) == "Y\n" ||
-                    std::string(answer) == "yes\n");
+  const bool yes = AskOnTerminal(prefix_ + EscapeControls(question) + " [y/N] ");
   DrawBar();
   return yes;
 }

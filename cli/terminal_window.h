@@ -35,7 +35,7 @@ class TerminalWindow : public WindowPort {
   void WatchFileFailures(const FilePort* files);
   // A line of the command line's own on the people's stream.
   void Say(const std::string& text);
-  // Asks on the terminal; true only for a yes read from standard input.
+  // Asks on the terminal; true only for a yes typed there.
   bool Confirm(const std::string& question);
   // Notices are shown only once the whole command has succeeded.
   void FlushNotices();

@@ -42,14 +42,19 @@ class UpdateCommand final : public BridgeCommand {
   }
 
   int Ready() override {
+    // whatever stops the update early, a script still reads what became of it
+    nlohmann::json& body = TheReport().Body();
+    body["device"] = nullptr;
+    body["result"] = "failed";
+    body["verified"] = false;
+    body["bytes_written"] = 0;
     if (all_ && !options.devices.empty()) {
       std::fprintf(stderr, "zq5210: --all and --device exclude each other\n%s",
                    UsageText().c_str());
       return EXIT_USAGE;
     }
-    if (!backup_.empty() && !force_ && WouldReplace(backup_)) {
-      return Failed(Quoted(backup_) + " exists; pass --force to replace it");
-    }
+    int status = EXIT_OK;
+    if (!backup_.empty() && !SettleOutput(backup_, force_, json, status)) return status;
     if (!LoadImage(*MakeFilePort(), path_, *image_)) return EXIT_FAILED;
     if (image_->codeSize > LARGEST_WRITE) {
       if (!allowTruncate_) {
@@ -114,12 +119,15 @@ class UpdateCommand final : public BridgeCommand {
     for (FoundBridge& bridge : found) {
       SayDevice(bridge);
       const std::string prefix = several ? bridge.bridge->Name() + ": " : "";
-      runs.push_back(std::make_unique<BridgeRun>(std::move(bridge), devices, TheReport().Results(),
-                                                 !several && StderrIsTerminal(), prefix, choices));
+      // with the backup on standard output, the notices go with the other texts
+      std::FILE* results = backup_ == "-" ? stderr : TheReport().Results();
+      runs.push_back(std::make_unique<BridgeRun>(std::move(bridge), devices, results,
+                                                 !several && StderrTakesProgressBar(), prefix,
+                                                 choices));
       runs.back()->window.labelStream = stderr;
     }
     // the ASPI layer is driven from one thread
-    UpdateAll(runs, image, choice, !noVerify_, several && options.transport != "aspi");
+    UpdateAll(runs, image, choice, !noVerify_, several && devices.PassThroughPath());
     for (const auto& run : runs) {
       const std::string problem = devices.StorageProblem(run->found);
       if (!problem.empty()) Say(problem);

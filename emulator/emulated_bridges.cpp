@@ -98,8 +98,10 @@ class RoutingPort final : public PassThroughPort {
   bool realTime_;
 };
 
-// "K:F" names bridge K; a fault without a number is every bridge's.
-bool SplitFault(const std::string& text, uint32_t bridges, uint32_t& bridge, std::string& fault) {
+// "K:F" names bridge K; a fault without a number is every bridge's. False
+// with the reason when K names no bridge.
+bool SplitFault(const std::string& text, uint32_t bridges, uint32_t& bridge, std::string& fault,
+                std::string& problem) {
   const size_t colon = text.find(':');
   uint32_t number = 0;
   if (colon != std::string::npos && ParseNumber(text.substr(0, colon), 10, 1, bridges, number)) {
@@ -108,7 +110,8 @@ bool SplitFault(const std::string& text, uint32_t bridges, uint32_t& bridge, std
     return true;
   }
   if (colon != std::string::npos && ParseNumber(text.substr(0, colon), 10, 0, UINT32_MAX, number)) {
-    return false;  // a number, but no such bridge
+    problem = "--emulate-fault '" + text + "': there is no bridge " + text.substr(0, colon);
+    return false;
   }
   bridge = 0;
   fault = text;
@@ -173,7 +176,8 @@ bool EmulatedBridges::Prepare(const EmulationOptions& options, FileLocks& locks,
   for (const std::string& text : options.faults) {
     uint32_t bridge = 0;
     std::string fault;
-    bool parsed = SplitFault(text, options.bridges, bridge, fault);
+    if (!SplitFault(text, options.bridges, bridge, fault, problem)) return false;
+    bool parsed = true;
     for (uint32_t i = 0; parsed && i < options.bridges; ++i) {
       if (bridge == 0 || bridge == i + 1) parsed = ParseFault(fault, chips_[i]->device.Faults());
     }

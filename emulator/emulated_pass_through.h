@@ -86,6 +86,7 @@ class EmulatedPassThroughPort final : public PassThroughPort {
   void Close(DeviceHandle device) override;
   void Sleep(uint32_t milliseconds) override;
 
+  const std::vector<PortCall>& Calls() const { return calls_; }
   std::vector<PortCall> CallsOf(PortCallKind kind) const;
   void ClearCalls() { calls_.clear(); }
   // Paths of the devices open right now, in the order they were opened.

@@ -17,8 +17,7 @@ class InputFile {
 };
 
 // A file being written. Nothing replaces the destination until Commit
-// succeeds; dropping an uncommitted file leaves the destination as it was
-// (unless the port had to write it in place, see CreateForWrite).
+// succeeds; dropping an uncommitted file leaves the destination as it was.
 class OutputFile {
  public:
   virtual ~OutputFile() = default;
@@ -35,8 +34,9 @@ class FilePort {
   // Opened for reading, shared with other readers; null when it cannot be opened.
   virtual std::unique_ptr<InputFile> OpenForRead(const std::string& path) = 0;
   // Null when the destination cannot be written: a folder, a read-only
-  // file, one another program holds. Where the folder refuses new files but
-  // the destination itself is writable, the file is written in place.
+  // file, one another program holds, or a folder that takes no new file
+  // (full, locked) beside it: an existing file is never written in place,
+  // since a failure half-way would destroy it.
   virtual std::unique_ptr<OutputFile> CreateForWrite(const std::string& path) = 0;
   // Why the last open, create, write or commit failed, naming the file, for
   // hosts that can show it; empty when the platform does not say.

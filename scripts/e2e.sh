@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# End-to-end tests of the Windows program under Wine on a virtual X display.
-# Builds the x86_64 programs, prepares two Wine prefixes (NT and Windows 98),
-# runs the Win32 binding tests and the driver's scenarios, converts the
-# screenshots to PNG, and ends with "N passed, M failed".
+# End-to-end tests of the Windows programs under Wine on a virtual X display.
+# Builds the programs of one width, prepares two Wine prefixes (NT and
+# Windows 98), runs the Win32 binding tests, the driver's scenarios and the
+# command line on both paths, converts the screenshots to PNG, and ends with
+# "N passed, M failed".
 #
 # Usage: scripts/e2e.sh [build folder]   (default: build-win-x86_64 in the checkout)
+# The width follows the folder's name: i686 in it builds and runs the 32-bit
+# programs (Wine's 32-bit loader, package wine32:i386), anything else x86_64.
 # Environment: ZQ_E2E_DISPLAY (an X display that already answers; default: a
 # private Xvfb on a free display), ZQ_E2E_PREFIX (default: wine-prefix in the
 # build folder, so nothing left by another run or checkout is reused)
@@ -14,20 +17,28 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-win-x86_64}
 mkdir -p "$build" && build=$(cd "$build" && pwd)  # Wine runs from other folders
 prefix=${ZQ_E2E_PREFIX:-$build/wine-prefix}
+arch=x86_64
+case $(basename "$build") in *i686*) arch=i686 ;; esac
 
 # ---- build ----
 if [[ ! -f $build/build.ninja ]]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
     -DCMAKE_BUILD_TYPE=Release || exit 2
 fi
 cmake --build "$build" -j2 --target zq5210-updater zq5210-updater-emulated WNASPI32 \
-  zq-e2e-driver win32_bindings_test || exit 2
+  zq-e2e-driver win32_bindings_test zq5210 || exit 2
+if [[ $arch == i686 ]]; then cmake --build "$build" -j2 --target semaphore_check || exit 2; fi
+if [[ $arch == i686 ]] && [[ ! -x /usr/lib/wine/wine ]]; then
+  echo "e2e: Wine's 32-bit loader is missing (scripts/deps.sh all installs wine32:i386)" >&2
+  exit 2
+fi
 
 updater=$build/platform/win32/zq5210-updater.exe
 emulated=$build/platform/win32/zq5210-updater-emulated.exe
 aspi_dll=$build/emulator/wnaspi32/WNASPI32.dll
 driver=$build/tests/e2e/zq-e2e-driver.exe
 bindings=$build/tests/e2e/win32_bindings_test.exe
+cli=$build/cli/zq5210.exe
 
 # ---- a display ----
 # A socket file in /tmp/.X11-unix proves nothing (a killed server leaves it
@@ -40,23 +51,27 @@ cleanup() {
     [[ -d $pfx ]] && WINEPREFIX=$pfx wineserver -k 2>/dev/null
   done
   [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
-  rm -f "${display_file:-}"
 }
 trap cleanup EXIT
 if [[ -n ${ZQ_E2E_DISPLAY:-} ]]; then
   display=$ZQ_E2E_DISPLAY
   answers "$display" || { echo "e2e: display $display does not answer" >&2; exit 2; }
 else
-  # Xvfb picks a free display and writes its number once it accepts clients
-  display_file=$(mktemp)
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
-  xvfb_pid=$!
+  # a number no server holds; one taken between the look and the start makes
+  # Xvfb end at once, and the next number is tried
   display=
-  for _ in $(seq 300); do
-    number=$(tr -dc 0-9 <"$display_file")
-    if [[ -n $number ]] && answers ":$number"; then display=:$number; break; fi
-    kill -0 "$xvfb_pid" 2>/dev/null || break
-    sleep 0.1
+  for number in $(seq 90 189); do
+    [[ -e /tmp/.X$number-lock || -e /tmp/.X11-unix/X$number ]] && continue
+    Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 300); do
+      kill -0 "$xvfb_pid" 2>/dev/null || break  # ours, not one that took the number first
+      if answers ":$number"; then display=:$number; break; fi
+      sleep 0.1
+    done
+    [[ -n $display ]] && break
+    kill "$xvfb_pid" 2>/dev/null
+    xvfb_pid=
   done
   [[ -n $display ]] || { echo "e2e: Xvfb did not start a display within 30 s" >&2; exit 2; }
 fi
@@ -67,15 +82,19 @@ echo "display $DISPLAY"
 work=$build/e2e
 shots=$work/shots
 rm -rf "$work"
-mkdir -p "$shots" "$work/bare" "$work/aspi" "$work/nt"
+mkdir -p "$shots" "$work/bare" "$work/aspi" "$work/nt" "$work/cli" "$work/cli-aspi"
 cp "$updater" "$work/bare/"                 # Windows 98 without an ASPI layer
 cp "$updater" "$aspi_dll" "$work/aspi/"      # Windows 98 with the emulated layer beside it
 cp "$updater" "$emulated" "$work/nt/"
+cp "$cli" "$work/cli/"                       # the command line on its emulated bridges
+cp "$cli" "$aspi_dll" "$work/cli-aspi/"      # the command line through the emulated layer
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 export WINEDEBUG=-all
 make_prefix() {  # folder, windows version
   if [[ ! -f $1/system.reg ]]; then
+    # a 32-bit prefix for the 32-bit programs: the consumer family has no 64-bit side
+    [[ $arch == i686 ]] && export WINEARCH=win32
     # no Mono or Gecko: nothing here needs them, and their installers would ask
     WINEPREFIX=$1 WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
   fi
@@ -146,6 +165,72 @@ scenario update-pass-through "$prefix-nt" "$work/nt" zq5210-updater-emulated.exe
   "flash=$(winpath "$ZQ_EMU_FLASH")" "${labels[@]}"
 scenario read-rom-pass-through "$prefix-nt" "$work/nt" zq5210-updater-emulated.exe \
   "out=$(winpath "$work/nt/dump.bin")" "flash=$(winpath "$ZQ_EMU_FLASH")" "${labels[@]}"
+unset WINEDLLOVERRIDES ZQ_EMU_BUSY ZQ_EMU_FLASH
+
+# ---- the command line ----
+if [[ $arch == i686 ]]; then
+  # the runtime's locks, contended, on the consumer family's terms
+  echo "== semaphore stand-in"
+  (cd "$work" && WINEPREFIX=$prefix-98 wine "$build/tests/win32/semaphore_check.exe")
+  record semaphore-stand-in $?
+  WINEPREFIX=$prefix-98 wineserver -w
+fi
+# run_cli: name, prefix, folder, expected exit status, then the program's arguments
+run_cli() {
+  local name=$1 pfx=$2 dir=$3 want=$4
+  shift 4
+  echo "== $name"
+  (cd "$dir" && WINEPREFIX=$pfx wine zq5210.exe "$@" >"$dir/$name.out" 2>"$dir/$name.err")
+  local status=$?
+  WINEPREFIX=$pfx wineserver -w
+  if [[ $status -ne $want ]]; then
+    echo "exit $status, wanted $want"
+    cat "$dir/$name.out" "$dir/$name.err"
+    record "$name" 1
+    return 1
+  fi
+  record "$name" 0
+}
+verify() {  # name, command...
+  local name=$1
+  shift
+  "$@"
+  record "$name" $?
+}
+# the first bytes of each flash file are the sample image
+holds_sample() {  # flash files...
+  local file
+  for file in "$@"; do cmp -s -n "$image_size" "$file" "$root/examples/sample.bin" || return 1; done
+}
+
+cd "$work/cli" || exit 2
+# several bridges at once, each on a thread of its own; on Windows 98 too
+for pfx in "$prefix-nt" "$prefix-98"; do
+  tag=${pfx##*-}
+  flashes=("flash-$tag-1.bin" "flash-$tag-2.bin" "flash-$tag-3.bin")
+  run_cli "cli-list-$tag" "$pfx" "$work/cli" 0 list --emulate --emulate-bridges 3 &&
+    verify "cli-list-$tag names three" test "$(grep -c emulated "$work/cli/cli-list-$tag.out")" = 3
+  run_cli "cli-update-all-$tag" "$pfx" "$work/cli" 0 update "$(winpath "$root/examples/sample.hex")" \
+    --all --yes --emulate --emulate-bridges 3 --emulate-busy 2 \
+    --emulate-flash "${flashes[0]}" --emulate-flash "${flashes[1]}" --emulate-flash "${flashes[2]}" &&
+    verify "cli-update-all-$tag flashes" holds_sample "${flashes[@]/#/$work/cli/}"
+done
+cd "$root" || exit 2
+
+# the ASPI path: Windows 98 and the emulated WNASPI32.DLL beside the program
+export WINEDLLOVERRIDES=wnaspi32=n ZQ_EMU_BUSY=3 ZQ_EMU_FLASH=$work/cli-aspi/flash.bin
+run_cli cli-aspi-update "$prefix-98" "$work/cli-aspi" 0 update --transport aspi --yes \
+  "$(winpath "$root/examples/sample.hex")" && verify cli-aspi-flash holds_sample "$ZQ_EMU_FLASH"
+run_cli cli-aspi-read-rom "$prefix-98" "$work/cli-aspi" 0 read-rom --transport aspi \
+  "$(winpath "$work/cli-aspi/dump.bin")" &&
+  verify cli-aspi-dump cmp -s "$work/cli-aspi/dump.bin" "$ZQ_EMU_FLASH"
+# saving over a file takes the consumer family's way there: renames, and
+# nothing left beside it
+printf 'old' >"$work/cli-aspi/dump.bin"
+run_cli cli-aspi-read-rom-replace "$prefix-98" "$work/cli-aspi" 0 read-rom --transport aspi \
+  --force "$(winpath "$work/cli-aspi/dump.bin")" &&
+  verify cli-aspi-replaced cmp -s "$work/cli-aspi/dump.bin" "$ZQ_EMU_FLASH" &&
+  verify cli-aspi-nothing-left test "$(ls "$work/cli-aspi" | grep -cvE '^(zq5210\.exe|WNASPI32\.dll|flash\.bin|dump\.bin|.*\.(out|err))$')" = 0
 unset WINEDLLOVERRIDES ZQ_EMU_BUSY ZQ_EMU_FLASH
 
 # ---- pictures ----

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Every test: the native build under AddressSanitizer and UBSan with all unit
-# and command-line tests, a clang build, the Windows builds for both widths,
+# and command-line tests, the command line through a real Linux kernel in a
+# QEMU VM, a clang build, the Windows builds for both widths,
 # the packages (the Debian package and the Windows ZIP), and the Windows
 # program end to end under Wine.
 set -euo pipefail
@@ -39,6 +40,9 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 echo "== the command line on emulated bridges in real time (ratios, not asserted)"
 tests/bench/bench_cli.sh build/cli/zq5210
 
+echo "== the command line through a real Linux kernel (QEMU VM, the bridge on dummy_hcd)"
+tests/kernel/run_kernel_tests.sh --build build-kernel --timeout 240
+
 echo "== the same tests, clang build"
 ctest --test-dir build-clang --output-on-failure -j "$jobs"
 
@@ -56,8 +60,10 @@ bash tests/packaging/check_packages.sh "$(grep '\.deb$' <<<"$packages")" \
   "$(grep '\.zip$' <<<"$packages")" examples "$version"
 ls -l build-package/*.deb build-package/*.zip
 
-echo "== the Windows program under Wine"
-scripts/e2e.sh build-win-x86_64
+for arch in x86_64 i686; do
+  echo "== the Windows programs under Wine ($arch)"
+  scripts/e2e.sh "build-win-$arch"
 
-echo "== the ASPI path through the emulated WNASPI32.DLL under Wine"
-tests/win32/run_aspi_smoke.sh build-win-x86_64
+  echo "== the ASPI path through the emulated WNASPI32.DLL under Wine ($arch)"
+  tests/win32/run_aspi_smoke.sh "build-win-$arch"
+done

@@ -1,7 +1,13 @@
 #include "platform/posix/posix_files.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include <filesystem>
 #include <fstream>
@@ -222,23 +228,169 @@ TEST_F(PosixFilesTest, OnlyRegularFilesAreReadAsImages) {
   }
 }
 
-TEST_F(PosixFilesTest, ReadOnlyFileIsRefusedAndAWritableOneInALockedFolderIsWrittenInPlace) {
+TEST_F(PosixFilesTest, ReadOnlyFileAndALockedFolderAreRefusedWithoutHarm) {
   if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
   Put("read-only.bin", "keep");
   fs::permissions(PathOf("read-only.bin"), fs::perms::owner_read);
   EXPECT_EQ(port_.CreateForWrite(PathOf("read-only.bin")), nullptr);
   EXPECT_EQ(Get("read-only.bin"), "keep");
 
+  // a writable file in a folder that takes no new files is not written in
+  // place: a failure half-way would destroy it
   Put("writable.bin", "old content");
-  fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);  // no new files
+  fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
   auto file = port_.CreateForWrite(PathOf("writable.bin"));
-  auto fresh = port_.CreateForWrite(PathOf("new.bin"));
+  const std::string why = port_.LastFailure();
   fs::permissions(folder_, fs::perms::owner_all);
-  EXPECT_EQ(fresh, nullptr);
+  EXPECT_EQ(file, nullptr);
+  EXPECT_NE(why.find("writable.bin': Permission denied"), std::string::npos) << why;
+  EXPECT_EQ(Get("writable.bin"), "old content");
+}
+
+// Chains of symlinks are followed to their last name, as far as the kernel
+// follows them, and a loop changes nothing.
+TEST_F(PosixFilesTest, SymlinkChainsAndLoops) {
+  struct Row {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> links;  // name, what it points at
+    std::string saveTo;
+    std::string holder;  // the file that must end up holding the bytes; empty: refused
+  };
+  std::vector<Row> rows = {
+      {"loop", {{"l1", "l2"}, {"l2", "l1"}}, "l1", ""},
+      {"dangling chain creates its last name",
+       {{"e1", "e2"}, {"e2", "missing.bin"}},
+       "e1",
+       "missing.bin"},
+      {"relative links are relative to their own folder",
+       {{"c1", "sub/c2"}, {"sub/c2", "../sub/c3"}, {"sub/c3", "../target.bin"}},
+       "c1",
+       "target.bin"},
+  };
+  Row longest{"forty links are followed", {}, "n0", "end.bin"};
+  Row tooLong{"forty-one are a loop", {}, "m0", ""};
+  for (int i = 0; i < 40; ++i) {
+    longest.links.push_back(
+        {"n" + std::to_string(i), i == 39 ? "end.bin" : "n" + std::to_string(i + 1)});
+  }
+  for (int i = 0; i < 41; ++i) {
+    tooLong.links.push_back(
+        {"m" + std::to_string(i), i == 40 ? "end2.bin" : "m" + std::to_string(i + 1)});
+  }
+  rows.push_back(longest);
+  rows.push_back(tooLong);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    fs::remove_all(folder_);
+    fs::create_directories(folder_ / "sub");
+    for (const auto& [name, to] : row.links) fs::create_symlink(to, PathOf(name));
+    if (!row.holder.empty() && row.holder != "missing.bin" && row.holder != "end.bin") {
+      Put(row.holder, "old");
+    }
+    const std::vector<std::string> before = Entries();
+    auto file = port_.CreateForWrite(PathOf(row.saveTo));
+    if (row.holder.empty()) {
+      EXPECT_EQ(file, nullptr);
+      EXPECT_EQ(port_.LastFailure(),
+                "'" + PathOf(row.saveTo) + "': Too many levels of symbolic links");
+    } else {
+      ASSERT_NE(file, nullptr);
+      ASSERT_TRUE(WriteAll(*file, "new"));
+      ASSERT_TRUE(file->Commit());
+      EXPECT_EQ(Get(row.holder), "new");
+    }
+    for (const auto& link : row.links) {
+      EXPECT_TRUE(fs::is_symlink(PathOf(link.first))) << link.first << " is no longer a link";
+    }
+    std::vector<std::string> expected = before;
+    if (row.holder == "missing.bin" || row.holder == "end.bin") {
+      expected.push_back(row.holder);
+      std::sort(expected.begin(), expected.end());
+    }
+    EXPECT_EQ(Entries(), expected);
+  }
+}
+
+// A small file system of our own that can be filled: mounted for the test,
+// skipped where mounting is not allowed.
+class FullFileSystemTest : public PosixFilesTest {
+ protected:
+  void TearDown() override {
+    if (mounted_) umount2(disk_.c_str(), MNT_DETACH);
+    PosixFilesTest::TearDown();
+  }
+
+  // Mounts a tmpfs at folder_/disk with these options; false (and skipped) if
+  // it cannot be done here.
+  bool Mount(const std::string& options) {
+    disk_ = PathOf("disk");
+    fs::create_directory(disk_);
+    mounted_ = mount("zq-test", disk_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    return mounted_;
+  }
+
+  std::string OnDisk(const std::string& name) const { return "disk/" + name; }
+
+  std::vector<std::string> DiskEntries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(disk_)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string disk_;
+  bool mounted_ = false;
+};
+
+#define MOUNT_OR_SKIP(options) \
+  if (!Mount(options)) GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno)
+
+// No temporary can be made beside the destination (no inode left): the old
+// file is never written in place, whatever room its own blocks have.
+TEST_F(FullFileSystemTest, NoNewFileBesideTheDestinationLeavesItAsItWas) {
+  MOUNT_OR_SKIP("size=64k,nr_inodes=2");  // the root folder and one file
+  const std::string old(4096, 'o');
+  Put(OnDisk("dump.bin"), old);
+  ASSERT_TRUE(Get(OnDisk("dump.bin")) == old) << "the file system is already full";
+  auto file = port_.CreateForWrite(PathOf(OnDisk("dump.bin")));
+  EXPECT_EQ(file, nullptr);
+  if (file) {
+    WriteAll(*file, std::string(65536, 'n'));
+    file->Commit();
+  }
+  EXPECT_EQ(port_.LastFailure(), "'" + PathOf(OnDisk("dump.bin")) +
+                                     "': No space left on device (no new file can be made "
+                                     "beside it); it was left as it was");
+  EXPECT_TRUE(Get(OnDisk("dump.bin")) == old) << "the old file was written";
+  EXPECT_EQ(DiskEntries(), std::vector<std::string>{"dump.bin"});
+}
+
+// A hard-linked destination gets the bytes copied in; when the disk has no
+// room for them it is left whole and the complete copy is named.
+TEST_F(FullFileSystemTest, HardLinkedFileOnAFullDiskKeepsItsBytes) {
+  MOUNT_OR_SKIP("size=64k");  // sixteen pages
+  const std::string old(4096, 'o');
+  const std::string fresh(32768, 'n');
+  Put(OnDisk("one.bin"), old);
+  fs::create_hard_link(PathOf(OnDisk("one.bin")), PathOf(OnDisk("two.bin")));
+  Put(OnDisk("filler"), std::string(28672, 'f'));  // leaves room for the temporary only
+  auto file = port_.CreateForWrite(PathOf(OnDisk("one.bin")));
   ASSERT_NE(file, nullptr);
-  ASSERT_TRUE(WriteAll(*file, "dump"));
-  ASSERT_TRUE(file->Commit());
-  EXPECT_EQ(Get("writable.bin"), "dump");
+  ASSERT_TRUE(WriteAll(*file, fresh));
+  EXPECT_FALSE(file->Flush() && file->Commit());
+  file.reset();
+  EXPECT_TRUE(Get(OnDisk("one.bin")) == old) << "the old file was written";
+  EXPECT_TRUE(Get(OnDisk("two.bin")) == old) << "its other name sees other bytes";
+  const std::vector<std::string> names = DiskEntries();
+  ASSERT_EQ(names.size(), 4u);
+  const std::string copy = names[0];  // the dot sorts first
+  EXPECT_TRUE(Get(OnDisk(copy)) == fresh) << "the copy named is not whole";
+  EXPECT_EQ(port_.LastFailure(), "'" + PathOf(OnDisk("one.bin")) +
+                                     "': No space left on device; it was left as it was; the "
+                                     "complete copy is in '" +
+                                     PathOf(OnDisk(copy)) + "'");
 }
 
 TEST_F(PosixFilesTest, TwoWritersOfOneDestinationGetTheirOwnTemporaries) {

@@ -133,11 +133,21 @@ void Complete(Server& server, SrbExecScsiCmd& request) {
   }
 }
 
+// The library's image starts where the memory holding its data was
+// allocated; GetModuleHandleExA would say so too, but only from XP on.
 HMODULE ThisModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&ThisModule),
-                     &module);
-  return module;
+  static const char inImage = 0;
+  MEMORY_BASIC_INFORMATION memory;
+  if (VirtualQuery(&inImage, &memory, sizeof memory) == 0) return nullptr;
+  return static_cast<HMODULE>(memory.AllocationBase);
+}
+
+// One more reference on the library, taken by loading it again by its path.
+HMODULE PinThisModule() {
+  char path[MAX_PATH + 1] = {};
+  const HMODULE module = ThisModule();
+  if (module == nullptr || GetModuleFileNameA(module, path, MAX_PATH) == 0) return nullptr;
+  return LoadLibraryA(path);
 }
 
 DWORD WINAPI CompleteLater(void* parameter) {
@@ -173,9 +183,7 @@ __declspec(dllexport) DWORD __cdecl SendASPI32Command(void* srb) {
   }
   request->SRB_Status = SS_PENDING;
   // one more reference on the library for the completing thread
-  HMODULE pinned = nullptr;
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                     reinterpret_cast<LPCSTR>(&SendASPI32Command), &pinned);
+  const HMODULE pinned = PinThisModule();
   HANDLE thread = CreateThread(nullptr, 0, &CompleteLater, request, 0, nullptr);
   if (thread == nullptr) {
     if (pinned != nullptr) FreeLibrary(pinned);

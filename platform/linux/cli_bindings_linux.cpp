@@ -16,6 +16,7 @@
 #include "app/path_name.h"
 #include "cli/exit_status.h"
 #include "cli/output_paths.h"
+#include "cli/report.h"
 #include "cli/stop_requests.h"
 #include "cli/system_storage.h"
 #include "cli/terminal.h"
@@ -25,6 +26,7 @@
 #include "platform/linux/sg_pass_through.h"
 #include "platform/linux/usb_storage_scan.h"
 #include "platform/posix/posix_files.h"
+#include "platform/posix/standard_streams.h"
 
 namespace zq::cli {
 namespace {
@@ -144,28 +146,38 @@ class LinuxStorage final : public SystemStorage {
   DiskClaims claims_{HostSgSystem(), ClaimPaths{}};
 };
 
-// Stop signals are taken on a thread of their own, never on a thread that
-// waits for a device: a signal there would end the wait of a command still
-// in flight. Not a signal handler, so it may do what any thread does.
+// A stop request, from a handler or from the stop thread: only calls that
+// are safe in a signal handler.
+void OnStop(int) {
+  switch (NoteStopRequest()) {
+    case StopTiming::Waits: {
+      static const char NOTE[] =
+          "\nzq5210: stopping now would leave the bridge without firmware; "
+          "it stops once the write is done\n";
+      const ssize_t ignored = write(STDERR_FILENO, NOTE, sizeof NOTE - 1);
+      (void)ignored;
+      return;
+    }
+    case StopTiming::WaitsAgain:
+      return;
+    case StopTiming::AtOnce:
+      break;
+  }
+  RemovePendingTemporaries();
+  static const char NOTE[] = "\nzq5210: stopped\n";
+  ssize_t ignored = write(STDERR_FILENO, NOTE, sizeof NOTE - 1);
+  const char* report = StoppedReport();
+  ignored = write(STDOUT_FILENO, report, std::strlen(report));
+  (void)ignored;
+  _exit(EXIT_STOPPED);
+}
+
+// The stop signals sent to the process are taken on a thread of their own,
+// never on a thread that waits for a device.
 void TakeStops(sigset_t stops) {
   for (;;) {
     int signal = 0;
-    if (sigwait(&stops, &signal) != 0) continue;
-    switch (NoteStopRequest()) {
-      case StopTiming::Waits:
-        std::fputs(
-            "\nzq5210: stopping now would leave the bridge without firmware; "
-            "it stops once the write is done\n",
-            stderr);
-        continue;
-      case StopTiming::WaitsAgain:
-        continue;
-      case StopTiming::AtOnce:
-        break;
-    }
-    RemovePendingTemporaries();
-    std::fputs("\nzq5210: stopped\n", stderr);
-    _exit(EXIT_STOPPED);
+    if (sigwait(&stops, &signal) == 0) OnStop(signal);
   }
 }
 
@@ -175,12 +187,33 @@ std::unique_ptr<FilePort> MakeFilePort() {
   return std::make_unique<PosixFilePort>();
 }
 
-bool StderrIsTerminal() {
+bool StderrTakesProgressBar() {
   return isatty(STDERR_FILENO) == 1;
 }
 
 bool StdinIsTerminal() {
   return isatty(STDIN_FILENO) == 1;
+}
+
+void KeepStandardStreamsOpen() {
+  ReopenClosedStandardStreams();
+}
+
+bool AskOnTerminal(const std::string& question) {
+  const int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (tty < 0) return false;
+  std::string answer;
+  if (write(tty, question.data(), question.size()) == static_cast<ssize_t>(question.size())) {
+    char c = 0;
+    while (answer.size() < 16) {
+      const ssize_t n = read(tty, &c, 1);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0 || c == '\n') break;
+      answer += c;
+    }
+  }
+  close(tty);
+  return answer == "y" || answer == "Y" || answer == "yes";
 }
 
 bool WouldReplace(const std::string& path) {
@@ -194,6 +227,11 @@ void RunTogether(const std::vector<std::function<void()>>& jobs) {
   std::vector<std::thread> threads;
   for (const auto& job : jobs) threads.emplace_back(job);
   for (std::thread& thread : threads) thread.join();
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool IsStandardOutput(const std::string& path) {
@@ -219,6 +257,16 @@ void InstallStopHandlers() {
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&stops, signal);
   pthread_sigmask(SIG_BLOCK, &stops, nullptr);
   std::thread(TakeStops, stops).detach();
+  // a reader gone (a closed pipe, a dropped session) is one more stop: while
+  // the flash is rewritten it waits like the others. The kernel sends it to
+  // the thread that wrote, so it keeps a handler; a device wait it interrupts
+  // is waited again, never sent again.
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = OnStop;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGPIPE, &action, nullptr);
 }
 
 }  // namespace zq::cli

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -105,22 +106,76 @@ bool WriteFully(int fd, const uint8_t* data, uint32_t length, uint32_t& written,
   return true;
 }
 
+// Copies bytes [begin, end) of one file into the same place of another.
+bool CopyRange(int from, int to, off_t begin, off_t end, int& error) {
+  uint8_t buffer[8192];
+  for (off_t at = begin; at < end;) {
+    const size_t want = static_cast<size_t>(std::min<off_t>(end - at, sizeof buffer));
+    const ssize_t n = pread(from, buffer, want, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? errno : EIO;  // the temporary cannot have shrunk
+      return false;
+    }
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t put = pwrite(to, buffer + done, static_cast<size_t>(n - done), at + done);
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) {
+        error = put < 0 ? errno : ENOSPC;
+        return false;
+      }
+      done += put;
+    }
+    at += n;
+  }
+  return true;
+}
+
+// Sets aside the blocks `length` bytes need in an existing file without
+// changing a byte of it; false with ENOTSUP where the file system cannot.
+bool Reserve(int fd, off_t length, int& error) {
+  if (length == 0) return true;
+#ifdef FALLOC_FL_KEEP_SIZE
+  while (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, length) != 0) {
+    if (errno == EINTR) continue;
+    error = errno == EOPNOTSUPP || errno == ENOSYS ? ENOTSUP : errno;
+    return false;
+  }
+  return true;
+#else
+  (void)fd;
+  error = ENOTSUP;
+  return false;
+#endif
+}
+
 // A regular file written through a temporary beside it.
 class ReplacingFile : public OutputFile {
  public:
-  // An empty `temporary` is a destination written in place.
   ReplacingFile(int fd, std::string temporary, std::string destination, std::string folder,
                 Report report)
       : fd_(fd),
-        inPlace_(temporary.empty()),
-        slot_(inPlace_ ? -1 : Register(temporary)),
+        slot_(Register(temporary)),
         temporary_(std::move(temporary)),
         destination_(std::move(destination)),
         folder_(std::move(folder)),
         report_(std::move(report)) {}
   ~ReplacingFile() override {
     if (fd_ >= 0) close(fd_);
-    if (!committed_ && !inPlace_) unlink(temporary_.c_str());
+    if (linked_ >= 0) {
+      // give back what was reserved past the old end, best effort, when
+      // nothing was written there
+#ifdef FALLOC_FL_PUNCH_HOLE
+      struct stat now;
+      if (!committed_ && size_ > linkedSize_ && fstat(linked_, &now) == 0 &&
+          now.st_size <= linkedSize_) {
+        fallocate(linked_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, linkedSize_,
+                  size_ - linkedSize_);
+      }
+#endif
+      close(linked_);
+    }
+    if (!committed_ && !keep_) unlink(temporary_.c_str());
     Unregister(slot_);
   }
   ReplacingFile(const ReplacingFile&) = delete;
@@ -138,23 +193,22 @@ class ReplacingFile : public OutputFile {
   bool Flush() override {
     if (fd_ < 0) return flushed_;
     // the bytes must be on disk before the name points at them
-    const bool synced = fsync(fd_) == 0;
+    struct stat info;
+    const bool sized = fstat(fd_, &info) == 0;
+    size_ = sized ? info.st_size : 0;
+    const bool synced = sized && fsync(fd_) == 0;
     const int syncError = errno;
     const bool closed = close(fd_) == 0;
     fd_ = -1;
     flushed_ = synced && closed && !failed_;
     if (!synced || !closed) FailWithErrno(report_, destination_, synced ? EIO : syncError);
+    if (flushed_) flushed_ = PrepareLinkedFile();
     return flushed_;
   }
 
   bool Commit() override {
-    if (committed_ || failed_ || !Flush()) return false;
-    if (inPlace_) return committed_ = true;
-    struct stat existing;
-    if (stat(destination_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
-        existing.st_nlink > 1) {
-      return CopyIntoLinkedFile();
-    }
+    if (committed_ || failed_ || keep_ || !Flush()) return false;
+    if (linked_ >= 0) return CopyIntoLinkedFile();
     if (rename(temporary_.c_str(), destination_.c_str()) != 0) {
       FailWithErrno(report_, destination_, errno);
       return false;
@@ -174,35 +228,70 @@ class ReplacingFile : public OutputFile {
     close(dir);
   }
 
+  // Keeps the finished copy, unlisted so that no stop removes it, and says
+  // where it is.
+  void KeepCopy(const std::string& why) {
+    Fail(report_, destination_, why + "; the complete copy is in '" + temporary_ + "'");
+    keep_ = true;
+    Unregister(slot_);
+    slot_ = -1;
+  }
+
   // A file with other names keeps them: the finished bytes are copied into
-  // it. Should that fail half-way, the complete copy stays and is named.
+  // it on Commit. The room for them is set aside now, so that a full disk
+  // refuses the copy before a byte of the old file changes.
+  bool PrepareLinkedFile() {
+    struct stat existing;
+    if (stat(destination_.c_str(), &existing) != 0 || !S_ISREG(existing.st_mode) ||
+        existing.st_nlink < 2) {
+      return true;
+    }
+    linked_ = open(destination_.c_str(), O_WRONLY | O_CLOEXEC);
+    int error = errno;
+    if (linked_ < 0) {
+      KeepCopy(std::string(std::strerror(error)) + "; it was left as it was");
+      return false;
+    }
+    linkedSize_ = existing.st_size;
+    if (!Reserve(linked_, size_, error) && error != ENOTSUP) {
+      KeepCopy(std::string(std::strerror(error)) + "; it was left as it was");
+      return false;
+    }
+    return true;
+  }
+
+  // Copies in place without truncating first: what lies past the old end
+  // goes first, so that where nothing could be reserved a full disk is met
+  // while the old bytes are still whole, and then only the file's own blocks
+  // are overwritten.
   bool CopyIntoLinkedFile() {
     const int from = open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
-    const int to = open(destination_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    bool copied = from >= 0 && to >= 0;
-    int error = copied ? 0 : errno;
-    uint8_t buffer[8192];
-    while (copied) {
-      const ssize_t n = read(from, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        if (n < 0) error = errno;
-        copied = n == 0;
-        break;
+    int error = errno;
+    const off_t common = std::min(size_, linkedSize_);
+    bool copied = from >= 0 && CopyRange(from, linked_, common, size_, error);
+    if (!copied) {
+      if (from >= 0) close(from);
+      // nothing of the old length was touched: cut what was added
+      if (ftruncate(linked_, linkedSize_) == 0 && fsync(linked_) == 0) {
+        KeepCopy(std::string(std::strerror(error)) + "; it was left as it was");
+      } else {
+        KeepCopy(std::string(std::strerror(error)) +
+                 "; its old bytes are whole, but it may have grown");
       }
-      uint32_t written = 0;
-      copied = WriteFully(to, buffer, static_cast<uint32_t>(n), written, error);
+      return false;
     }
-    if (copied && fsync(to) != 0) {
+    copied = CopyRange(from, linked_, 0, common, error);
+    close(from);
+    if (copied && size_ < linkedSize_ && ftruncate(linked_, size_) != 0) {
       error = errno;
       copied = false;
     }
-    if (from >= 0) close(from);
-    if (to >= 0) close(to);
+    if (copied && fsync(linked_) != 0) {
+      error = errno;
+      copied = false;
+    }
     if (!copied) {
-      Fail(report_, destination_,
-           std::string(std::strerror(error)) + "; the complete copy is in '" + temporary_ + "'");
-      committed_ = true;  // keep the copy: it may be all that is left
+      KeepCopy(std::string(std::strerror(error)) + "; it now holds part of the new bytes");
       return false;
     }
     unlink(temporary_.c_str());
@@ -211,14 +300,17 @@ class ReplacingFile : public OutputFile {
   }
 
   int fd_;
-  bool inPlace_;
   int slot_;
   std::string temporary_;
   std::string destination_;
   std::string folder_;
   Report report_;
+  off_t size_ = 0;        // of the finished temporary
+  int linked_ = -1;       // a hard-linked destination, open for the copy
+  off_t linkedSize_ = 0;  // its old length
   bool failed_ = false;
   bool flushed_ = false;
+  bool keep_ = false;  // the temporary is the only complete copy: never removed
   bool committed_ = false;
 };
 
@@ -278,20 +370,35 @@ std::string TemporarySuffix(uint32_t attempt) {
   return suffix;
 }
 
-// The file a path names in the end: a symlink's target, so that the link
-// stays and what it points at is replaced. Unchanged when nothing is there.
-std::string FinalTarget(const std::string& path) {
-  char resolved[PATH_MAX];
-  struct stat link;
-  if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return path;
-  if (realpath(path.c_str(), resolved) != nullptr) return resolved;
-  // a dangling link: create what it points at
-  const ssize_t n = readlink(path.c_str(), resolved, sizeof resolved - 1);
-  if (n <= 0) return path;
-  resolved[n] = '\0';
-  if (resolved[0] == '/') return resolved;
-  const std::string::size_type slash = path.find_last_of('/');
-  return (slash == std::string::npos ? "" : path.substr(0, slash + 1)) + resolved;
+// The file a path names in the end: a chain of symlinks is followed to its
+// last name, so that the links stay and what they point at is replaced or,
+// when missing, created. As many links as the kernel follows, then ELOOP.
+constexpr int MAX_LINKS = 40;
+
+bool FinalTarget(const std::string& path, std::string& target, int& error) {
+  target = path;
+  for (int links = 0;; ++links) {
+    struct stat info;
+    if (lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return true;
+    // a device, FIFO or folder at the end is opened through its links:
+    // /dev/stdout's chain ends in a name like "pipe:[1234]" that is no path
+    if (stat(target.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return true;
+    if (links == MAX_LINKS) {
+      error = ELOOP;
+      return false;
+    }
+    char next[PATH_MAX];
+    const ssize_t n = readlink(target.c_str(), next, sizeof next);
+    if (n <= 0 || n == static_cast<ssize_t>(sizeof next)) {
+      error = n < 0 ? errno : ENAMETOOLONG;
+      return false;
+    }
+    next[n] = '\0';
+    // a relative link is relative to the folder the link is in
+    const std::string::size_type slash = target.find_last_of('/');
+    target = next[0] == '/' || slash == std::string::npos ? std::string(next)
+                                                          : target.substr(0, slash + 1) + next;
+  }
 }
 
 }  // namespace
@@ -323,9 +430,19 @@ std::unique_ptr<OutputFile> PosixFilePort::CreateForWrite(const std::string& pat
   if (path == "-") {
     return std::make_unique<DirectFile>(STDOUT_FILENO, false, "standard output", lastFailure_);
   }
-  const std::string target = FinalTarget(path);
+  std::string target;
+  int error = 0;
+  if (!FinalTarget(path, target, error)) {
+    FailWithErrno(lastFailure_, path, error);
+    return nullptr;
+  }
   struct stat existing;
   const bool exists = stat(target.c_str(), &existing) == 0;
+  if (!exists && errno != ENOENT) {
+    // a loop or a folder that cannot be searched on the way
+    FailWithErrno(lastFailure_, path, errno);
+    return nullptr;
+  }
   if (exists && S_ISDIR(existing.st_mode)) {
     Fail(lastFailure_, path, "is a folder");
     return nullptr;
@@ -369,14 +486,12 @@ std::unique_ptr<OutputFile> PosixFilePort::CreateForWrite(const std::string& pat
     }
     if (errno != EEXIST) break;
   }
-  const int folderError = errno;
-  // the folder takes no new file: a destination that is there and writable
-  // is written in place
-  if (exists) {
-    const int fd = open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd >= 0) return std::make_unique<ReplacingFile>(fd, "", target, folder, lastFailure_);
-  }
-  FailWithErrno(lastFailure_, path, folderError == EEXIST ? EAGAIN : folderError);
+  // the folder takes no new file (full, out of inodes, locked): writing the
+  // destination in place would destroy it before the new bytes are whole
+  const int folderError = errno == EEXIST ? EAGAIN : errno;
+  Fail(lastFailure_, path,
+       std::string(std::strerror(folderError)) +
+           (exists ? " (no new file can be made beside it); it was left as it was" : ""));
   return nullptr;
 }
 

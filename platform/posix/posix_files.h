@@ -1,7 +1,9 @@
 // Files on a POSIX system. Images are read from regular files only. A
 // regular file being written goes to a new temporary file beside it (beside
-// a symlink's target) and replaces it only on Commit, keeping its mode, so a
-// failed save never destroys or truncates what was there. A character
+// the last name of a symlink chain) and replaces it only on Commit, keeping
+// its mode, so a failed save never destroys or truncates what was there;
+// where no temporary can be made the save is refused. A hard-linked file
+// gets the bytes copied in once room for them is set aside. A character
 // device or FIFO, and "-" for standard output, is written directly.
 #pragma once
 

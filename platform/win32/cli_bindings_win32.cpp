@@ -2,34 +2,77 @@
 #include "platform/win32/win32_headers.h"
 
 #include "cli/output_paths.h"
+#include "cli/report.h"
 #include "cli/stop_requests.h"
 #include "cli/system_storage.h"
 #include "cli/terminal.h"
+#include "platform/nt/usb_identity.h"
+#include "platform/nt/volume_check.h"
 #include "platform/win32/code_page_win32.h"
+#include "platform/win32/device_tree_win32.h"
 #include "platform/win32/files_win32.h"
+#include "platform/win32/pass_through_win32.h"
 #include "platform/win32/platform_win32.h"
+#include "platform/win32/standard_streams_win32.h"
 
 namespace zq::cli {
 namespace {
 
-// The window program's storage stack; Windows names devices by interface
-// path or ASPI address, which is all there is to tell about them.
+// Windows NT's storage stack as the device tree tells it: only interfaces
+// on a bridge's USB device are listed and opened, each named by its
+// interface path and known by its disk number, letters, serial and port.
+// ASPI names its targets by adapter and target, which is all there is.
 class Win32Storage final : public SystemStorage {
  public:
   Platform& Ports() override { return platform_; }
-  bool MountPoints(const std::string&, std::vector<std::string>&, std::string&) override {
-    return true;
+
+  DeviceDetails Describe(const std::string& device) override {
+    const nt::StorageDevice* found = nt::FindByPath(Walk(), device);
+    if (found == nullptr) return {};
+    std::string disk = found->storageName;
+    for (const std::string& point : found->mountPoints) disk += (disk.empty() ? "" : " ") + point;
+    return {found->usbPort, found->serial, disk};
   }
+
+  bool Resolve(const std::string& wanted, std::vector<std::string>& devices,
+               std::string& problem) override {
+    return nt::ResolveDeviceName(Walk(), wanted, devices, problem);
+  }
+
+  bool MountPoints(const std::string& device, std::vector<std::string>& points,
+                   std::string& problem) override {
+    return nt::MountPointsOf(tree_, Walk(), device, points, problem);
+  }
+
   bool AccessWasDenied() override { return PassThroughAccessWasDenied(); }
 
  private:
-  Win32Platform platform_;
+  const std::vector<nt::StorageDevice>& Walk() {
+    if (!walked_) {
+      bool listed = false;
+      devices_ = nt::WalkStorage(tree_, listed);
+      walked_ = true;
+    }
+    return devices_;
+  }
+
+  Win32DeviceTree tree_;
+  Win32PassThroughPort system_;
+  nt::BridgeOnlyPassThroughPort bridges_{system_, tree_};
+  Win32Platform platform_{bridges_};
+  bool walked_ = false;
+  std::vector<nt::StorageDevice> devices_;
 };
 
 BOOL WINAPI OnConsoleStop(DWORD) {
   // while the flash is being rewritten the request waits; otherwise the
-  // default handler ends the process
-  return NoteStopRequest() == StopTiming::AtOnce ? FALSE : TRUE;
+  // default handler ends the process, after the JSON object a script waits for
+  if (NoteStopRequest() != StopTiming::AtOnce) return TRUE;
+  const char* report = StoppedReport();
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), report, static_cast<DWORD>(lstrlenA(report)), &written,
+            nullptr);
+  return FALSE;
 }
 
 }  // namespace
@@ -38,15 +81,39 @@ std::unique_ptr<FilePort> MakeFilePort() {
   return std::make_unique<Win32FilePort>();
 }
 
-bool StderrIsTerminal() {
-  // a console answers the mode query; a pipe or a file does not
-  DWORD mode = 0;
-  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != FALSE;
+bool StderrTakesProgressBar() {
+  // a console that takes escape sequences; older ones get plain lines
+  return StandardErrorTakesEscapes();
 }
 
 bool StdinIsTerminal() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != FALSE;
+}
+
+void KeepStandardStreamsOpen() {
+  ReopenClosedStandardStreams();
+}
+
+bool AskOnTerminal(const std::string& question) {
+  // the console itself, wherever the standard handles were sent
+  const HANDLE out =
+      CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  const HANDLE in =
+      CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  std::string answer;
+  DWORD done = 0;
+  if (out != INVALID_HANDLE_VALUE && in != INVALID_HANDLE_VALUE &&
+      WriteFile(out, question.data(), static_cast<DWORD>(question.size()), &done, nullptr)) {
+    char line[32] = {};
+    if (ReadFile(in, line, sizeof line - 1, &done, nullptr)) answer.assign(line, done);
+  }
+  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+  if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+  while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) answer.pop_back();
+  return answer == "y" || answer == "Y" || answer == "yes";
 }
 
 bool WouldReplace(const std::string& path) {
@@ -74,8 +141,9 @@ DWORD WINAPI RunJob(LPVOID job) {
 void RunTogether(const std::vector<std::function<void()>>& jobs) {
   std::vector<HANDLE> threads;
   for (const auto& job : jobs) {
+    DWORD id = 0;  // 95 and 98 refuse a null pointer here
     const HANDLE thread =
-        CreateThread(nullptr, 0, RunJob, const_cast<std::function<void()>*>(&job), 0, nullptr);
+        CreateThread(nullptr, 0, RunJob, const_cast<std::function<void()>*>(&job), 0, &id);
     if (thread == nullptr) {
       job();  // no thread to be had: run it here
     } else {
@@ -86,6 +154,11 @@ void RunTogether(const std::vector<std::function<void()>>& jobs) {
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
   }
+}
+
+bool IsFolder(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool IsStandardOutput(const std::string& path) {

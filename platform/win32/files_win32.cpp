@@ -4,11 +4,32 @@
 
 #include "app/path_name.h"
 #include "platform/win32/code_page_win32.h"
+#include "platform/win32/platform_win32.h"
 
+#include <string>
 #include <utility>
 
 namespace zq {
 namespace {
+
+using Report = std::shared_ptr<std::string>;
+
+// The system's own words for an error code, without the closing line break.
+std::string SystemReason(DWORD error) {
+  char text[512] = {};
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, error, 0, text, sizeof text, nullptr);
+  std::string reason(text, length);
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
+                             reason.back() == ' ' || reason.back() == '.')) {
+    reason.pop_back();
+  }
+  return reason.empty() ? "error " + std::to_string(error) : reason;
+}
+
+void Fail(const Report& report, const std::string& path, const std::string& why) {
+  *report = "'" + path + "': " + why;
+}
 
 class Win32InputFile : public InputFile {
  public:
@@ -38,15 +59,17 @@ class Win32InputFile : public InputFile {
 };
 
 // Writes to a temporary beside the destination and moves it over the
-// destination on Commit; or, where no temporary can be made, writes the
-// destination itself (an empty `temporary`).
+// destination on Commit.
 class Win32OutputFile : public OutputFile {
  public:
-  Win32OutputFile(HANDLE file, std::string temporary, std::string destination)
-      : file_(file), temporary_(std::move(temporary)), destination_(std::move(destination)) {}
+  Win32OutputFile(HANDLE file, std::string temporary, std::string destination, Report report)
+      : file_(file),
+        temporary_(std::move(temporary)),
+        destination_(std::move(destination)),
+        report_(std::move(report)) {}
   ~Win32OutputFile() override {
     if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
-    if (!committed_ && !temporary_.empty()) DeleteFileA(temporary_.c_str());
+    if (!committed_) DeleteFileA(temporary_.c_str());
   }
   Win32OutputFile(const Win32OutputFile&) = delete;
   Win32OutputFile& operator=(const Win32OutputFile&) = delete;
@@ -55,31 +78,39 @@ class Win32OutputFile : public OutputFile {
     DWORD done = 0;
     const BOOL ok = file_ != INVALID_HANDLE_VALUE && WriteFile(file_, data, length, &done, nullptr);
     written = done;
-    if (!ok || done != length) incomplete_ = true;
+    if (!ok || done != length) {
+      Fail(report_, destination_, SystemReason(ok ? ERROR_DISK_FULL : GetLastError()));
+      incomplete_ = true;
+    }
     return ok != FALSE;
   }
 
   bool Flush() override {
     if (file_ == INVALID_HANDLE_VALUE) return flushed_;
     const bool flushed = FlushFileBuffers(file_) != FALSE;
+    const DWORD flushError = GetLastError();
     const bool closed = CloseHandle(file_) != FALSE;
     file_ = INVALID_HANDLE_VALUE;
     flushed_ = flushed && closed;
+    if (!flushed_) Fail(report_, destination_, SystemReason(flushed ? GetLastError() : flushError));
     return flushed_;
   }
 
   bool Commit() override {
     // a file with a failed or short write never replaces the destination
     if (committed_ || incomplete_ || !Flush()) return false;
-    if (temporary_.empty()) return committed_ = true;  // written in place
     // a read-only file is not ours to replace, whatever the file system allows
     const DWORD attributes = GetFileAttributesA(destination_.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+      Fail(report_, destination_, SystemReason(ERROR_ACCESS_DENIED));
       return false;
     }
-    if (!MoveFileExA(temporary_.c_str(), destination_.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) &&
-        !(GetLastError() == ERROR_CALL_NOT_IMPLEMENTED && ReplaceByRenames())) {
+    // the consumer family's MoveFileExA fails whatever it says: not asked there
+    const bool consumer = QueryPlatformFamily() == PlatformFamily::Consumer;
+    if (consumer ? !ReplaceByRenames()
+                 : !MoveFileExA(temporary_.c_str(), destination_.c_str(),
+                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      Fail(report_, destination_, SystemReason(GetLastError()));
       return false;
     }
     committed_ = true;
@@ -104,6 +135,7 @@ class Win32OutputFile : public OutputFile {
   HANDLE file_;
   std::string temporary_;
   std::string destination_;
+  Report report_;
   bool incomplete_ = false;
   bool flushed_ = false;
   bool committed_ = false;
@@ -130,7 +162,10 @@ std::string FolderOf(const std::string& path) {
 std::unique_ptr<InputFile> Win32FilePort::OpenForRead(const std::string& path) {
   const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  if (file == INVALID_HANDLE_VALUE) {
+    Fail(lastFailure_, path, SystemReason(GetLastError()));
+    return nullptr;
+  }
   return std::make_unique<Win32InputFile>(file);
 }
 
@@ -138,13 +173,17 @@ std::unique_ptr<OutputFile> Win32FilePort::CreateForWrite(const std::string& pat
   // refuse a destination that is a folder before making anything
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    Fail(lastFailure_, path, "is a folder");
     return nullptr;
   }
   const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
   if (exists) {
     // refuse one that could not be written either, before any work is done
     const HANDLE probe = OpenDestination(path, OPEN_EXISTING);
-    if (probe == INVALID_HANDLE_VALUE) return nullptr;
+    if (probe == INVALID_HANDLE_VALUE) {
+      Fail(lastFailure_, path, SystemReason(GetLastError()));
+      return nullptr;
+    }
     CloseHandle(probe);
   }
   char temporary[MAX_PATH] = {};
@@ -152,16 +191,19 @@ std::unique_ptr<OutputFile> Win32FilePort::CreateForWrite(const std::string& pat
   if (GetTempFileNameA(FolderOf(path).c_str(), "zq", 0, temporary) != 0) {
     const HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE)
-      return std::make_unique<Win32OutputFile>(file, temporary, path);
+    if (file != INVALID_HANDLE_VALUE) {
+      return std::make_unique<Win32OutputFile>(file, temporary, path, lastFailure_);
+    }
+    const DWORD error = GetLastError();
     DeleteFileA(temporary);
+    SetLastError(error);
   }
-  // the folder takes no new file: a destination that is there and writable
-  // is written in place
-  if (!exists) return nullptr;
-  const HANDLE file = OpenDestination(path, TRUNCATE_EXISTING);
-  if (file == INVALID_HANDLE_VALUE) return nullptr;
-  return std::make_unique<Win32OutputFile>(file, std::string(), path);
+  // the folder takes no new file (full, locked): writing the destination in
+  // place would destroy it before the new bytes are whole
+  const std::string reason = SystemReason(GetLastError());
+  Fail(lastFailure_, path,
+       exists ? reason + " (no new file can be made beside it); it was left as it was" : reason);
+  return nullptr;
 }
 
 }  // namespace zq

@@ -45,7 +45,7 @@ expect "empty value" 2 "" "*" -- "$zq" info --emulate --device ""
 expect "unknown command" 2 "" "*" -- "$zq" frob
 check "named as unknown" grep -qxF "zq5210: unknown command 'frob'" "$work/stderr"
 "$zq" list --emulate >/dev/full 2>"$work/stderr"
-check "a lost standard output fails" test $? = 1
+check "a lost standard output is its own status" test $? = 4
 check "and says so" grep -q "cannot write to standard output" "$work/stderr"
 "$zq" --help >"$work/help.txt"
 check "help lists the exit statuses" grep -q "130  stopped by a signal" "$work/help.txt"

@@ -350,6 +350,9 @@ void Exit(Program& program) {
 }
 
 void CheckIdle(Program& program, const std::string& when) {
+  // the window resets its status once the box has closed; on a busy machine
+  // that takes a moment
+  WaitFor([&] { return program.Label(ID_STATUS).empty() && !program.ProgressShown(); }, 5000);
   CheckText(program.Label(ID_STATUS), "", "status line empty " + when);
   Check(!program.ProgressShown(), "progress bar hidden " + when);
 }

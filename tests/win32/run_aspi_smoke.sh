@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs aspi_smoke.exe with the emulated WNASPI32.DLL beside it under Wine, in
 # Windows 98 mode, then checks that the flash file kept what was written.
-# Usage: run_aspi_smoke.sh [x86_64 build folder]
+# Usage: run_aspi_smoke.sh [build folder]   (default: build-win-x86_64; a folder
+# whose name holds i686 runs the 32-bit build under Wine's 32-bit loader)
 set -euo pipefail
 
 build=${1:-$(cd "$(dirname "$0")/../.." && pwd)/build-win-x86_64}
@@ -12,8 +13,21 @@ for file in "$program" "$library"; do
   [[ -f $file ]] || { echo "missing $file (build aspi_smoke and WNASPI32 first)" >&2; exit 2; }
 done
 
+# the library loads where the programs start: nothing newer than their floor
+floor=xp64 objdump=x86_64-w64-mingw32-objdump
+case $(basename "$build") in *i686*) floor=win98se objdump=i686-w64-mingw32-objdump ;; esac
+"$(dirname "$0")/../imports/check_imports.py" --floor "$floor" --objdump "$objdump" "$library"
+
 # a prefix of this build's own: nothing left by another run is reused
 export WINEPREFIX=${WINEPREFIX:-$build/wine-prefix-aspi}
+case $(basename "$build") in
+  *i686*)
+    [[ -x /usr/lib/wine/wine ]] ||
+      { echo "Wine's 32-bit loader is missing (scripts/deps.sh all installs wine32:i386)" >&2; exit 2; }
+    # a new prefix of the consumer family's width
+    [[ -f $WINEPREFIX/system.reg ]] || export WINEARCH=win32
+    ;;
+esac
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="wnaspi32=n"
 # a console program needs no display; keep Wine from looking for one

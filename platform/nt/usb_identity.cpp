@@ -1,0 +1,297 @@
+// The device tree is read as untrusted text: IDs and locations are parsed
+// strictly, and a walk that does not end where it should names no bridge.
+#include "platform/nt/usb_identity.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace zq::nt {
+namespace {
+
+// deeper than any real stack of storage drivers over a USB function
+constexpr int MAX_WALK_DEPTH = 16;
+// USB allows five hubs between the root hub and a device
+constexpr int MAX_HUB_DEPTH = 8;
+
+char Lower(char c) {
+  return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
+
+bool StartsWithText(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && SameText(text.substr(0, prefix.size()), prefix);
+}
+
+// "USB\VID_3F1D&PID_5210\ZQ0001" -> "VID_3F1D&PID_5210"; empty when the ID
+// has not three parts.
+std::string_view HardwarePart(std::string_view deviceId) {
+  const size_t first = deviceId.find('\\');
+  const size_t last = deviceId.rfind('\\');
+  if (first == std::string_view::npos || first == last) return {};
+  return deviceId.substr(first + 1, last - first - 1);
+}
+
+bool IsUsbDeviceId(std::string_view deviceId) {
+  return StartsWithText(deviceId, "USB\\") && !HardwarePart(deviceId).empty();
+}
+
+bool IsRootHub(std::string_view deviceId) {
+  return StartsWithText(deviceId, "USB\\ROOT_HUB");
+}
+
+// Digits only, a few of them; false for anything else.
+bool ParseNumber(std::string_view text, uint32_t& value) {
+  if (text.empty() || text.size() > 9) return false;
+  value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint32_t>(c - '0');
+  }
+  return true;
+}
+
+// "1-1.4": the root hub's number, then the port on each hub down to the
+// device; empty when any step of the chain is not offered.
+std::string PortPath(DeviceTree& tree, DeviceInstance device) {
+  std::vector<uint32_t> ports;
+  for (int depth = 0; depth < MAX_HUB_DEPTH; ++depth) {
+    std::string location;
+    std::string hubId;
+    uint32_t port = 0;
+    uint32_t hub = 0;
+    DeviceInstance parent = 0;
+    if (!tree.Location(device, location) || !ParseLocation(location, port, hub) ||
+        !tree.Parent(device, parent) || !tree.DeviceId(parent, hubId)) {
+      return {};
+    }
+    ports.insert(ports.begin(), port);
+    if (IsRootHub(hubId)) {
+      std::string path = std::to_string(hub) + "-";
+      for (size_t i = 0; i < ports.size(); ++i) {
+        path += (i == 0 ? "" : ".") + std::to_string(ports[i]);
+      }
+      return path;
+    }
+    if (!IsUsbDeviceId(hubId)) return {};  // a hub that is no USB device: no chain to tell
+    device = parent;
+  }
+  return {};
+}
+
+// Walks from an interface's instance up to the USB device it belongs to.
+void Identify(DeviceTree& tree, DeviceInstance instance, StorageDevice& device) {
+  std::string id;
+  bool onUsb = false;
+  for (int depth = 0; depth < MAX_WALK_DEPTH && !onUsb; ++depth) {
+    if (!tree.DeviceId(instance, id)) return;
+    onUsb = IsUsbDeviceId(id);
+    if (onUsb) break;
+    DeviceInstance parent = 0;
+    if (!tree.Parent(instance, parent)) return;  // the root: on no USB device
+    instance = parent;
+  }
+  if (!onUsb || IsRootHub(id)) return;
+  if (IsCompositeFunction(id)) {
+    // one function of a composite device: the device itself is one level up
+    DeviceInstance parent = 0;
+    if (!tree.Parent(instance, parent) || !tree.DeviceId(parent, id) || !IsUsbDeviceId(id) ||
+        IsCompositeFunction(id)) {
+      return;
+    }
+    instance = parent;
+  }
+  device.usbDeviceId = id;
+  device.bridge = IsBridgeDeviceId(id);
+  device.serial = SerialOf(id);
+  device.usbPort = PortPath(tree, instance);
+}
+
+bool WalkClass(DeviceTree& tree, InterfaceClass cls, bool numbers,
+               std::vector<StorageDevice>& devices) {
+  std::vector<StorageInterface> interfaces;
+  if (!tree.Interfaces(cls, interfaces)) return false;
+  for (const StorageInterface& entry : interfaces) {
+    StorageDevice device;
+    device.cls = cls;
+    device.path = entry.path;
+    Identify(tree, entry.instance, device);
+    if (numbers && tree.Number(entry.path, device.number)) {
+      device.storageName = StorageName(device.number);
+      device.numbered = !device.storageName.empty();
+    }
+    devices.push_back(std::move(device));
+  }
+  return true;
+}
+
+// The letters and folders of each volume, given to the devices they lie on.
+void AddMountPoints(DeviceTree& tree, std::vector<StorageDevice>& devices) {
+  std::vector<std::string> volumes;
+  if (!tree.Volumes(volumes)) return;
+  for (const std::string& volume : volumes) {
+    std::vector<StorageNumber> disks;
+    std::vector<std::string> points;
+    if (!tree.VolumeDisks(volume, disks) || !tree.MountPoints(volume, points)) continue;
+    for (StorageDevice& device : devices) {
+      if (!device.numbered) continue;
+      if (std::find(disks.begin(), disks.end(), device.number) == disks.end()) continue;
+      device.mountPoints.insert(device.mountPoints.end(), points.begin(), points.end());
+    }
+  }
+}
+
+// "\\.\PhysicalDrive1" and "PhysicalDrive1" alike.
+std::string_view WithoutDevicePrefix(std::string_view name) {
+  if (name.size() > 4 && name.substr(0, 4) == "\\\\.\\") return name.substr(4);
+  return name;
+}
+
+// "E:", "e:\", "E:/" -> 'E'; 0 for anything else.
+char DriveLetter(std::string_view name) {
+  if (name.size() < 2 || name.size() > 3 || name[1] != ':') return 0;
+  if (name.size() == 3 && name[2] != '\\' && name[2] != '/') return 0;
+  const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+  return letter >= 'A' && letter <= 'Z' ? letter : 0;
+}
+
+bool Names(const StorageDevice& device, const std::string& wanted) {
+  if (SameText(device.path, wanted)) return true;
+  if (device.numbered && SameText(device.storageName, WithoutDevicePrefix(wanted))) return true;
+  if (!device.serial.empty() && SameText(device.serial, wanted)) return true;
+  if (!device.usbPort.empty() && device.usbPort == wanted) return true;
+  if (const char letter = DriveLetter(WithoutDevicePrefix(wanted))) {
+    for (const std::string& point : device.mountPoints) {
+      if (DriveLetter(point) == letter) return true;
+    }
+  }
+  return false;
+}
+
+std::string WhyNotABridge(const StorageDevice& device) {
+  const std::string name = device.numbered ? device.storageName + ", " : "";
+  if (device.usbDeviceId.empty()) return "not a ZQ5210 bridge (" + name + "not on USB)";
+  return "not a ZQ5210 bridge (" + name + "USB device " + device.usbDeviceId + ")";
+}
+
+}  // namespace
+
+bool SameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+bool IsCompositeFunction(std::string_view deviceId) {
+  const std::string_view hardware = HardwarePart(deviceId);
+  size_t at = 0;
+  while ((at = hardware.find('&', at)) != std::string_view::npos) {
+    ++at;
+    if (StartsWithText(hardware.substr(at), "MI_")) return true;
+  }
+  return false;
+}
+
+bool IsBridgeDeviceId(std::string_view deviceId) {
+  const std::string_view bridge(BRIDGE_HARDWARE_ID);
+  const size_t enumerator = bridge.find('\\');
+  return SameText(deviceId.substr(0, enumerator + 1), bridge.substr(0, enumerator + 1)) &&
+         SameText(HardwarePart(deviceId), bridge.substr(enumerator + 1));
+}
+
+std::string SerialOf(std::string_view deviceId) {
+  const size_t last = deviceId.rfind('\\');
+  if (last == std::string_view::npos) return {};
+  const std::string_view serial = deviceId.substr(last + 1);
+  if (serial.find('&') != std::string_view::npos) return {};
+  return std::string(serial);
+}
+
+bool ParseLocation(std::string_view location, uint32_t& port, uint32_t& hub) {
+  constexpr std::string_view PORT = "Port_#";
+  constexpr std::string_view HUB = ".Hub_#";
+  if (!StartsWithText(location, PORT)) return false;
+  const size_t dot = location.find('.');
+  if (dot == std::string_view::npos || !StartsWithText(location.substr(dot), HUB)) return false;
+  return ParseNumber(location.substr(PORT.size(), dot - PORT.size()), port) &&
+         ParseNumber(location.substr(dot + HUB.size()), hub);
+}
+
+std::string StorageName(const StorageNumber& number) {
+  switch (number.type) {
+    case StorageType::Disk:
+      return "PhysicalDrive" + std::to_string(number.number);
+    case StorageType::CdRom:
+      return "CdRom" + std::to_string(number.number);
+    case StorageType::Other:
+      break;
+  }
+  return {};
+}
+
+std::vector<StorageDevice> WalkStorage(DeviceTree& tree, bool& listed) {
+  std::vector<StorageDevice> devices;
+  listed = true;
+  for (InterfaceClass cls : {InterfaceClass::Disk, InterfaceClass::CdRom}) {
+    if (!WalkClass(tree, cls, true, devices)) listed = false;
+  }
+  AddMountPoints(tree, devices);
+  return devices;
+}
+
+NameSelection SelectByName(const std::vector<StorageDevice>& devices, const std::string& wanted) {
+  NameSelection bridges{NameMatch::Bridge, {}};
+  NameSelection strangers{NameMatch::NotABridge, {}};
+  if (wanted.empty()) return {};
+  for (const StorageDevice& device : devices) {
+    if (Names(device, wanted)) (device.bridge ? bridges : strangers).devices.push_back(device);
+  }
+  if (!bridges.devices.empty()) return bridges;
+  if (!strangers.devices.empty()) return strangers;
+  return {};
+}
+
+bool ResolveDeviceName(const std::vector<StorageDevice>& devices, const std::string& wanted,
+                       std::vector<std::string>& paths, std::string& problem) {
+  const NameSelection selection = SelectByName(devices, wanted);
+  switch (selection.match) {
+    case NameMatch::Bridge:
+      for (const StorageDevice& device : selection.devices) paths.push_back(device.path);
+      return true;
+    case NameMatch::NotABridge:
+      problem = WhyNotABridge(selection.devices.front());
+      return false;
+    case NameMatch::NoSuchDevice:
+      break;
+  }
+  problem = "no such device";
+  return false;
+}
+
+const StorageDevice* FindByPath(const std::vector<StorageDevice>& devices,
+                                const std::string& path) {
+  for (const StorageDevice& device : devices) {
+    if (SameText(device.path, path)) return &device;
+  }
+  return nullptr;
+}
+
+std::unique_ptr<InterfaceList> BridgeOnlyPassThroughPort::ListInterfaces(InterfaceClass cls) {
+  std::vector<StorageDevice> devices;
+  if (!WalkClass(tree_, cls, false, devices)) return nullptr;
+  std::vector<std::string> paths;
+  for (const StorageDevice& device : devices) {
+    if (device.bridge) paths.push_back(device.path);
+  }
+  return std::make_unique<FixedInterfaceList>(std::move(paths));
+}
+
+DeviceHandle BridgeOnlyPassThroughPort::Open(const std::string& path) {
+  // asked afresh: the path may have been listed before another device took it
+  for (InterfaceClass cls : {InterfaceClass::Disk, InterfaceClass::CdRom}) {
+    std::vector<StorageDevice> devices;
+    if (!WalkClass(tree_, cls, false, devices)) continue;
+    const StorageDevice* device = FindByPath(devices, path);
+    if (device != nullptr && device->bridge) return system_.Open(path);
+  }
+  return INVALID_DEVICE_HANDLE;
+}
+
+}  // namespace zq::nt

@@ -1,0 +1,442 @@
+#include "platform/win32/device_tree_win32.h"
+
+// clang-format off
+#include "platform/win32/win32_headers.h"
+#include <cfgmgr32.h>
+#include <setupapi.h>
+#include <winioctl.h>
+// clang-format on
+
+#include <cstddef>
+#include <cstring>
+
+#include "platform/win32/platform_win32.h"
+
+namespace zq {
+namespace {
+
+constexpr bool WIDTH_32 = sizeof(void*) == 4;
+static_assert(sizeof(SP_DEVINFO_DATA) == (WIDTH_32 ? 28 : 32));
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == (WIDTH_32 ? 28 : 32));
+static_assert(sizeof(STORAGE_DEVICE_NUMBER) == 12);
+static_assert(IOCTL_STORAGE_GET_DEVICE_NUMBER == 0x2D1080);
+static_assert(IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS == 0x560000);
+static_assert(sizeof(DISK_EXTENT) == 24 && offsetof(VOLUME_DISK_EXTENTS, Extents) == 8);
+static_assert(FSCTL_LOCK_VOLUME == 0x90018 && FSCTL_DISMOUNT_VOLUME == 0x90020 &&
+              FSCTL_UNLOCK_VOLUME == 0x9001C);
+static_assert(CM_DRP_LOCATION_INFORMATION == 0x0E && MAX_DEVICE_ID_LEN == 200);
+
+// the interface classes, spelt out so no GUID library is needed
+constexpr GUID INTERFACE_DISK = {
+    0x53f56307, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
+constexpr GUID INTERFACE_CDROM = {
+    0x53f56308, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
+
+// newer than the headers' floor: declared here, looked up at run time
+constexpr DWORD CONSOLE_VIRTUAL_TERMINAL_PROCESSING = 0x0004;                // Windows 10
+using GetVolumePathNamesEntry = BOOL(WINAPI*)(LPCSTR, LPCH, DWORD, PDWORD);  // XP
+
+// GetProcAddress hands out one generic function type; go through the type
+// that converts to every other without a warning.
+template <typename Entry>
+bool BindEntry(HMODULE module, const char* name, Entry& entry) {
+  entry = reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+  return entry != nullptr;
+}
+
+// One library's entries, bound all or none; the library is freed on the
+// failure path and otherwise kept for the rest of the process.
+class Library {
+ public:
+  explicit Library(const char* name) : module_(LoadLibraryA(name)) {}
+  ~Library() {
+    if (module_ != nullptr && !kept_) FreeLibrary(module_);
+  }
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+
+  template <typename Entry>
+  bool Bind(const char* name, Entry& entry) {
+    return module_ != nullptr && BindEntry(module_, name, entry);
+  }
+  void Keep() { kept_ = true; }
+
+ private:
+  HMODULE module_;
+  bool kept_ = false;
+};
+
+struct SetupApi {
+  decltype(&SetupDiGetClassDevsA) getClassDevs = nullptr;
+  decltype(&SetupDiEnumDeviceInterfaces) enumInterfaces = nullptr;
+  decltype(&SetupDiGetDeviceInterfaceDetailA) getInterfaceDetail = nullptr;
+  decltype(&SetupDiDestroyDeviceInfoList) destroyList = nullptr;
+
+  // Null when the library or one of its entries is missing.
+  static const SetupApi* Get() {
+    static const SetupApi* const loaded = [] {
+      static SetupApi api;
+      Library library("SETUPAPI.DLL");
+      if (!library.Bind("SetupDiGetClassDevsA", api.getClassDevs) ||
+          !library.Bind("SetupDiEnumDeviceInterfaces", api.enumInterfaces) ||
+          !library.Bind("SetupDiGetDeviceInterfaceDetailA", api.getInterfaceDetail) ||
+          !library.Bind("SetupDiDestroyDeviceInfoList", api.destroyList)) {
+        return static_cast<const SetupApi*>(nullptr);
+      }
+      library.Keep();
+      return static_cast<const SetupApi*>(&api);
+    }();
+    return loaded;
+  }
+};
+
+struct ConfigManager {
+  decltype(&CM_Get_Parent) getParent = nullptr;
+  decltype(&CM_Get_Device_IDA) getDeviceId = nullptr;
+  decltype(&CM_Get_DevNode_Registry_PropertyA) getProperty = nullptr;
+
+  static const ConfigManager* Get() {
+    static const ConfigManager* const loaded = [] {
+      static ConfigManager api;
+      // 2000 has them in both libraries; CFGMGR32 is where later systems keep them
+      for (const char* name : {"CFGMGR32.DLL", "SETUPAPI.DLL"}) {
+        Library library(name);
+        if (library.Bind("CM_Get_Parent", api.getParent) &&
+            library.Bind("CM_Get_Device_IDA", api.getDeviceId) &&
+            library.Bind("CM_Get_DevNode_Registry_PropertyA", api.getProperty)) {
+          library.Keep();
+          return static_cast<const ConfigManager*>(&api);
+        }
+      }
+      return static_cast<const ConfigManager*>(nullptr);
+    }();
+    return loaded;
+  }
+};
+
+// The volume calls of kernel32 that NT 4 lacks (2000), and one XP added.
+struct VolumeApi {
+  decltype(&FindFirstVolumeA) findFirst = nullptr;
+  decltype(&FindNextVolumeA) findNext = nullptr;
+  decltype(&FindVolumeClose) findClose = nullptr;
+  decltype(&GetVolumeNameForVolumeMountPointA) nameForMountPoint = nullptr;
+  GetVolumePathNamesEntry pathNames = nullptr;  // null before XP
+
+  static const VolumeApi* Get() {
+    static const VolumeApi* const loaded = [] {
+      static VolumeApi api;
+      const HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+      if (kernel == nullptr || !BindEntry(kernel, "FindFirstVolumeA", api.findFirst) ||
+          !BindEntry(kernel, "FindNextVolumeA", api.findNext) ||
+          !BindEntry(kernel, "FindVolumeClose", api.findClose) ||
+          !BindEntry(kernel, "GetVolumeNameForVolumeMountPointA", api.nameForMountPoint)) {
+        return static_cast<const VolumeApi*>(nullptr);
+      }
+      BindEntry(kernel, "GetVolumePathNamesForVolumeNameA", api.pathNames);
+      return static_cast<const VolumeApi*>(&api);
+    }();
+    return loaded;
+  }
+};
+
+// A handle that closes itself.
+class OpenHandle {
+ public:
+  explicit OpenHandle(HANDLE handle) : handle_(handle) {}
+  ~OpenHandle() {
+    if (Valid()) CloseHandle(handle_);
+  }
+  OpenHandle(const OpenHandle&) = delete;
+  OpenHandle& operator=(const OpenHandle&) = delete;
+  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE Get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+// No access rights asked: the storage driver answers the number itself, and
+// no command reaches the device.
+HANDLE OpenForQueries(const std::string& path) {
+  return CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                     nullptr);
+}
+
+// Volume names from the system end with a backslash, which opens the root
+// folder instead of the volume.
+std::string VolumeDevice(const std::string& volume) {
+  if (!volume.empty() && volume.back() == '\\') return volume.substr(0, volume.size() - 1);
+  return volume;
+}
+
+// "\\.\E:", the name a volume goes by where the system lists none.
+bool IsLetterDevice(const std::string& volume) {
+  return volume.size() == 6 && volume.compare(0, 4, "\\\\.\\") == 0 && volume[5] == ':';
+}
+
+bool StorageNumberOf(HANDLE handle, nt::StorageNumber& number) {
+  STORAGE_DEVICE_NUMBER reply;
+  std::memset(&reply, 0, sizeof reply);
+  DWORD returned = 0;
+  if (!DeviceIoControl(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &reply, sizeof reply,
+                       &returned, nullptr) ||
+      returned < sizeof reply) {
+    return false;
+  }
+  switch (reply.DeviceType) {
+    case FILE_DEVICE_DISK:
+      number.type = nt::StorageType::Disk;
+      break;
+    case FILE_DEVICE_CD_ROM:
+    case FILE_DEVICE_DVD:
+      number.type = nt::StorageType::CdRom;  // named CdRomN either way
+      break;
+    default:
+      number.type = nt::StorageType::Other;
+      break;
+  }
+  number.number = reply.DeviceNumber;
+  return true;
+}
+
+// The letters of the drives the system has, "E:\" each.
+std::vector<std::string> DriveRoots() {
+  std::vector<std::string> roots;
+  const DWORD drives = GetLogicalDrives();
+  for (int i = 0; i < 26; ++i) {
+    if ((drives & (1u << i)) == 0) continue;
+    roots.push_back(std::string(1, static_cast<char>('A' + i)) + ":\\");
+  }
+  return roots;
+}
+
+std::string SystemText(DWORD error) {
+  char text[256] = {};
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, error, 0, text, sizeof text, nullptr);
+  std::string words(text, length);
+  while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' ' ||
+                            words.back() == '.')) {
+    words.pop_back();
+  }
+  return words.empty() ? "error " + std::to_string(error) : words;
+}
+
+}  // namespace
+
+bool Win32DeviceTree::Interfaces(InterfaceClass cls, std::vector<nt::StorageInterface>& found) {
+  const SetupApi* api = SetupApi::Get();
+  if (api == nullptr) return false;
+  const GUID& guid = cls == InterfaceClass::Disk ? INTERFACE_DISK : INTERFACE_CDROM;
+  const HDEVINFO set =
+      api->getClassDevs(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (set == INVALID_HANDLE_VALUE) return false;
+  bool complete = true;
+  for (DWORD index = 0;; ++index) {
+    SP_DEVICE_INTERFACE_DATA iface;
+    std::memset(&iface, 0, sizeof iface);
+    iface.cbSize = sizeof iface;
+    if (!api->enumInterfaces(set, nullptr, &guid, index, &iface)) {
+      complete = GetLastError() == ERROR_NO_MORE_ITEMS;
+      break;
+    }
+    // the first call only learns the size of the detail block
+    DWORD required = 0;
+    if (!api->getInterfaceDetail(set, &iface, nullptr, 0, &required, nullptr) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+      continue;  // one interface lost is no reason to give up on the others
+    }
+    constexpr DWORD PATH_OFFSET = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+    if (required <= PATH_OFFSET || required > 4096) continue;
+    std::vector<char> block(required);
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(block.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    SP_DEVINFO_DATA info;
+    std::memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    if (!api->getInterfaceDetail(set, &iface, detail, required, nullptr, &info)) continue;
+    // the path ends at its terminator, or at the end of the block at worst
+    nt::StorageInterface entry;
+    entry.path.assign(detail->DevicePath, strnlen(detail->DevicePath, required - PATH_OFFSET));
+    entry.instance = info.DevInst;
+    found.push_back(std::move(entry));
+  }
+  api->destroyList(set);
+  return complete;
+}
+
+bool Win32DeviceTree::Parent(nt::DeviceInstance child, nt::DeviceInstance& parent) {
+  const ConfigManager* api = ConfigManager::Get();
+  DEVINST above = 0;
+  if (api == nullptr || api->getParent(&above, child, 0) != CR_SUCCESS) return false;
+  parent = above;
+  return true;
+}
+
+bool Win32DeviceTree::DeviceId(nt::DeviceInstance instance, std::string& id) {
+  const ConfigManager* api = ConfigManager::Get();
+  char text[MAX_DEVICE_ID_LEN + 1] = {};
+  if (api == nullptr || api->getDeviceId(instance, text, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) {
+    return false;
+  }
+  id.assign(text, strnlen(text, MAX_DEVICE_ID_LEN));
+  return true;
+}
+
+bool Win32DeviceTree::Location(nt::DeviceInstance instance, std::string& location) {
+  const ConfigManager* api = ConfigManager::Get();
+  char text[256] = {};
+  ULONG type = 0;
+  ULONG length = sizeof text - 1;
+  if (api == nullptr ||
+      api->getProperty(instance, CM_DRP_LOCATION_INFORMATION, &type, text, &length, 0) !=
+          CR_SUCCESS ||
+      type != REG_SZ) {
+    return false;
+  }
+  location.assign(text, strnlen(text, sizeof text - 1));
+  return true;
+}
+
+bool Win32DeviceTree::Number(const std::string& path, nt::StorageNumber& number) {
+  const OpenHandle device(OpenForQueries(path));
+  return device.Valid() && StorageNumberOf(device.Get(), number);
+}
+
+bool Win32DeviceTree::Volumes(std::vector<std::string>& volumes) {
+  const VolumeApi* api = VolumeApi::Get();
+  if (api == nullptr) {
+    // NT 4 lists no volumes: its drive letters are all there is
+    for (const std::string& root : DriveRoots()) volumes.push_back("\\\\.\\" + root.substr(0, 2));
+    return true;
+  }
+  char name[MAX_PATH + 1] = {};
+  const HANDLE search = api->findFirst(name, MAX_PATH);
+  if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_NO_MORE_FILES;
+  bool complete = true;
+  for (;;) {
+    volumes.emplace_back(name, strnlen(name, MAX_PATH));
+    std::memset(name, 0, sizeof name);
+    if (!api->findNext(search, name, MAX_PATH)) {
+      complete = GetLastError() == ERROR_NO_MORE_FILES;
+      break;
+    }
+  }
+  api->findClose(search);
+  return complete;
+}
+
+bool Win32DeviceTree::VolumeDisks(const std::string& volume,
+                                  std::vector<nt::StorageNumber>& disks) {
+  const OpenHandle device(OpenForQueries(VolumeDevice(volume)));
+  if (!device.Valid()) return false;
+  // a partition or a CD-ROM answers for itself; a volume over several
+  // disks (dynamic disks) gives its extents instead
+  nt::StorageNumber number;
+  if (StorageNumberOf(device.Get(), number)) {
+    disks.push_back(number);
+    return true;
+  }
+  constexpr DWORD MAX_EXTENTS = 64;
+  std::vector<unsigned char> block(offsetof(VOLUME_DISK_EXTENTS, Extents) +
+                                   MAX_EXTENTS * sizeof(DISK_EXTENT));
+  DWORD returned = 0;
+  if (!DeviceIoControl(device.Get(), IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, block.data(),
+                       static_cast<DWORD>(block.size()), &returned, nullptr) ||
+      returned < offsetof(VOLUME_DISK_EXTENTS, Extents)) {
+    return false;
+  }
+  const auto* extents = reinterpret_cast<const VOLUME_DISK_EXTENTS*>(block.data());
+  const DWORD count = extents->NumberOfDiskExtents;
+  if (count > MAX_EXTENTS ||
+      returned < offsetof(VOLUME_DISK_EXTENTS, Extents) + count * sizeof(DISK_EXTENT)) {
+    return false;
+  }
+  for (DWORD i = 0; i < count; ++i) {
+    disks.push_back({nt::StorageType::Disk, extents->Extents[i].DiskNumber});
+  }
+  return true;
+}
+
+bool Win32DeviceTree::MountPoints(const std::string& volume, std::vector<std::string>& points) {
+  if (IsLetterDevice(volume)) {
+    points.push_back(volume.substr(4) + "\\");
+    return true;
+  }
+  const VolumeApi* api = VolumeApi::Get();
+  if (api == nullptr) return false;
+  if (api->pathNames != nullptr) {
+    // every letter and folder at once, as a list of strings ending in an empty one
+    std::vector<char> list(1024);
+    DWORD needed = 0;
+    if (!api->pathNames(volume.c_str(), list.data(), static_cast<DWORD>(list.size()), &needed)) {
+      if (GetLastError() != ERROR_MORE_DATA || needed == 0 || needed > 65536) return false;
+      list.assign(needed, '\0');
+      if (!api->pathNames(volume.c_str(), list.data(), needed, &needed)) return false;
+    }
+    list.push_back('\0');
+    list.push_back('\0');  // ends the list whatever came back
+    for (const char* entry = list.data(); *entry != '\0'; entry += std::strlen(entry) + 1) {
+      points.emplace_back(entry);
+    }
+    return true;
+  }
+  // 2000: letters only, each asked which volume it is
+  for (const std::string& root : DriveRoots()) {
+    char name[MAX_PATH + 1] = {};
+    if (!api->nameForMountPoint(root.c_str(), name, MAX_PATH)) continue;
+    if (nt::SameText(name, volume)) points.push_back(root);
+  }
+  return true;
+}
+
+bool Win32VolumeLocker::LockAndDismount(const std::string& volume, Handle& handle,
+                                        std::string& problem) {
+  const HANDLE device =
+      CreateFileA(VolumeDevice(volume).c_str(), GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (device == INVALID_HANDLE_VALUE) {
+    problem = SystemText(GetLastError());
+    return false;
+  }
+  DWORD returned = 0;
+  // the lock fails while files on the volume are open: nothing is dismounted under a user
+  if (!DeviceIoControl(device, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr)) {
+    problem = "in use (" + SystemText(GetLastError()) + ")";
+    CloseHandle(device);
+    return false;
+  }
+  if (!DeviceIoControl(device, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr)) {
+    problem = SystemText(GetLastError());
+    DeviceIoControl(device, FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr);
+    CloseHandle(device);
+    return false;
+  }
+  handle = reinterpret_cast<Handle>(device);
+  return true;
+}
+
+void Win32VolumeLocker::Release(Handle handle) {
+  const HANDLE device = reinterpret_cast<HANDLE>(handle);
+  DWORD returned = 0;
+  DeviceIoControl(device, FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr);
+  CloseHandle(device);
+}
+
+bool StandardErrorTakesEscapes() {
+  // the consumer family's console takes none, whatever it answers
+  if (QueryPlatformFamily() != PlatformFamily::Nt) return false;
+  const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (console == nullptr || console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode)) {
+    return false;  // a pipe or a file
+  }
+  if ((mode & CONSOLE_VIRTUAL_TERMINAL_PROCESSING) != 0) return true;
+  // consoles before Windows 10 refuse the flag and would print the
+  // sequences as they are; asked back, so a console that drops it says so
+  if (!SetConsoleMode(console, mode | CONSOLE_VIRTUAL_TERMINAL_PROCESSING)) return false;
+  DWORD now = 0;
+  return GetConsoleMode(console, &now) && (now & CONSOLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+}  // namespace zq

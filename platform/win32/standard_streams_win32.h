@@ -1,0 +1,13 @@
+// Standard input, output and error that the program was started without.
+#pragma once
+
+namespace zq {
+
+// Gives each of the standard handles that is missing (null, invalid or
+// closed) the NUL device, and the C run-time's descriptor 0, 1 or 2 with it,
+// so that the program's text goes nowhere instead of failing, and no file
+// opened later can stand in for one. Call it first. False when one stays
+// missing.
+bool ReopenClosedStandardStreams();
+
+}  // namespace zq

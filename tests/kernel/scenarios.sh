@@ -1,0 +1,474 @@
+# Scenarios of the kernel tests, sourced by the VM's init. Each scenario_NAME
+# runs in a subshell of its own, brings up the bridges it needs as USB
+# functions on dummy_hcd, drives /usr/bin/zq5210 and ends with "exit 1" and a
+# reason when the command line did not do what it should. Names say the fault
+# each one catches.
+
+# Run by default: what holds today. The others are named for faults still to
+# be fixed in the command line; run them by name.
+DEFAULT_SCENARIOS="list_names_node_port_and_serial device_by_block_node_and_port
+ verified_update_through_kernel identical_image_not_rewritten update_refused_while_mounted
+ second_program_told_in_use plain_user_told_permission
+ fault_write fault_read fault_short_read fault_lie_write fault_flip fault_erase
+ fault_refuse_erase fault_status fault_info fault_vanish
+ strangers_receive_no_vendor_command several_bridges_update_all udev_rule_gives_seat_user_access
+ bench_32k_update"
+
+GADGETS=/sys/kernel/config/usb_gadget
+IMAGE=/root/sample.bin
+# every bridge brought up gets a serial never used before in this boot
+SERIAL_COUNTER=0
+
+log() { echo "$*"; }
+fail() {
+  echo "FAILED: $*"
+  exit 1
+}
+
+# bridge_up K VID PID SERIAL [function options]: a USB device on controller K
+# (1-4) with the function behind it; waits until its disks are there.
+bridge_up() {
+  local k=$1 vid=$2 pid=$3 serial=$4 g ffs luns=1 i
+  shift 4
+  for i in "$@"; do case "$prev" in --luns) luns=$i ;; esac; prev=$i; done
+  g=$GADGETS/g$k
+  ffs=/run/ffs$k
+  mkdir "$g" || fail "gadget g$k exists"
+  echo "0x$vid" >"$g/idVendor"
+  echo "0x$pid" >"$g/idProduct"
+  mkdir "$g/strings/0x409"
+  echo "$serial" >"$g/strings/0x409/serialnumber"
+  echo ZQ >"$g/strings/0x409/manufacturer"
+  echo "USB bridge" >"$g/strings/0x409/product"
+  mkdir "$g/configs/c.1" "$g/functions/ffs.b$k"
+  ln -s "$g/functions/ffs.b$k" "$g/configs/c.1/"
+  mkdir -p "$ffs"
+  mount -t functionfs "b$k" "$ffs" || fail "functionfs b$k"
+  : >"/tmp/bridge$k.log"
+  zq_usb_bridge_function --ffs "$ffs" --log "/tmp/bridge$k.log" --busy-file "/tmp/bridge$k.busy" \
+    "$@" 2>"/tmp/bridge$k.err" &
+  echo $! >"/tmp/bridge$k.pid"
+  for i in $(seq 50); do [ -e "$ffs/ep1" ] && break; sleep 0.1; done
+  [ -e "$ffs/ep1" ] || fail "the function for g$k did not start: $(cat /tmp/bridge$k.err)"
+  echo "dummy_udc.$((k - 1))" >"$g/UDC" || fail "binding g$k"
+  wait_nodes "$serial" "$luns"
+}
+
+bridge_down() {
+  local k=$1 g=$GADGETS/g$1 pid
+  [ -d "$g" ] || return 0
+  echo "" >"$g/UDC" 2>/dev/null
+  pid=$(cat "/tmp/bridge$k.pid" 2>/dev/null)
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  for i in $(seq 30); do [ -d "/proc/$pid" ] || break; sleep 0.1; done
+  umount "/run/ffs$k" 2>/dev/null
+  rm -f "$g/configs/c.1/ffs.b$k"
+  rmdir "$g/configs/c.1" "$g/functions/ffs.b$k" "$g/strings/0x409" "$g" 2>/dev/null
+}
+
+# The serial of the USB device a generic node (sg2) sits on.
+serial_of() {
+  local d
+  d=$(readlink -f "/sys/class/scsi_generic/$1/device")
+  while [ "$d" != "/" ] && [ -n "$d" ]; do
+    if [ -f "$d/idVendor" ]; then
+      cat "$d/serial" 2>/dev/null
+      return
+    fi
+    d=${d%/*}
+  done
+}
+
+# "/dev/sg2 /dev/sdb" for each of the device's LUNs that has its disk.
+nodes_of() {
+  local sg b
+  for sg in $(ls /sys/class/scsi_generic 2>/dev/null); do
+    [ "$(serial_of "$sg")" = "$1" ] || continue
+    b=$(ls "/sys/class/scsi_generic/$sg/device/block" 2>/dev/null)
+    [ -n "$b" ] && [ -e "/dev/$b" ] && echo "/dev/$sg /dev/$b"
+  done
+}
+
+wait_nodes() {
+  local i
+  for i in $(seq 150); do
+    [ "$(nodes_of "$1" | wc -l)" -ge "$2" ] && return 0
+    sleep 0.1
+  done
+  fail "no disk for serial $1 after 15 s"
+}
+
+sg_of() { nodes_of "$1" | head -n 1 | cut -d' ' -f1; }
+disk_of() { nodes_of "$1" | head -n 1 | cut -d' ' -f2; }
+# "2-1": the USB port path of the device with this serial
+port_of() {
+  local d
+  for d in /sys/bus/usb/devices/*; do
+    [ "$(cat "$d/serial" 2>/dev/null)" = "$1" ] && [ -f "$d/idVendor" ] && basename "$d"
+  done
+}
+
+new_serial() {
+  SERIAL_COUNTER=$((SERIAL_COUNTER + 1))
+  echo "ZQ$1S$SERIAL_COUNTER"
+}
+
+# as_user COMMAND...: runs it as the plain user (uid 1000), without a seat's groups
+as_user() { su -s /bin/sh -c "$*" user; }
+
+# zq ARGS: runs the command line; $rc, /tmp/out and /tmp/err hold what it did.
+zq() {
+  echo "\$ zq5210 $*"
+  zq5210 "$@" >/tmp/out 2>/tmp/err
+  rc=$?
+  sed 's/^/  out: /' /tmp/out
+  sed 's/^/  err: /' /tmp/err
+  echo "  exit $rc"
+}
+
+json_message() { sed -n 's/.*"message": "\([^"]*\)".*/\1/p' /tmp/out; }
+expect_rc() { [ "$rc" = "$1" ] || fail "exit $rc, expected $1"; }
+expect_err() { grep -qF -- "$1" /tmp/err || fail "standard error lacks '$1'"; }
+expect_out() { grep -qF -- "$1" /tmp/out || fail "standard output lacks '$1'"; }
+# vendor commands the function behind controller K received
+vendor_commands() { grep -cE ' op=(e0|e1|e2|e3|f7) ' "/tmp/bridge$1.log"; }
+count_op() { grep -c " op=$2 " "/tmp/bridge$1.log"; }
+
+# --- the ordinary path ---------------------------------------------------------
+
+scenario_list_names_node_port_and_serial() {
+  local s
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s"
+  zq list
+  expect_rc 0
+  set -- $(nodes_of "$s")
+  grep -F "$1" /tmp/out | grep -F "$2" | grep -F "$(port_of "$s")" | grep -F "$s" |
+    grep -qF "FW ver.2004.05.28.007" || fail "no line with $1 $2 $(port_of "$s") $s and the chip"
+}
+
+scenario_device_by_block_node_and_port() {
+  local s
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s"
+  zq info --device "$(disk_of "$s")"
+  expect_rc 0
+  expect_out "Chip ID: VF040"
+  zq info --device "$(port_of "$s")"
+  expect_rc 0
+  expect_out "Chip ID: VF040"
+  expect_err "$(sg_of "$s")"
+}
+
+scenario_verified_update_through_kernel() {
+  local s size
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s"
+  zq update "$IMAGE" --yes
+  expect_rc 0
+  expect_out "Updated OK!"
+  zq read-rom /tmp/dump.bin
+  expect_rc 0
+  size=$(wc -c <"$IMAGE")
+  cmp -n "$size" "$IMAGE" /tmp/dump.bin || fail "the flash does not hold the image"
+  [ "$(count_op 1 e1)" = 1 ] || fail "$(count_op 1 e1) erase commands"
+}
+
+scenario_identical_image_not_rewritten() {
+  local s
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s"
+  zq update "$IMAGE" --yes
+  expect_rc 0
+  zq update "$IMAGE" --yes
+  expect_rc 0
+  expect_out "The flash already holds this image."
+  [ "$(count_op 1 e1)" = 1 ] || fail "erased again"
+}
+
+scenario_update_refused_while_mounted() {
+  local s disk
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s"
+  disk=$(disk_of "$s")
+  mkdosfs "$disk" >/dev/null || fail "mkdosfs"
+  mkdir -p /mnt/bridge && mount -t vfat "$disk" /mnt/bridge || fail "mount"
+  zq update "$IMAGE" --yes
+  umount /mnt/bridge
+  expect_rc 1
+  expect_err "/mnt/bridge"
+  [ "$(count_op 1 e1)" = 0 ] || fail "erased while mounted"
+}
+
+scenario_second_program_told_in_use() {
+  local s i first
+  s=$(new_serial 1)
+  # the read before the erase takes three seconds
+  bridge_up 1 3f1d 5210 "$s" --slow e3@1:3000
+  zq5210 update "$IMAGE" --yes >/tmp/first.out 2>&1 &
+  first=$!
+  for i in $(seq 100); do grep -q ' op=e0 ' /tmp/bridge1.log && break; sleep 0.05; done
+  zq info
+  wait "$first"
+  first=$?
+  cat /tmp/first.out
+  [ "$first" = 0 ] || fail "the first program's update failed ($first)"
+  [ "$rc" != 0 ] || fail "the second program succeeded"
+  expect_err "in use"
+}
+
+scenario_plain_user_told_permission() {
+  local s
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s"
+  echo "\$ (as uid 1000) zq5210 list"
+  as_user zq5210 list >/tmp/out 2>/tmp/err
+  rc=$?
+  cat /tmp/out /tmp/err
+  [ "$rc" != 0 ] || fail "listed without access"
+  grep -qi "permission" /tmp/err || fail "not told it is permission"
+  [ "$(vendor_commands 1)" = 0 ] || fail "commands reached the bridge"
+}
+
+# --- each seeded fault: the same exit status and message as the emulated bridge
+
+fault_parity() {
+  local fault=$1 s emulated_rc emulated_message
+  zq update "$IMAGE" --yes --json --emulate --emulate-fault "$fault"
+  emulated_rc=$rc
+  emulated_message=$(json_message)
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s" --fault "$fault"
+  zq update "$IMAGE" --yes --json
+  [ "$rc" = "$emulated_rc" ] || fail "exit $rc through the kernel, $emulated_rc emulated"
+  [ "$(json_message)" = "$emulated_message" ] ||
+    fail "'$(json_message)' through the kernel, '$emulated_message' emulated"
+  [ "$rc" != 0 ] || [ "$fault" = "flip:0x2000" ] || fail "the fault went unnoticed"
+}
+
+scenario_fault_write() { fault_parity write:3; }
+scenario_fault_read() { fault_parity read:2; }
+scenario_fault_short_read() { fault_parity short-read:3; }
+scenario_fault_lie_write() { fault_parity lie-write:2; }
+scenario_fault_flip() { fault_parity flip:0x0010; }
+scenario_fault_erase() { fault_parity erase; }
+scenario_fault_refuse_erase() { fault_parity refuse-erase; }
+# busy for ever: the command line gives up after two minutes
+scenario_fault_stuck() { fault_parity stuck; }
+scenario_fault_status() { fault_parity status; }
+scenario_fault_info() { fault_parity info; }
+# unplugged in the middle of the write (command 18: info, ten reads, erase,
+# three polls, then the writes)
+scenario_fault_vanish() {
+  fault_parity vanish:18
+  expect_rc 3
+  [ "$(count_op 1 e2)" -ge 2 ] || fail "gone before the write"
+}
+
+# --- strangers and several bridges -------------------------------------------
+
+scenario_strangers_receive_no_vendor_command() {
+  local s
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s"
+  bridge_up 2 1234 5678 "$(new_serial 2)"
+  # another product of the bridge's maker
+  bridge_up 3 3f1d 5211 "$(new_serial 3)"
+  zq list
+  expect_rc 0
+  [ "$(grep -c /dev/sg /tmp/out)" = 1 ] || fail "list shows more than the bridge"
+  zq info
+  expect_rc 0
+  zq update "$IMAGE" --yes
+  expect_rc 0
+  zq read-rom /tmp/dump.bin
+  expect_rc 0
+  zq update "$IMAGE" --yes --rewrite --all
+  expect_rc 0
+  [ "$(vendor_commands 2)" = 0 ] || fail "the plain disk received vendor commands"
+  [ "$(vendor_commands 3)" = 0 ] || fail "the other product received vendor commands"
+  zq info --device "$(sg_of "$(cat /sys/kernel/config/usb_gadget/g2/strings/0x409/serialnumber)")"
+  [ "$rc" != 0 ] || fail "a stranger named by --device was accepted"
+  [ "$(vendor_commands 2)" = 0 ] || fail "the plain disk named by --device received vendor commands"
+}
+
+scenario_several_bridges_update_all() {
+  local k
+  for k in 1 2 3; do bridge_up $k 3f1d 5210 "$(new_serial $k)"; done
+  zq list
+  [ "$(grep -c /dev/sg /tmp/out)" = 3 ] || fail "list does not show three bridges"
+  zq update "$IMAGE" --all --yes
+  expect_rc 0
+  for k in 1 2 3; do
+    [ "$(count_op $k e1)" = 1 ] || fail "bridge $k erased $(count_op $k e1) times"
+    [ "$(count_op $k e2)" -gt 0 ] || fail "bridge $k received no write"
+  done
+}
+
+# The rule, applied by a real udev, gives the user at the seat the bridge's
+# nodes and nothing else: udev's uaccess builtin sets the ACL for the seat's
+# active user, as logind records it under /run/systemd/seats.
+scenario_udev_rule_gives_seat_user_access() {
+  local s stranger sg disk ssg
+  [ -x /bin/udevadm ] || fail "udevadm is not in the VM"
+  mkdir -p /run/systemd/seats /run/udev
+  printf 'ACTIVE=c1\nACTIVE_UID=1000\n' >/run/systemd/seats/seat0
+  ln -sf /bin/udevadm /bin/systemd-udevd
+  systemd-udevd --daemon --resolve-names=never 2>/tmp/udevd.err || fail "udevd: $(cat /tmp/udevd.err)"
+  s=$(new_serial 1)
+  stranger=$(new_serial 2)
+  bridge_up 1 3f1d 5210 "$s"
+  bridge_up 2 1234 5678 "$stranger"
+  udevadm trigger --action=add --subsystem-match=scsi_generic --subsystem-match=block
+  udevadm settle --timeout=20
+  sg=$(sg_of "$s")
+  disk=$(disk_of "$s")
+  ssg=$(sg_of "$stranger")
+  udevadm info --query=property "$sg" | grep -q 'TAGS=.*:uaccess:' || fail "$sg has no uaccess tag"
+  udevadm info --query=property "$disk" | grep -q 'TAGS=.*:uaccess:' || fail "$disk untagged"
+  udevadm info --query=property "$ssg" | grep -q 'TAGS=.*:uaccess:' && fail "$ssg tagged"
+  echo "\$ (as uid 1000) zq5210 list"
+  as_user zq5210 list >/tmp/out 2>/tmp/err
+  rc=$?
+  cat /tmp/out /tmp/err
+  udevadm control --exit
+  expect_rc 0
+  expect_out "$sg"
+  as_user cat "$ssg" 2>/dev/null </dev/null &&
+    fail "the user reached the stranger's $ssg"
+  return 0
+}
+
+# --- benchmark: printed, never asserted ----------------------------------------
+
+uptime_cs() { tr -d . </proc/uptime | cut -d' ' -f1; }
+
+scenario_bench_32k_update() {
+  local s start end busy
+  head -c 32768 /dev/urandom >/tmp/32k.bin
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s" --timing
+  start=$(uptime_cs)
+  zq update /tmp/32k.bin --yes
+  end=$(uptime_cs)
+  expect_rc 0
+  busy=$(cat /tmp/bridge1.busy)
+  echo "ZQTEST bench verified 32 KiB update through the kernel: $(awk -v t=$((end - start)) \
+    -v b="$busy" 'BEGIN { printf "%.2f s, the device busy %.2f s, ratio %.2f", t / 100, b / 1e6, t / 100 / (b / 1e6) }')" >/dev/console
+}
+
+# --- faults still in the command line (run by name) ---------------------------
+
+# one bridge answering on two LUNs is one bridge
+scenario_two_luns_one_bridge() {
+  local s
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s" --luns 2
+  zq list
+  [ "$(grep -c /dev/sg /tmp/out)" = 1 ] || fail "listed $(grep -c /dev/sg /tmp/out) times"
+  zq update "$IMAGE" --yes
+  expect_rc 0
+}
+
+scenario_swap_on_disk_refuses_update() {
+  local s disk
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s"
+  disk=$(disk_of "$s")
+  mkswap "$disk" >/dev/null && swapon "$disk" || fail "swapon"
+  zq update "$IMAGE" --yes
+  swapoff "$disk"
+  [ "$rc" != 0 ] || fail "updated while the disk is swap"
+  [ "$(count_op 1 e1)" = 0 ] || fail "erased while the disk is swap"
+}
+
+# a stop during a write: no block is sent twice
+scenario_stop_during_write_sends_no_block_twice() {
+  local s pid i
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s" --slow e2:700
+  zq5210 update "$IMAGE" --yes >/tmp/out 2>/tmp/err &
+  pid=$!
+  for i in $(seq 200); do grep -q ' op=e2 ' /tmp/bridge1.log && break; sleep 0.05; done
+  for i in 1 2 3; do kill -TERM "$pid"; sleep 0.3; done
+  wait "$pid"
+  rc=$?
+  cat /tmp/err
+  grep ' op=e2 ' /tmp/bridge1.log
+  [ -z "$(grep ' op=e2 ' /tmp/bridge1.log | cut -d' ' -f3 | sort | uniq -d)" ] ||
+    fail "blocks written twice: $(grep ' op=e2 ' /tmp/bridge1.log | cut -d' ' -f3 | sort | uniq -d)"
+  expect_rc 130
+}
+
+scenario_eight_second_write_succeeds() {
+  local s
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s" --slow e2@2:8000
+  zq update "$IMAGE" --yes
+  expect_rc 0
+}
+
+scenario_unit_attention_on_status_poll_retried() {
+  local s
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s" --unit-attention f7@1
+  zq update "$IMAGE" --yes
+  expect_rc 0
+}
+
+scenario_silent_bridge_node_named() {
+  local s
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s" --no-info
+  zq list
+  expect_err "$(sg_of "$s")"
+}
+
+# info --device names one bridge: no other bridge is opened or sent a command
+scenario_info_device_touches_only_named_bridge() {
+  local a b
+  a=$(new_serial 1)
+  b=$(new_serial 2)
+  bridge_up 1 3f1d 5210 "$a"
+  bridge_up 2 3f1d 5210 "$b"
+  zq info --device "$(sg_of "$b")"
+  expect_rc 0
+  [ "$(vendor_commands 1)" = 0 ] || fail "the other bridge received $(vendor_commands 1) commands"
+}
+
+# --- the runner ------------------------------------------------------------------
+
+teardown_all() {
+  local k
+  for k in 1 2 3 4; do bridge_down $k; done
+  [ -S /run/udev/control ] && udevadm control --exit 2>/dev/null
+  swapoff -a 2>/dev/null
+  umount /mnt/bridge 2>/dev/null
+  rm -f /tmp/dump.bin
+}
+
+run_scenarios() {
+  local name start out status
+  [ $# -gt 0 ] || set -- $DEFAULT_SCENARIOS
+  for name in "$@"; do
+    out=/tmp/scenario.$name
+    if ! type "scenario_$name" >/dev/null 2>&1; then
+      echo "ZQTEST FAIL $name: no such scenario"
+      continue
+    fi
+    start=$(uptime_cs)
+    (scenario_"$name") >"$out" 2>&1
+    status=$?
+    teardown_all >/dev/null 2>&1
+    if [ "$status" = 0 ]; then
+      echo "ZQTEST ok $name ($(awk -v t=$(($(uptime_cs) - start)) 'BEGIN { printf "%.1f", t / 100 }') s)"
+    else
+      echo "ZQTEST FAIL $name: $(grep '^FAILED: ' "$out" | tail -n 1 | cut -c9-)"
+      tail -n 40 "$out" | sed "s|^|ZQTEST detail $name: |"
+      for k in 1 2 3 4; do
+        [ -s /tmp/bridge$k.log ] && tail -n 12 /tmp/bridge$k.log | sed "s|^|ZQTEST detail $name: bridge$k: |"
+      done
+    fi
+    rm -f /tmp/bridge?.log
+  done
+}

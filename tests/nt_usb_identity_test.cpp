@@ -1,0 +1,286 @@
+#include "platform/nt/usb_identity.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "emulator/emulated_pass_through.h"
+#include "platform/nt/volume_check.h"
+#include "support/fake_device_tree.h"
+
+namespace zq {
+namespace {
+
+using test::FakeDeviceTree;
+using test::FakeVolumeLocker;
+using UsbDisk = FakeDeviceTree::UsbDisk;
+
+const nt::StorageNumber DRIVE0 = {nt::StorageType::Disk, 0};
+const nt::StorageNumber DRIVE1 = {nt::StorageType::Disk, 1};
+const nt::StorageNumber DRIVE2 = {nt::StorageType::Disk, 2};
+const nt::StorageNumber CDROM1 = {nt::StorageType::CdRom, 1};
+
+const char* const SATA = "\\\\?\\scsi#disk&ven_&prod_samsung#4&1a&0&000000#{53f56307}";
+const char* const OTHER_USB = "\\\\?\\usbstor#disk&ven_sandisk#2&0#{53f56307}";
+const char* const BRIDGE = "\\\\?\\usbstor#disk&ven_zq#zq0001&0#{53f56307}";
+
+// One line per device: what a wrong walk would change.
+std::string Describe(const nt::StorageDevice& d) {
+  std::string text = d.path + " " + (d.bridge ? "bridge" : "other") + " port=" + d.usbPort +
+                     " serial=" + d.serial + " " + d.storageName + ":";
+  for (const std::string& point : d.mountPoints) text += " " + point;
+  return text;
+}
+
+TEST(NtUsbIdentity, WalksEachInterfaceUpToItsUsbDevice) {
+  struct Row {
+    const char* name;
+    std::function<void(FakeDeviceTree&)> setUp;
+    std::string record;
+  };
+  const std::vector<Row> rows = {
+      {"bridge on a root hub's port", [](auto& t) { t.AddUsbDisk({.path = "p"}); },
+       "p bridge port=1-4 serial=ZQ0001 PhysicalDrive1:"},
+      {"behind two hubs",
+       [](auto& t) {
+         t.AddUsbDisk({.path = "p", .rootHub = 3, .ports = {1, 2, 7}});
+       },
+       "p bridge port=3-1.2.7 serial=ZQ0001 PhysicalDrive1:"},
+      {"one function of a composite device",
+       [](auto& t) { t.AddUsbDisk({.path = "p", .function = "&MI_00"}); },
+       "p bridge port=1-4 serial=ZQ0001 PhysicalDrive1:"},
+      {"lower-case ID",
+       [](auto& t) { t.AddUsbDisk({.path = "p", .usbId = "usb\\vid_3f1d&pid_5210\\zq0002"}); },
+       "p bridge port=1-4 serial=zq0002 PhysicalDrive1:"},
+      {"serial made up by the system",
+       [](auto& t) { t.AddUsbDisk({.path = "p", .usbId = "USB\\VID_3F1D&PID_5210\\6&1a2b&0&4"}); },
+       "p bridge port=1-4 serial= PhysicalDrive1:"},
+      {"no location offered (2000)", [](auto& t) { t.AddUsbDisk({.path = "p", .ports = {}}); },
+       "p bridge port= serial=ZQ0001 PhysicalDrive1:"},
+      {"CD-ROM face with its letter",
+       [](auto& t) {
+         t.AddUsbDisk({.path = "p", .cls = InterfaceClass::CdRom});
+         t.AddVolume("\\\\?\\Volume{cd}", {CDROM1}, {"F:\\"});
+       },
+       "p bridge port=1-4 serial=ZQ0001 CdRom1: F:\\"},
+      {"another maker's USB disk",
+       [](auto& t) { t.AddUsbDisk({.path = "p", .usbId = "USB\\VID_0781&PID_5567\\4C53"}); },
+       "p other port=1-4 serial=4C53 PhysicalDrive1:"},
+      {"IDs swapped",
+       [](auto& t) { t.AddUsbDisk({.path = "p", .usbId = "USB\\VID_5210&PID_3F1D\\ZQ0001"}); },
+       "p other port=1-4 serial=ZQ0001 PhysicalDrive1:"},
+      {"a bridge ID with more after it",
+       [](auto& t) { t.AddUsbDisk({.path = "p", .usbId = "USB\\VID_3F1D&PID_52100\\ZQ0001"}); },
+       "p other port=1-4 serial=ZQ0001 PhysicalDrive1:"},
+      {"composite function without its device above",
+       [](auto& t) {
+         const auto hub = t.AddNode("USB\\ROOT_HUB\\4&1&0", 1);
+         const auto function = t.AddNode("USB\\VID_3F1D&PID_5210&MI_00\\6&1&0&0", hub);
+         t.AddInterface(InterfaceClass::Disk, "p", t.AddNode("USBSTOR\\DISK\\7&2", function),
+                        DRIVE1);
+       },
+       "p other port= serial= PhysicalDrive1:"},
+      {"SATA disk with two letters",
+       [](auto& t) {
+         t.AddSataDisk("p", 0);
+         t.AddVolume("\\\\?\\Volume{c}", {DRIVE0}, {"C:\\"});
+         t.AddVolume("\\\\?\\Volume{d}", {DRIVE0}, {"D:\\", "C:\\data\\"});
+       },
+       "p other port= serial= PhysicalDrive0: C:\\ D:\\ C:\\data\\"},
+      {"storage number unknown",
+       [](auto& t) {
+         t.AddUsbDisk({.path = "p"});
+         t.unnumbered.insert("p");
+       },
+       "p bridge port=1-4 serial=ZQ0001 :"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeDeviceTree tree;
+    row.setUp(tree);
+    bool listed = false;
+    const std::vector<nt::StorageDevice> devices = nt::WalkStorage(tree, listed);
+    EXPECT_TRUE(listed);
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(Describe(devices[0]), row.record);
+  }
+}
+
+// A SATA disk, another maker's USB disk and a bridge, as the system lists
+// them, over emulated devices that log every call.
+struct ThreeDisks {
+  EmulatedPassThroughPort port;
+  FakeDeviceTree tree;
+  ThreeDisks() {
+    port.AddOrdinaryDisk(InterfaceClass::Disk).path = SATA;
+    port.AddOrdinaryDisk(InterfaceClass::Disk).path = OTHER_USB;
+    port.AddBridge(InterfaceClass::Disk).path = BRIDGE;
+    tree.AddSataDisk(SATA, 0);
+    tree.AddUsbDisk({.path = OTHER_USB, .usbId = "USB\\VID_0781&PID_5567\\4C53", .number = 1});
+    tree.AddUsbDisk({.path = BRIDGE, .ports = {2}, .number = 2});
+    tree.AddVolume("\\\\?\\Volume{c}", {DRIVE0}, {"C:\\"});
+    tree.AddVolume("\\\\?\\Volume{e}", {DRIVE1}, {"E:\\"});
+    tree.AddVolume("\\\\?\\Volume{g}", {DRIVE2}, {"G:\\"});
+  }
+};
+
+TEST(NtUsbIdentity, OnlyTheBridgeIsOpenedOrSentACommand) {
+  ThreeDisks disks;
+  nt::BridgeOnlyPassThroughPort port(disks.port, disks.tree);
+  PassThroughTransport transport(port);
+  const auto bridges = transport.FindBridges(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID);
+  ASSERT_EQ(bridges.size(), 1u);
+  EXPECT_EQ(bridges[0]->Name(), BRIDGE);
+  for (const PortCall& call : disks.port.Calls()) {
+    if (call.kind == PortCallKind::Open || call.kind == PortCallKind::Control) {
+      EXPECT_EQ(call.path, BRIDGE);
+    }
+  }
+  EXPECT_FALSE(disks.port.CallsOf(PortCallKind::Control).empty());
+  // named directly, the others are refused before the system is asked
+  EXPECT_EQ(port.Open(SATA), INVALID_DEVICE_HANDLE);
+  EXPECT_EQ(port.Open(OTHER_USB), INVALID_DEVICE_HANDLE);
+  EXPECT_EQ(disks.port.CallsOf(PortCallKind::Open).size(), 1u);
+
+  // a list the system cannot give is no empty list
+  disks.tree.unlistable.insert(InterfaceClass::CdRom);
+  EXPECT_EQ(port.ListInterfaces(InterfaceClass::CdRom), nullptr);
+}
+
+TEST(NtUsbIdentity, ResolvesTheWindowsNamesBeforeAnythingIsSent) {
+  struct Row {
+    const char* wanted;
+    bool resolved;
+    std::string problem;  // when not resolved
+  };
+  const std::vector<Row> rows = {
+      {"G:", true, ""},
+      {"g:\\", true, ""},
+      {"\\\\.\\G:", true, ""},
+      {"PhysicalDrive2", true, ""},
+      {"\\\\.\\physicaldrive2", true, ""},
+      {"zq0001", true, ""},
+      {"1-2", true, ""},
+      {"\\\\?\\USBSTOR#DISK&VEN_ZQ#ZQ0001&0#{53F56307}", true, ""},
+      {"E:", false,
+       "not a ZQ5210 bridge (PhysicalDrive1, USB device USB\\VID_0781&PID_5567\\4C53)"},
+      {"C:", false, "not a ZQ5210 bridge (PhysicalDrive0, not on USB)"},
+      {"PhysicalDrive0", false, "not a ZQ5210 bridge (PhysicalDrive0, not on USB)"},
+      {"Z:", false, "no such device"},
+      {"PhysicalDrive21", false, "no such device"},
+      {"CdRom2", false, "no such device"},
+      {"G:x", false, "no such device"},
+      {"", false, "no such device"},
+  };
+  ThreeDisks disks;
+  bool listed = false;
+  const std::vector<nt::StorageDevice> devices = nt::WalkStorage(disks.tree, listed);
+  ASSERT_TRUE(listed);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.wanted);
+    std::vector<std::string> paths;
+    std::string problem;
+    EXPECT_EQ(nt::ResolveDeviceName(devices, row.wanted, paths, problem), row.resolved);
+    if (row.resolved) {
+      EXPECT_EQ(paths, std::vector<std::string>{BRIDGE});
+    } else {
+      EXPECT_EQ(problem, row.problem);
+      EXPECT_TRUE(paths.empty());
+    }
+  }
+  // the walk neither opened a device nor sent it anything
+  EXPECT_TRUE(disks.port.Calls().empty());
+}
+
+TEST(NtVolumeCheck, RefusesWhatIsMountedOrCannotBeTold) {
+  struct Row {
+    const char* name;
+    std::function<void(FakeDeviceTree&)> spoil;
+    bool told;
+    std::string result;  // the mount points, or the problem
+  };
+  const std::vector<Row> rows = {
+      {"letter on the bridge's disk", [](auto&) {}, true, "G:\\"},
+      {"a letter and a folder",
+       [](auto& t) { t.AddVolume("\\\\?\\Volume{h}", {DRIVE2}, {"C:\\mnt\\card\\"}); }, true,
+       "G:\\ C:\\mnt\\card\\"},
+      {"a volume spanning it and another disk",
+       [](auto& t) {
+         t.AddVolume("\\\\?\\Volume{s}", {DRIVE0, DRIVE2}, {"S:\\"});
+       },
+       true, "G:\\ S:\\"},
+      {"the same number on a CD-ROM is another device",
+       [](auto& t) {
+         t.AddVolume("\\\\?\\Volume{cd}", {{nt::StorageType::CdRom, 2}}, {"R:\\"});
+       },
+       true, "G:\\"},
+      {"volumes cannot be listed", [](auto& t) { t.volumesUnlistable = true; }, false,
+       "the system's volumes cannot be listed"},
+      {"another volume's disk cannot be told",
+       [](auto& t) { t.volumeDisksUnknown.insert("\\\\?\\Volume{e}"); }, false,
+       "cannot tell which disk the volume E:\\ lies on"},
+      {"its mount points cannot be told",
+       [](auto& t) { t.mountPointsUnknown.insert("\\\\?\\Volume{g}"); }, false,
+       "cannot tell where the volume \\\\?\\Volume{g} is mounted"},
+      {"storage number unknown", [](auto& t) { t.unnumbered.insert(BRIDGE); }, false,
+       "the system does not say which disk it is"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ThreeDisks disks;
+    row.spoil(disks.tree);
+    bool listed = false;
+    const auto devices = nt::WalkStorage(disks.tree, listed);
+    std::vector<std::string> points;
+    std::string problem;
+    EXPECT_EQ(nt::MountPointsOf(disks.tree, devices, BRIDGE, points, problem), row.told);
+    std::string result;
+    for (const std::string& point : points) result += (result.empty() ? "" : " ") + point;
+    EXPECT_EQ(row.told ? result : problem, row.result);
+  }
+  // a volume without a mount point is no refusal
+  FakeDeviceTree quiet;
+  quiet.AddUsbDisk({.path = BRIDGE, .number = 2});
+  quiet.AddVolume("\\\\?\\Volume{g}", {DRIVE2}, {});
+  std::vector<std::string> points;
+  std::string problem;
+  EXPECT_TRUE(nt::MountPointsOn(quiet, DRIVE2, points, problem));
+  EXPECT_TRUE(points.empty());
+}
+
+TEST(NtVolumeCheck, HoldsEveryVolumeOfTheDiskLockedUntilReleased) {
+  ThreeDisks disks;
+  disks.tree.AddVolume("\\\\?\\Volume{h}", {DRIVE2}, {});
+  FakeVolumeLocker locker;
+  {
+    nt::HeldVolumes held(locker);
+    std::string problem;
+    ASSERT_TRUE(held.Take(disks.tree, DRIVE2, problem)) << problem;
+    EXPECT_EQ(held.Volumes(), (std::vector<std::string>{"\\\\?\\Volume{g}", "\\\\?\\Volume{h}"}));
+    EXPECT_EQ(locker.held.size(), 2u);
+  }
+  EXPECT_EQ(locker.calls,
+            (std::vector<std::string>{"lock \\\\?\\Volume{g}", "lock \\\\?\\Volume{h}",
+                                      "release \\\\?\\Volume{h}", "release \\\\?\\Volume{g}"}));
+
+  // one volume in use: nothing stays locked, and the reason names it
+  locker = FakeVolumeLocker();
+  locker.refused.insert("\\\\?\\Volume{h}");
+  nt::HeldVolumes held(locker);
+  std::string problem;
+  EXPECT_FALSE(held.Take(disks.tree, DRIVE2, problem));
+  EXPECT_EQ(problem, "the volume \\\\?\\Volume{h} cannot be locked: in use");
+  EXPECT_TRUE(locker.held.empty());
+  EXPECT_TRUE(held.Volumes().empty());
+
+  // a failing query locks nothing
+  locker = FakeVolumeLocker();
+  disks.tree.volumeDisksUnknown.insert("\\\\?\\Volume{c}");
+  EXPECT_FALSE(held.Take(disks.tree, DRIVE2, problem));
+  EXPECT_TRUE(locker.calls.empty());
+}
+
+}  // namespace
+}  // namespace zq
