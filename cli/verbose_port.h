@@ -3,11 +3,11 @@
 // whichever pass-through port the command line uses, emulated included.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "transport/pass_through.h"
@@ -34,8 +34,24 @@ class VerbosePort final : public PassThroughPort {
   PassThroughPort& inner_;
   std::FILE* log_;
   std::function<std::string(DeviceHandle)> explain_;
+  // Bridges updated at once share the port. A flag, not a mutex: the
+  // Windows build's threads have none, and the map is held for moments.
+  class Lock {
+   public:
+    explicit Lock(std::atomic_flag& flag) : flag_(flag) {
+      while (flag_.test_and_set(std::memory_order_acquire)) {
+      }
+    }
+    ~Lock() { flag_.clear(std::memory_order_release); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+   private:
+    std::atomic_flag& flag_;
+  };
+
   std::map<DeviceHandle, std::string> names_;
-  std::mutex mutex_;  // bridges updated at once share the port
+  std::atomic_flag busy_;  // clear until held
 };
 
 // "/dev/sg2: E2 00 04 00 02 00, out 512 bytes: good (0x00), residue 0, 11 ms"
