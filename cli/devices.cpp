@@ -119,11 +119,23 @@ std::vector<FoundBridge> Devices::FindAll() {
     entry.bridge = std::move(bridge);
     found.push_back(std::move(entry));
   }
+  // every emulated device is a bridge: one not found is one that failed
+  unseen_.clear();
+  for (size_t i = 0; emulated_ && i < emulated_->Count(); ++i) {
+    const bool seen = std::any_of(found.begin(), found.end(), [i](const FoundBridge& entry) {
+      return entry.emulatedIndex == i;
+    });
+    if (seen) continue;
+    const bool onPassThrough = passThrough_ != nullptr;
+    const std::string name = emulated_->NameOf(i, onPassThrough);
+    unseen_.push_back(
+        {name, ProblemKind::Other, name + ": " + emulated_->WhyUnseen(i, onPassThrough)});
+  }
   return found;
 }
 
 std::vector<DeviceProblem> Devices::Problems() {
-  return storage_ ? storage_->OpenProblems() : std::vector<DeviceProblem>{};
+  return storage_ ? storage_->OpenProblems() : unseen_;
 }
 
 bool Devices::KeepNamed(std::vector<FoundBridge>& found, std::string& problem) {

@@ -31,7 +31,13 @@ class InfoCommand final : public BridgeCommand {
         TheReport().Message(run.window.LastError());
       }
     }
-    if (status != EXIT_OK && !options.emulate) SayWhyNone(devices);
+    // every bridge is shown, or the command says which could not be and fails
+    const std::vector<DeviceProblem> problems = devices.Problems();
+    if (options.devices.empty() && !problems.empty() && status == EXIT_OK) {
+      status = EXIT_FAILED;
+      TheReport().Message(problems.front().text);
+    }
+    if (status != EXIT_OK) SayWhyNone(devices);
     return status;
   }
 };

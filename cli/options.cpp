@@ -64,7 +64,7 @@ void AddDeviceOptions(CLI::App& command, DeviceOptions& options) {
   command
       .add_option("--emulate-fault", emulation.faults,
                   "[K:]F, F one of write:N read:N short-read:N lie-write:N flip:ADDR erase "
-                  "refuse-erase stuck status info vanish:N; for bridge K, or every bridge")
+                  "refuse-erase stuck status info in-use vanish:N; for bridge K, or every bridge")
       ->needs(emulate)
       ->check(NON_EMPTY);
   command

@@ -16,6 +16,7 @@ class EmulatedBridges::Chip final : public CommandObserver {
   std::unique_ptr<FlashFile> flashFile;
   bool realTime = false;
   std::string storageProblem;  // why the flash file fell behind
+  bool inUse = false;          // its device cannot be opened
 
   // a flash file that missed a change no longer holds the chip: it answers
   // nothing more, as a chip whose flash failed would
@@ -136,12 +137,27 @@ PassThroughPort& EmulatedBridges::PassThrough() {
 
 std::optional<size_t> EmulatedBridges::IndexOf(const std::string& deviceName) const {
   for (size_t i = 0; i < chips_.size(); ++i) {
-    if (deviceName == "emulated" + std::to_string(i + 1) ||
-        deviceName == "adapter 0, target " + std::to_string(i)) {
+    if (deviceName == NameOf(i, true) || deviceName == NameOf(i, false)) {
       return i;
     }
   }
   return std::nullopt;
+}
+
+std::string EmulatedBridges::NameOf(size_t index, bool passThrough) const {
+  return passThrough ? "emulated" + std::to_string(index + 1)
+                     : "adapter 0, target " + std::to_string(index);
+}
+
+std::string EmulatedBridges::WhyUnseen(size_t index, bool passThrough) const {
+  if (passThrough && index < chips_.size() && chips_[index]->inUse) {
+    return "in use by another program";
+  }
+  return "a bridge that gave no chip information";
+}
+
+size_t EmulatedBridges::Count() const {
+  return chips_.size();
 }
 
 std::string EmulatedBridges::StorageProblem(size_t index) const {
@@ -179,7 +195,13 @@ bool EmulatedBridges::Prepare(const EmulationOptions& options, FileLocks& locks,
     if (!SplitFault(text, options.bridges, bridge, fault, problem)) return false;
     bool parsed = true;
     for (uint32_t i = 0; parsed && i < options.bridges; ++i) {
-      if (bridge == 0 || bridge == i + 1) parsed = ParseFault(fault, chips_[i]->device.Faults());
+      if (bridge != 0 && bridge != i + 1) continue;
+      // held by another program: its device cannot be opened at all
+      if (fault == "in-use") {
+        chips_[i]->inUse = true;
+      } else {
+        parsed = ParseFault(fault, chips_[i]->device.Faults());
+      }
     }
     if (!parsed) {
       problem = "unknown --emulate-fault '" + text + "'";
@@ -207,7 +229,9 @@ bool EmulatedBridges::Prepare(const EmulationOptions& options, FileLocks& locks,
     BridgeDevice& device = chips_[i]->device;
     device.SetObserver(chips_[i].get());
     ports_.push_back(std::make_unique<EmulatedPassThroughPort>());
-    ports_.back()->AddBridge(InterfaceClass::Disk, device, "emulated" + std::to_string(i + 1));
+    ports_.back()
+        ->AddBridge(InterfaceClass::Disk, device, "emulated" + std::to_string(i + 1))
+        .opens = !chips_[i]->inUse;
     ports.push_back(ports_.back().get());
     aspi_.SetTarget(0, static_cast<uint8_t>(i), AspiTargetKind::Bridge, &device);
   }

@@ -52,6 +52,11 @@ class EmulatedBridges final : public Platform {
   // How long a real chip would have been busy with what chip `index` was
   // asked so far.
   double ModelledSeconds(size_t index) const;
+  size_t Count() const;
+  // How chip `index` is named on the pass-through or the ASPI face.
+  std::string NameOf(size_t index, bool passThrough) const;
+  // Why chip `index` was not found on that face.
+  std::string WhyUnseen(size_t index, bool passThrough) const;
   // Why chip `index`'s flash file no longer holds its flash; empty while it does.
   std::string StorageProblem(size_t index) const;
 

@@ -18,6 +18,72 @@
 namespace zq::cli {
 namespace {
 
+// The command line's hold on a bridge: devices are opened shared, so a run
+// claims each bridge it opens by a named mutex, held until the device is
+// closed; a second run is told the bridge is in use. Every bridge that
+// cannot be opened is remembered with the system's reason.
+class ClaimingPort final : public PassThroughPort {
+ public:
+  explicit ClaimingPort(PassThroughPort& bridges, Win32PassThroughPort& system)
+      : bridges_(bridges), system_(system) {}
+  ~ClaimingPort() override {
+    for (auto& claim : claims_) CloseHandle(claim.second);
+  }
+
+  std::unique_ptr<InterfaceList> ListInterfaces(InterfaceClass cls) override {
+    return bridges_.ListInterfaces(cls);
+  }
+  DeviceHandle Open(const std::string& path) override {
+    std::string name = "zq5210-bridge-";
+    for (const char c : path) name += c == '\\' ? '#' : c;
+    if (name.size() >= MAX_PATH) name.resize(MAX_PATH - 1);
+    const HANDLE claim = CreateMutexA(nullptr, FALSE, name.c_str());
+    if (claim != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+      CloseHandle(claim);
+      problems.push_back({path, ProblemKind::InUse, path + ": in use by another zq5210"});
+      return INVALID_DEVICE_HANDLE;
+    }
+    const DeviceHandle device = bridges_.Open(path);
+    if (device == INVALID_DEVICE_HANDLE) {
+      if (claim != nullptr) CloseHandle(claim);
+      const uint32_t error = system_.LastOpenError();
+      if (error == ERROR_ACCESS_DENIED) {
+        problems.push_back({path, ProblemKind::PermissionDenied,
+                            path + ": access denied: run zq5210 from an elevated prompt"});
+      } else if (error == ERROR_SHARING_VIOLATION) {
+        problems.push_back({path, ProblemKind::InUse, path + ": in use by another program"});
+      } else {
+        problems.push_back({path, ProblemKind::Other,
+                            path + ": cannot be opened (error " + std::to_string(error) + ")"});
+      }
+      return device;
+    }
+    if (claim != nullptr) claims_.emplace_back(device, claim);
+    return device;
+  }
+  bool Control(DeviceHandle device, PassThroughBuffer& buffer, uint32_t inputSize,
+               uint32_t outputSize) override {
+    return bridges_.Control(device, buffer, inputSize, outputSize);
+  }
+  void Close(DeviceHandle device) override {
+    bridges_.Close(device);
+    for (auto claim = claims_.begin(); claim != claims_.end(); ++claim) {
+      if (claim->first != device) continue;
+      CloseHandle(claim->second);
+      claims_.erase(claim);
+      break;
+    }
+  }
+  void Sleep(uint32_t milliseconds) override { bridges_.Sleep(milliseconds); }
+
+  std::vector<DeviceProblem> problems;
+
+ private:
+  PassThroughPort& bridges_;
+  Win32PassThroughPort& system_;
+  std::vector<std::pair<DeviceHandle, HANDLE>> claims_;
+};
+
 // Windows NT's storage stack as the device tree tells it: only interfaces
 // on a bridge's USB device are listed and opened, each named by its
 // interface path and known by its disk number, letters, serial and port.
@@ -44,6 +110,7 @@ class Win32Storage final : public SystemStorage {
     return nt::MountPointsOf(tree_, Walk(), device, points, problem);
   }
 
+  std::vector<DeviceProblem> OpenProblems() override { return claiming_.problems; }
   bool AccessWasDenied() override { return PassThroughAccessWasDenied(); }
 
  private:
@@ -57,9 +124,10 @@ class Win32Storage final : public SystemStorage {
   }
 
   Win32DeviceTree tree_;
-  Win32PassThroughPort system_;
+  Win32PassThroughPort system_{true};
   nt::BridgeOnlyPassThroughPort bridges_{system_, tree_};
-  Win32Platform platform_{bridges_};
+  ClaimingPort claiming_{bridges_, system_};
+  Win32Platform platform_{claiming_};
   bool walked_ = false;
   std::vector<nt::StorageDevice> devices_;
 };

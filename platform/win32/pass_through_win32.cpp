@@ -158,10 +158,12 @@ std::unique_ptr<InterfaceList> Win32PassThroughPort::ListInterfaces(InterfaceCla
 }
 
 DeviceHandle Win32PassThroughPort::Open(const std::string& path) {
-  const HANDLE device = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+  const DWORD share = shared_ ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+  const HANDLE device = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
   if (device == INVALID_HANDLE_VALUE) {
-    if (GetLastError() == ERROR_ACCESS_DENIED) accessDenied = true;
+    lastOpenError_ = GetLastError();
+    if (lastOpenError_ == ERROR_ACCESS_DENIED) accessDenied = true;
     return INVALID_DEVICE_HANDLE;
   }
   return reinterpret_cast<DeviceHandle>(device);

@@ -57,6 +57,18 @@ check "every bridge unchanged is unchanged" test "$(json 'd["result"]' <<<"$out"
 out=$("$zq" read-rom "$work/"$'\xff'"name.bin" --emulate --json 2>/dev/null)
 check "a name that is not UTF-8 is kept, escaped" grep -qF '\\xffname.bin' <<<"$out"
 
+# ---- every bridge, or none ----
+for fault in 2:info 2:in-use; do
+  expect "--all with a bridge that cannot be used ($fault)" 1 "" "*" -- "$zq" update "$image" \
+    --emulate --emulate-bridges 3 --all --yes --emulate-fault "$fault" \
+    --emulate-flash "$work/all1.bin" --emulate-flash "$work/all2.bin" --emulate-flash "$work/all3.bin"
+  check "names it ($fault)" grep -qF "emulated2: " "$work/stderr"
+  check "and touches none ($fault)" test ! -e "$work/all1.bin" -o "$(od -An -tx1 -N1 "$work/all1.bin")" = " ff"
+  expect "info with a bridge that cannot be read ($fault)" 1 "*" "*" -- "$zq" info \
+    --emulate --emulate-bridges 3 --emulate-fault "$fault"
+  check "says which ($fault)" grep -qF "emulated2: " "$work/stderr"
+done
+
 # ---- the look before erasing compares every byte ----
 cp "$image" "$work/last.bin"
 printf '\x5a' | dd of="$work/last.bin" bs=1 seek=$((size - 1)) conv=notrunc 2>/dev/null
