@@ -128,6 +128,9 @@ std::vector<FoundBridge> Devices::FindAll() {
     if (seen) continue;
     const bool onPassThrough = passThrough_ != nullptr;
     const std::string name = emulated_->NameOf(i, onPassThrough);
+    // one the user did not name was never looked for
+    const auto& only = chosenPort_ ? chosenPort_->only : std::nullopt;
+    if (only && std::find(only->begin(), only->end(), name) == only->end()) continue;
     unseen_.push_back(
         {name, ProblemKind::Other, name + ": " + emulated_->WhyUnseen(i, onPassThrough)});
   }
