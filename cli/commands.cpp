@@ -21,9 +21,9 @@ const Command COMMANDS[] = {
 };
 
 constexpr const char* DEVICE_USAGE =
-    "DEVICE: [--device D]... [--transport pass-through|aspi] [--emulate [--emulate-bridges N]\n"
-    "        [--emulate-flash FILE]... [--emulate-record HEX] [--emulate-busy N]\n"
-    "        [--emulate-fault [K:]F]... [--emulate-timing]]\n";
+    "DEVICE: [--device D]... [--transport pass-through|aspi] [--verbose]\n"
+    "        [--emulate [--emulate-bridges N] [--emulate-flash FILE]... [--emulate-record HEX]\n"
+    "        [--emulate-busy N] [--emulate-fault [K:]F]... [--emulate-timing]]\n";
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include "app/texts.h"
 #include "app/updater_dialog.h"
 #include "cli/terminal_window.h"
+#include "cli/verbose_port.h"
 #include "protocol/chip_info_display.h"
 
 namespace zq::cli {
@@ -15,6 +16,29 @@ std::string OrDash(const std::string& text) {
 }
 
 }  // namespace
+
+std::unique_ptr<InterfaceList> ChosenPort::ListInterfaces(InterfaceClass cls) {
+  std::unique_ptr<InterfaceList> all = inner_.ListInterfaces(cls);
+  if (!all || !only) return all;
+  std::vector<std::string> kept;
+  std::string path;
+  for (uint32_t index = 0; all->Get(index, path) == ListStep::Found; ++index) {
+    if (std::find(only->begin(), only->end(), path) != only->end()) kept.push_back(path);
+  }
+  return std::make_unique<FixedInterfaceList>(std::move(kept));
+}
+
+bool SystemStorage::ClaimDisk(const std::string& device, std::string& problem) {
+  std::vector<std::string> points;
+  if (!MountPoints(device, points, problem)) {
+    problem = "cannot tell whether its disk is mounted: " + problem;
+    return false;
+  }
+  if (points.empty()) return true;
+  problem = "its disk is mounted on " + points.front() +
+            "; unmount it first (the enclosure's storage stops while its firmware is rewritten)";
+  return false;
+}
 
 bool Devices::Open(const DeviceOptions& options, DevicesProblem& problem) {
   options_ = options;
@@ -43,12 +67,47 @@ bool Devices::Open(const DeviceOptions& options, DevicesProblem& problem) {
     }
     aspi_ = std::make_unique<AspiTransport>(ports->Aspi());
   } else {
-    passThrough_ = std::make_unique<PassThroughTransport>(ports->PassThrough());
+    chosenPort_ = std::make_unique<ChosenPort>(ports->PassThrough());
+    PassThroughPort* port = chosenPort_.get();
+    if (options.verbose) {
+      SystemStorage* storage = storage_.get();
+      verbosePort_ = std::make_unique<VerbosePort>(*port, stderr, [storage](DeviceHandle device) {
+        return storage ? storage->ControlFailure(device) : std::string();
+      });
+      port = verbosePort_.get();
+    }
+    passThrough_ = std::make_unique<PassThroughTransport>(*port);
+  }
+  return true;
+}
+
+// Named devices are resolved before anything is opened: only the named
+// bridges are opened, let alone sent the chip-information command.
+bool Devices::ResolveNamed() {
+  resolved_.clear();
+  for (const std::string& wanted : options_.devices) {
+    std::vector<std::string> names;
+    std::string why;
+    if (storage_ && !storage_->Resolve(wanted, names, why)) {
+      resolveProblem_ = EscapeControls(wanted) + ": " + why;
+      return false;
+    }
+    if (!storage_) names.push_back(wanted);
+    resolved_.push_back(std::move(names));
   }
   return true;
 }
 
 std::vector<FoundBridge> Devices::FindAll() {
+  if (!options_.devices.empty()) {
+    if (!ResolveNamed()) return {};
+    if (chosenPort_) {
+      chosenPort_->only.emplace();
+      for (const auto& names : resolved_) {
+        chosenPort_->only->insert(chosenPort_->only->end(), names.begin(), names.end());
+      }
+    }
+  }
   std::vector<std::unique_ptr<Bridge>> bridges =
       passThrough_ ? passThrough_->FindBridges(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID)
                    : aspi_->FindBridgesByType(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID);
@@ -69,6 +128,9 @@ std::vector<FoundBridge> Devices::FindAll() {
     if (seen) continue;
     const bool onPassThrough = passThrough_ != nullptr;
     const std::string name = emulated_->NameOf(i, onPassThrough);
+    // one the user did not name was never looked for
+    const auto& only = chosenPort_ ? chosenPort_->only : std::nullopt;
+    if (only && std::find(only->begin(), only->end(), name) == only->end()) continue;
     unseen_.push_back(
         {name, ProblemKind::Other, name + ": " + emulated_->WhyUnseen(i, onPassThrough)});
   }
@@ -81,17 +143,14 @@ std::vector<DeviceProblem> Devices::Problems() {
 
 bool Devices::KeepNamed(std::vector<FoundBridge>& found, std::string& problem) {
   if (options_.devices.empty()) return true;
+  if (!resolveProblem_.empty() || resolved_.size() != options_.devices.size()) {
+    problem = resolveProblem_;
+    return false;
+  }
   std::vector<FoundBridge> kept;
-  for (const std::string& wanted : options_.devices) {
-    std::vector<std::string> names{wanted};
-    if (storage_) {
-      names.clear();
-      std::string why;
-      if (!storage_->Resolve(wanted, names, why)) {
-        problem = EscapeControls(wanted) + ": " + why;
-        return false;
-      }
-    }
+  for (size_t i = 0; i < options_.devices.size(); ++i) {
+    const std::string& wanted = options_.devices[i];
+    const std::vector<std::string>& names = resolved_[i];
     bool matched = false;
     for (const std::string& name : names) {
       const auto named = [&name](const FoundBridge& entry) {
@@ -122,18 +181,12 @@ bool Devices::KeepNamed(std::vector<FoundBridge>& found, std::string& problem) {
   return true;
 }
 
-bool Devices::Unmounted(const FoundBridge& found, std::string& problem) {
+bool Devices::ClaimDisk(const FoundBridge& found, std::string& problem) {
   // an ASPI target names no volume, and the systems that need ASPI cannot
   // tell which volumes lie on it
   if (!storage_ || aspi_) return true;
-  std::vector<std::string> points;
-  if (!storage_->MountPoints(found.bridge->Name(), points, problem)) {
-    problem = found.bridge->Name() + ": cannot tell whether its disk is mounted: " + problem;
-    return false;
-  }
-  if (points.empty()) return true;
-  problem = found.bridge->Name() + ": its disk is mounted on " + EscapeControls(points.front()) +
-            "; unmount it first (the enclosure's storage stops while its firmware is rewritten)";
+  if (storage_->ClaimDisk(found.bridge->Name(), problem)) return true;
+  problem = found.bridge->Name() + ": " + EscapeControls(problem);
   return false;
 }
 

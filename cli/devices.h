@@ -21,6 +21,7 @@ struct DeviceOptions {
   std::vector<std::string> devices;  // --device, as the user typed them
   bool emulate = false;
   EmulationOptions emulation;
+  bool verbose = false;  // each command to a bridge on standard error
 };
 
 // A bridge found, with what is known of it besides its record.
@@ -41,21 +42,41 @@ struct DevicesProblem {
   std::string text;
 };
 
+// Lists only the devices the user named, so that no other is opened.
+class ChosenPort final : public PassThroughPort {
+ public:
+  explicit ChosenPort(PassThroughPort& inner) : inner_(inner) {}
+  std::unique_ptr<InterfaceList> ListInterfaces(InterfaceClass cls) override;
+  DeviceHandle Open(const std::string& path) override { return inner_.Open(path); }
+  bool Control(DeviceHandle device, PassThroughBuffer& buffer, uint32_t inputSize,
+               uint32_t outputSize) override {
+    return inner_.Control(device, buffer, inputSize, outputSize);
+  }
+  void Close(DeviceHandle device) override { inner_.Close(device); }
+  void Sleep(uint32_t milliseconds) override { inner_.Sleep(milliseconds); }
+
+  std::optional<std::vector<std::string>> only;  // unset: every device listed
+
+ private:
+  PassThroughPort& inner_;
+};
+
 // The storage stack one command works with, real or emulated.
 class Devices {
  public:
   bool Open(const DeviceOptions& options, DevicesProblem& problem);
 
-  // Every bridge found, in the transport's order, each left open.
+  // Every bridge found, in the transport's order, each left open. When the
+  // user named devices, only those are opened and sent commands.
   std::vector<FoundBridge> FindAll();
   // Why bridges could not be reached (after FindAll).
   std::vector<DeviceProblem> Problems();
   // Keeps the bridges the user named, in the order named; false with the
   // reason when a name matches no bridge found.
   bool KeepNamed(std::vector<FoundBridge>& found, std::string& problem);
-  // False when a file system on the bridge's disk is mounted, or when that
-  // cannot be told; `problem` says which.
-  bool Unmounted(const FoundBridge& bridge, std::string& problem);
+  // Claims the bridge's disk against file systems and other programs until
+  // these devices go; false with the reason when it cannot be had.
+  bool ClaimDisk(const FoundBridge& bridge, std::string& problem);
   bool AccessWasDenied() { return storage_ && storage_->AccessWasDenied(); }
 
   Platform& Ports() { return emulated_ ? static_cast<Platform&>(*emulated_) : storage_->Ports(); }
@@ -66,11 +87,18 @@ class Devices {
   std::string StorageProblem(const FoundBridge& bridge) const;
 
  private:
+  bool ResolveNamed();
+
   DeviceOptions options_;
   std::unique_ptr<SystemStorage> storage_;
   std::unique_ptr<FileLocks> locks_;
   std::unique_ptr<EmulatedBridges> emulated_;
+  std::unique_ptr<ChosenPort> chosenPort_;
+  std::unique_ptr<PassThroughPort> verbosePort_;
   std::unique_ptr<PassThroughTransport> passThrough_;
+  // what each --device named, as discovery names it; filled before anything is opened
+  std::vector<std::vector<std::string>> resolved_;
+  std::string resolveProblem_;
   std::unique_ptr<AspiTransport> aspi_;
   std::vector<DeviceProblem> unseen_;  // emulated bridges discovery did not find
 };

@@ -35,11 +35,14 @@ void AddDeviceOptions(CLI::App& command, DeviceOptions& options) {
       ->check(CLI::IsMember({"pass-through", "aspi"}));
   command
       .add_option("--device", options.devices,
-                  "the bridge to use: on Linux a generic node (/dev/sg2), a block node "
-                  "(/dev/sdb) or a USB port path (2-1.4); on Windows a drive letter (E:), "
-                  "PhysicalDriveN, CdRomN, a serial number or a USB port path (1-1.4); may be "
-                  "given several times")
+                  "the bridge to use: on Linux a generic node (/dev/sg2), a block or partition "
+                  "node (/dev/sdb, /dev/sdb1), a symlink to one (/dev/disk/by-id/...) or a USB "
+                  "port path (2-1.4); on Windows a drive letter (E:), PhysicalDriveN, CdRomN, a "
+                  "serial number or a USB port path (1-1.4); may be given several times")
       ->check(NON_EMPTY);
+  command.add_flag("--verbose", options.verbose,
+                   "each command sent to a bridge on standard error: CDB, direction and length, "
+                   "SCSI status, sense, residue, milliseconds");
   CLI::Option* emulate = command.add_flag("--emulate", options.emulate, "use emulated bridges");
   EmulationOptions& emulation = options.emulation;
   command.add_option("--emulate-bridges", emulation.bridges, "how many emulated bridges (1 to 8)")

@@ -6,6 +6,7 @@
 
 #include "app/texts.h"
 #include "app/updater_dialog.h"
+#include "cli/erase_polling.h"
 #include "cli/stop_requests.h"
 
 namespace zq::cli {
@@ -16,7 +17,7 @@ constexpr const char* TEXT_UNCHANGED = "The flash already holds this image.";
 }  // namespace
 
 UpdateSteps SafeUpdateCheck::Steps() {
-  return {ADAPTIVE_ERASE_POLLING, *this, ProcessStops()};
+  return {COMMAND_LINE_ERASE_POLLING, *this, ProcessStops()};
 }
 
 void SafeUpdateCheck::Refuse(const std::string& text) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/platform.h"
+#include "transport/pass_through.h"
 
 namespace zq::cli {
 
@@ -45,6 +46,12 @@ class SystemStorage {
   // cannot be told, which must be taken as a refusal.
   virtual bool MountPoints(const std::string& device, std::vector<std::string>& points,
                            std::string& problem) = 0;
+  // Claims the bridge's disk against file systems and other programs while
+  // this storage lives; false with the reason. By default: refused while a
+  // file system on it is mounted.
+  virtual bool ClaimDisk(const std::string& device, std::string& problem);
+  // Why the latest failed control call on `device` failed, in words.
+  virtual std::string ControlFailure(DeviceHandle) { return {}; }
   // True once this system refused to open a device for lack of rights.
   virtual bool AccessWasDenied() { return false; }
 };

@@ -76,7 +76,7 @@ class UpdateCommand final : public BridgeCommand {
     }
     for (const FoundBridge& bridge : found) {
       std::string problem;
-      if (!devices.Unmounted(bridge, problem)) unusable.push_back(problem);
+      if (!devices.ClaimDisk(bridge, problem)) unusable.push_back(problem);
       if (found.size() > 1 && bridge.bridge->Info().accessFlag == 0) {
         unusable.push_back(bridge.bridge->Name() + ": " + TEXT_REJECTED);
       }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "emulator/bridge_device.h"
+#include "platform/linux/disk_claim.h"
 #include "support/fake_sysfs.h"
 
 namespace zq {
@@ -50,12 +51,28 @@ class FakeSg final : public SgSystem {
     number = {21, static_cast<uint32_t>(std::stoul(pathOf.at(fd).substr(7)))};
     return true;
   }
-  int Ioctl(int fd, sg_io_hdr_t& request) override {
+  // The device answers on submission; the answer is collected after
+  // `interruptions` signals have ended the wait.
+  int Submit(int fd, sg_io_hdr_t& request) override {
     requests.push_back(request);
     commanded.push_back(pathOf[fd]);
     cdbs.emplace_back(request.cmdp, request.cmdp + request.cmd_len);
     const auto it = byFd.find(fd);
-    return it == byFd.end() ? -1 : it->second(request);
+    if (it == byFd.end()) return -EBADF;
+    const int result = it->second(request);
+    if (result < 0) return result;
+    answered = request;
+    waits = interruptions;
+    return 0;
+  }
+  int Collect(int, sg_io_hdr_t& request) override {
+    ++collects;
+    if (waits > 0) {
+      --waits;
+      return -EINTR;
+    }
+    request = answered;
+    return 0;
   }
   void Close(int fd) override {
     closed.push_back(fd);
@@ -77,6 +94,12 @@ class FakeSg final : public SgSystem {
   std::map<int, Device> byFd;
   std::map<int, std::string> pathOf;
   int nextFd = 3;
+  int interruptions = 0;  // per command
+  int collects = 0;
+
+ private:
+  sg_io_hdr_t answered{};
+  int waits = 0;
 };
 
 // A node whose SCSI target is the emulated chip.
@@ -231,7 +254,7 @@ TEST(SgPort, SaysWhyABridgeWasNotOpened) {
     EXPECT_EQ(sg.opened.size(), row.opened ? 1u : 0u);
     EXPECT_TRUE(sg.byFd.empty());  // whatever was opened is closed again
     ASSERT_EQ(port.OpenProblems().size(), 1u);
-    const OpenProblem& problem = port.OpenProblems()[0];
+    const OpenProblem problem = port.OpenProblems()[0];
     EXPECT_EQ(problem.node, row.path);
     EXPECT_EQ(problem.kind, row.kind);
     EXPECT_EQ(problem.error, std::max(row.cause, 0));
@@ -299,7 +322,8 @@ TEST(SgTransport, EachCommandMapsOntoOneRequest) {
     EXPECT_EQ(r.dxfer_direction, row.direction);
     EXPECT_EQ(r.dxfer_len, row.length);
     EXPECT_EQ(r.mx_sb_len, PASS_THROUGH_SENSE_SIZE);
-    EXPECT_EQ(r.timeout, 5000u);
+    // finding bridges keeps the short time-out; flashing gets room
+    EXPECT_EQ(r.timeout, row.cdb[0] == CMD_GET_INFO ? 5000u : 30000u);
     // data and sense are the areas of the very block the CDB sits in
     const uint8_t* block = r.cmdp - offsetof(ScsiPassThroughHeader, Cdb);
     EXPECT_EQ(r.sbp, block + PASS_THROUGH_SENSE_OFFSET);
@@ -324,7 +348,7 @@ TEST(SgTransport, OnlyADeliveredGoodStatusIsSuccess) {
       {"sense noise with good status", 0, 0, SG_DRIVER_SENSE, SCSI_STATUS_GOOD, 0, true},
       {"check condition", 0, 0, SG_DRIVER_SENSE, SCSI_STATUS_CHECK_CONDITION, 0, false},
       {"reservation conflict", 0, 0, 0, SCSI_RESERVATION_CONFLICT, 0, false},
-      {"ioctl failing", -1, 0, 0, SCSI_STATUS_GOOD, 0, false},
+      {"submission refused", -EIO, 0, 0, SCSI_STATUS_GOOD, 0, false},
       {"adapter time-out", 0, DID_TIME_OUT, 0, SCSI_STATUS_GOOD, 0, false},
       {"driver time-out", 0, 0, DRIVER_TIMEOUT, SCSI_STATUS_GOOD, 0, false},
       {"nothing moved, good status", 0, 0, 0, SCSI_STATUS_GOOD, 1, false},
@@ -396,6 +420,259 @@ TEST(SgPort, BlocksPointingOutsideThemselvesNeverReachTheKernel) {
     if (sound) {
       EXPECT_EQ(sg.requests[0].timeout, UINT_MAX / 1000 * 1000);
     }
+  }
+}
+
+// A signal that ends the wait must not send the command again; a UNIT
+// ATTENTION (bus reset, media change) means the device did not run it.
+TEST(SgPort, EachCommandReachesTheDeviceOnceUnlessItWasNotRun) {
+  struct Row {
+    const char* name;
+    int interruptions;
+    int unitAttentions;  // answered before the device runs the command
+    size_t submitted;
+    bool ok;
+  };
+  const std::vector<Row> rows = {
+      {"answered at once", 0, 0, 1, true},
+      {"wait interrupted three times", 3, 0, 1, true},
+      {"unit attention, then the answer", 0, 1, 2, true},
+      {"interrupted and unit attention", 2, 1, 2, true},
+      {"unit attention twice", 0, 2, 2, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeSysfs tree;
+    tree.Add({});
+    FakeSg sg;
+    sg.interruptions = row.interruptions;
+    int calls = 0;
+    sg.devices["/dev/sg0"] = [&](sg_io_hdr_t& r) {
+      if (++calls > row.unitAttentions) return 0;
+      r.status = SCSI_STATUS_CHECK_CONDITION;
+      r.driver_status = SG_DRIVER_SENSE;
+      const uint8_t sense[14] = {0x70, 0,   SCSI_SENSE_UNIT_ATTENTION, 0, 0, 0, 0, 6, 0, 0, 0,
+                                 0,    0x29};
+      std::memcpy(r.sbp, sense, sizeof sense);
+      r.sb_len_wr = sizeof sense;
+      return 0;
+    };
+    SgPassThroughPort port(sg, tree.Root());
+    PassThroughBridge bridge(port, port.Open("/dev/sg0"), "/dev/sg0", ChipInfo{});
+    const uint8_t block[BLOCK_SIZE] = {};
+    EXPECT_EQ(bridge.WriteBlock(0, BLOCK_SIZE, block), row.ok);
+    EXPECT_EQ(sg.requests.size(), row.submitted);
+    EXPECT_EQ(sg.collects, static_cast<int>(row.submitted) * (1 + row.interruptions));
+  }
+}
+
+TEST(SgPort, OneBridgeOnTwoUnitsIsListedOnceAndHeldWhole) {
+  struct Row {
+    const char* name;
+    int otherUnitError;  // what opening /dev/sg6 fails with; 0: it opens
+    bool opened;
+  };
+  const std::vector<Row> rows = {
+      {"both units free", 0, true},
+      {"the other unit held elsewhere", EBUSY, false},
+      {"the other unit just unplugged", ENODEV, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeSysfs tree;
+    tree.Add({.sg = 6, .usb = "2-5", .type = "5", .block = "sr0", .host = 5, .lun = 1});
+    tree.Add({.sg = 5, .usb = "2-5", .block = "sde", .host = 5, .lun = 0});
+    tree.Add({.sg = 7, .usb = "2-6", .block = "sdf"});
+    FakeSg sg;
+    sg.devices = {{"/dev/sg5", OrdinaryDisk}, {"/dev/sg6", OrdinaryDisk}};
+    if (row.otherUnitError != 0) sg.errors["/dev/sg6"] = row.otherUnitError;
+    SgPassThroughPort port(sg, tree.Root());
+    EXPECT_EQ(Listed(port, InterfaceClass::Disk),
+              (std::vector<std::string>{"/dev/sg5", "/dev/sg7"}));
+    EXPECT_TRUE(Listed(port, InterfaceClass::CdRom).empty());
+
+    const DeviceHandle device = port.Open("/dev/sg5");
+    EXPECT_EQ(sg.opened, (std::vector<std::string>{"/dev/sg5", "/dev/sg6"}));
+    ASSERT_EQ(device != INVALID_DEVICE_HANDLE, row.opened);
+    if (row.opened) {
+      EXPECT_EQ(sg.byFd.size(), row.otherUnitError == 0 ? 2u : 1u);
+      port.Close(device);
+    } else {
+      ASSERT_EQ(port.OpenProblems().size(), 1u);
+      EXPECT_EQ(port.OpenProblems()[0].node, "/dev/sg5");
+      EXPECT_EQ(port.OpenProblems()[0].kind, OpenFailure::InUse);
+      EXPECT_EQ(port.OpenProblems()[0].unit, "/dev/sg6");
+    }
+    EXPECT_TRUE(sg.byFd.empty());  // nothing stays open
+  }
+}
+
+// A node with the bridge's USB ID that gives no chip information is named
+// with what went wrong, never dropped without a word.
+TEST(SgTransport, ABridgeWithoutChipInfoIsNamedWithWhy) {
+  struct Row {
+    const char* name;
+    FakeSg::Device device;
+    OpenFailure kind;
+    int error;
+    uint8_t host;
+    uint8_t senseKey;  // 0: none
+    bool otherRecord;
+  };
+  const std::vector<Row> rows = {
+      {"vendor opcode refused",
+       [](sg_io_hdr_t& r) {
+         r.status = SCSI_STATUS_CHECK_CONDITION;
+         r.driver_status = SG_DRIVER_SENSE;
+         const uint8_t sense[14] = {0x70, 0, 0x05, 0, 0, 0, 0, 6, 0, 0, 0, 0, 0x20, 0};
+         std::memcpy(r.sbp, sense, sizeof sense);
+         r.sb_len_wr = sizeof sense;
+         return 0;
+       },
+       OpenFailure::NoChipInfo, 0, 0, 0x05, false},
+      {"timed out",
+       [](sg_io_hdr_t& r) {
+         r.host_status = DID_TIME_OUT;
+         return 0;
+       },
+       OpenFailure::NoChipInfo, 0, DID_TIME_OUT, 0, false},
+      {"unplugged during the command", [](sg_io_hdr_t&) { return -ENODEV; }, OpenFailure::Gone,
+       ENODEV, 0, 0, false},
+      {"adapter lost the device",
+       [](sg_io_hdr_t& r) {
+         r.host_status = SG_HOST_NO_CONNECT;
+         return 0;
+       },
+       OpenFailure::Gone, 0, SG_HOST_NO_CONNECT, 0, false},
+      {"another device's record", [](sg_io_hdr_t&) { return 0; }, OpenFailure::NoChipInfo, 0, 0, 0,
+       true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeSysfs tree;
+    tree.Add({.sg = 1});
+    FakeSg sg;
+    sg.devices["/dev/sg1"] = row.device;
+    SgPassThroughPort port(sg, tree.Root());
+    PassThroughTransport transport(port);
+    EXPECT_TRUE(transport.FindBridges(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID).empty());
+    const std::vector<OpenProblem> problems = port.OpenProblems();
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].node, "/dev/sg1");
+    EXPECT_EQ(problems[0].kind, row.kind);
+    EXPECT_EQ(problems[0].failure.error, row.error);
+    EXPECT_EQ(problems[0].failure.hostStatus, row.host);
+    uint8_t key = 0, asc = 0, ascq = 0;
+    EXPECT_EQ(SenseCodes(problems[0].failure.sense, key, asc, ascq), row.senseKey != 0);
+    EXPECT_EQ(key, row.senseKey);
+    EXPECT_EQ(problems[0].failure.otherRecord, row.otherRecord);
+  }
+}
+
+// The bridge's disk is claimed with O_EXCL on its block nodes; when the
+// kernel refuses, the reason is found and said.
+TEST(DiskClaim, ClaimsTheDiskOrSaysWhatHoldsIt) {
+  struct Row {
+    const char* name;
+    std::map<std::string, int> errors;  // open(2) of a block node fails so
+    std::string mountInfo;
+    std::string swaps;
+    bool holder;
+    int unboundPolls;     // scans before sd binds the disk
+    std::string problem;  // empty: claimed
+  };
+  const std::string swapsHeader = "Filename\tType\tSize\tUsed\tPriority\n";
+  const std::vector<Row> rows = {
+      {"free", {}, "", swapsHeader, false, 0, ""},
+      {"bound by sd after a moment", {}, "", swapsHeader, false, 3, ""},
+      {"node made by udev after a moment", {{"sdb1", -2}}, "", swapsHeader, false, 0, ""},
+      {"mounted",
+       {{"sdb", EBUSY}},
+       "40 22 8:33 / /media/me/STICK rw - vfat /dev/sdb1 rw\n",
+       swapsHeader,
+       false,
+       0,
+       "its disk is mounted on /media/me/STICK"},
+      {"swap",
+       {{"sdb", EBUSY}},
+       "",
+       swapsHeader + "/dev/sdb1 partition 1024 0 -2\n",
+       false,
+       0,
+       "its disk is in use as swap (/dev/sdb1)"},
+      {"device mapper", {{"sdb", EBUSY}}, "", swapsHeader, true, 0, "its disk is held by dm-0"},
+      {"btrfs on LUKS, mounted as another number",
+       {{"sdb", EBUSY}},
+       "60 22 0:45 / /data rw - btrfs /dev/mapper/c rw\n",
+       swapsHeader,
+       false,
+       0,
+       "its disk is in use: /dev/sdb is held by the kernel"},
+      {"no rights",
+       {{"sdb", EACCES}},
+       "",
+       swapsHeader,
+       false,
+       0,
+       "cannot claim its disk /dev/sdb: Permission denied"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeSysfs tree;
+    tree.Add({.sg = 2, .block = row.unboundPolls > 0 ? "" : "sdb"});
+    const std::string scsi = FakeSysfs::ScsiDevice({.sg = 2});
+    if (row.holder) {
+      tree.Write("devices/virtual/block/dm-0/dev", "253:0\n");
+      tree.Link(scsi + "/block/sdb/sdb1/holders/dm-0", tree.Root() + "/devices/virtual/block/dm-0");
+    }
+    tree.Write("proc/mountinfo", row.mountInfo);
+    tree.Write("proc/swaps", row.swaps);
+    FakeSg sg;
+    std::map<std::string, int> errors = row.errors;
+    int scans = 0;
+    struct Claiming final : SgSystem {
+      std::function<int(const std::string&)> open;
+      std::function<void()> sleep;
+      std::vector<std::string> opened;
+      std::vector<int> closed;
+      int Open(const std::string& path, int flags) override {
+        EXPECT_EQ(flags, O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
+        opened.push_back(path);
+        return open(path);
+      }
+      bool CharacterDevice(int, DeviceNumber&) override { return false; }
+      int Submit(int, sg_io_hdr_t&) override { return -EIO; }
+      int Collect(int, sg_io_hdr_t&) override { return -EIO; }
+      void Close(int fd) override { closed.push_back(fd); }
+      void Sleep(uint32_t) override { sleep(); }
+    } system;
+    int nextFd = 10;
+    system.open = [&](const std::string& path) {
+      const std::string name = path.substr(path.rfind('/') + 1);
+      const auto it = errors.find(name);
+      if (it == errors.end()) return nextFd++;
+      if (it->second < 0) {  // not there yet for this many tries
+        ++it->second;
+        if (it->second == 0) errors.erase(it);
+        return -ENOENT;
+      }
+      return -it->second;
+    };
+    system.sleep = [&] {
+      if (++scans == row.unboundPolls) tree.Add({.sg = 2});
+    };
+    std::string problem;
+    {
+      DiskClaims claims(system, {tree.Root(), tree.Root() + "/proc/mountinfo",
+                                 tree.Root() + "/proc/swaps", "/dev"});
+      EXPECT_EQ(claims.Claim("/dev/sg2", problem), row.problem.empty());
+      EXPECT_EQ(problem.substr(0, row.problem.size()), row.problem);
+      if (row.problem.empty()) {
+        EXPECT_EQ(system.opened.back(), "/dev/sdb1");
+        EXPECT_TRUE(system.closed.empty()) << "held for the whole update";
+      }
+    }
+    EXPECT_EQ(system.closed.size(), static_cast<size_t>(nextFd - 10)) << "released at the end";
   }
 }
 

@@ -44,6 +44,21 @@ TEST(UsbStorageScan, ReadsEachNodeAsTheKernelLaysItOut) {
     tree.Write("devices/virtual/block/dm-0/dev", "253:0\n");
     tree.Link(scsi + "/block/sdb/sdb1/holders/dm-0", tree.Root() + "/devices/virtual/block/dm-0");
   };
+  // what a holder stack looks like: every block device has a holders folder, most empty
+  const auto stack = [](int levels) {
+    return Spoil([levels](FakeSysfs& tree, const std::string& scsi) {
+      std::string below = tree.Root() + "/" + scsi + "/block/sdb/sdb1";
+      for (int i = 0; i < levels; ++i) {
+        const std::string dm = "devices/virtual/block/dm-" + std::to_string(i);
+        tree.Write(dm + "/dev", "253:" + std::to_string(i) + "\n");
+        tree.Write(dm + "/holders/.keep", "");
+        tree.Remove(dm + "/holders/.keep");
+        tree.Link(below.substr(tree.Root().size() + 1) + "/holders/dm-" + std::to_string(i),
+                  tree.Root() + "/" + dm);
+        below = tree.Root() + "/" + dm;
+      }
+    });
+  };
   const Spoil fifoType = [](auto& tree, auto& scsi) {
     tree.Remove(scsi + "/type");
     mkfifo((tree.Root() + "/" + scsi + "/type").c_str(), 0600);
@@ -76,7 +91,16 @@ TEST(UsbStorageScan, ReadsEachNodeAsTheKernelLaysItOut) {
       {"missing idVendor", {.idVendor = ""}, ""},
       {"garbage type", {.type = "0x"}, ""},
       {"long idVendor", {.idVendor = "3f1d0"}, ""},
-      {"oversized serial", {.serial = std::string(300, 'S')}, ""},
+      {"four holders stacked, the last holding nothing",
+       {},
+       "/dev/sg0 0 bridge 2-1 ZQ0001 Enclosure sdb: sdb=8:0 sdb1=8:1 dm-0=253:0 dm-1=253:1 "
+       "dm-2=253:2 dm-3=253:3",
+       stack(4)},
+      {"five holders stacked", {}, "", stack(5)},
+      {"serial as long as the kernel makes one",
+       {.serial = std::string(381, 'S')},
+       "/dev/sg0 0 bridge 2-1 " + std::string(381, 'S') + " Enclosure sdb: sdb=8:0 sdb1=8:1"},
+      {"oversized serial", {.serial = std::string(600, 'S')}, ""},
       {"garbage block number",
        {},
        "",
@@ -108,35 +132,54 @@ TEST(UsbStorageScan, ADeviceArgumentNamesOneBridge) {
   tree.Add({.sg = 2, .usb = "2-1", .block = "sdb"});
   tree.Add({.sg = 3, .usb = "2-2/2-2.4", .block = "sdc"});
   tree.Add({.sg = 4, .usb = "2-3", .idVendor = "152d", .block = "sdd"});
-  tree.Add({.sg = 5, .usb = "2-5", .block = "sde"});  // two units of one enclosure
-  tree.Add({.sg = 6, .usb = "2-5", .type = "5", .block = "sr0"});
+  // one bridge answering on two LUNs: the lower one speaks for it
+  tree.Add({.sg = 6, .usb = "2-5", .type = "5", .block = "sr0", .host = 5, .lun = 1});
+  tree.Add({.sg = 5, .usb = "2-5", .block = "sde", .host = 5, .lun = 0});
   bool listed = false;
   const std::vector<ScsiGenericNode> nodes = ScanScsiGeneric(tree.Root(), listed);
+  using Kind = DeviceIdentity::Kind;
   struct Row {
     std::string device;
+    DeviceIdentity identity;  // what stat(2) says, through a symlink
     DeviceMatch match;
     std::vector<std::string> nodes;
   };
   const std::vector<Row> rows = {
-      {"/dev/sg2", DeviceMatch::Bridge, {"/dev/sg2"}},
-      {"/dev/sdc", DeviceMatch::Bridge, {"/dev/sg3"}},
-      {"2-2.4", DeviceMatch::Bridge, {"/dev/sg3"}},
-      {"2-5", DeviceMatch::Several, {"/dev/sg5", "/dev/sg6"}},
-      {"/dev/sda", DeviceMatch::NotABridge, {"/dev/sg0"}},
-      {"2-3", DeviceMatch::NotABridge, {"/dev/sg4"}},
-      {"/dev/sdb1", DeviceMatch::NoSuchDevice, {}},
-      {"sg2", DeviceMatch::NoSuchDevice, {}},
-      {"/dev/", DeviceMatch::NoSuchDevice, {}},
-      {"", DeviceMatch::NoSuchDevice, {}},
+      {"/dev/sg2", {}, DeviceMatch::Bridge, {"/dev/sg2"}},
+      {"/dev/sdc", {}, DeviceMatch::Bridge, {"/dev/sg3"}},
+      {"/dev/sdb1", {}, DeviceMatch::Bridge, {"/dev/sg2"}},
+      {"2-2.4", {}, DeviceMatch::Bridge, {"/dev/sg3"}},
+      {"2-5", {}, DeviceMatch::Bridge, {"/dev/sg5"}},
+      {"/dev/sg6", {}, DeviceMatch::Bridge, {"/dev/sg5"}},
+      {"/dev/disk/by-id/usb-ZQ_Enclosure_ZQ0001-0:0-part1",
+       {Kind::Block, {8, 33}},
+       DeviceMatch::Bridge,
+       {"/dev/sg2"}},
+      {"/dev/bsg-ish-link", {Kind::Character, {21, 3}}, DeviceMatch::Bridge, {"/dev/sg3"}},
+      {"/dev/disk/by-id/ata-internal",
+       {Kind::Block, {8, 0}},
+       DeviceMatch::NotABridge,
+       {"/dev/sg0"}},
+      {"/dev/sda", {}, DeviceMatch::NotABridge, {"/dev/sg0"}},
+      {"2-3", {}, DeviceMatch::NotABridge, {"/dev/sg4"}},
+      {"/dev/null", {Kind::Character, {1, 3}}, DeviceMatch::NoSuchDevice, {}},
+      {"/dev/loop0", {Kind::Block, {7, 0}}, DeviceMatch::NoSuchDevice, {}},
+      {"sg2", {}, DeviceMatch::NoSuchDevice, {}},
+      {"/dev/", {}, DeviceMatch::NoSuchDevice, {}},
+      {"", {}, DeviceMatch::NoSuchDevice, {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.device);
-    const DeviceSelection selection = SelectDevice(nodes, row.device);
+    const DeviceSelection selection = SelectDevice(nodes, row.device, row.identity);
     EXPECT_EQ(selection.match, row.match);
     std::vector<std::string> named;
     for (const ScsiGenericNode& node : selection.nodes) named.push_back(node.node);
     EXPECT_EQ(named, row.nodes);
   }
+  // what the running system says of paths
+  EXPECT_EQ(IdentifyDevicePath("/dev/null").kind, Kind::Character);
+  EXPECT_EQ(IdentifyDevicePath("/").kind, Kind::Unknown);
+  EXPECT_EQ(IdentifyDevicePath("/no/such/path").kind, Kind::Unknown);
 }
 
 TEST(MountCheck, FindsFileSystemsOnTheBridgesDisk) {

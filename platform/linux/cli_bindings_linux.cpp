@@ -2,13 +2,16 @@
 // reached through the SCSI generic driver, no ASPI layer, POSIX files.
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "app/path_name.h"
 #include "cli/exit_status.h"
@@ -17,7 +20,9 @@
 #include "cli/stop_requests.h"
 #include "cli/system_storage.h"
 #include "cli/terminal.h"
+#include "platform/linux/disk_claim.h"
 #include "platform/linux/mount_check.h"
+#include "platform/linux/node_problems.h"
 #include "platform/linux/sg_pass_through.h"
 #include "platform/linux/usb_storage_scan.h"
 #include "platform/posix/posix_files.h"
@@ -55,32 +60,9 @@ class LinuxPlatform final : public Platform {
   AbsentAspiLayer absent_;
 };
 
-DeviceProblem ProblemOf(const OpenProblem& problem) {
-  DeviceProblem line{problem.node, ProblemKind::Other, problem.node + ": "};
-  switch (problem.kind) {
-    case OpenFailure::PermissionDenied:
-      line.kind = ProblemKind::PermissionDenied;
-      line.text += std::string("permission denied: run as root, or install the udev rule ") +
-                   UDEV_RULE_PATH + " and plug the bridge in again";
-      return line;
-    case OpenFailure::InUse:
-      line.kind = ProblemKind::InUse;
-      line.text += "in use by another program";
-      return line;
-    case OpenFailure::Gone:
-      line.kind = ProblemKind::Gone;
-      line.text += "gone (unplugged?)";
-      return line;
-    case OpenFailure::NotABridge:
-      line.kind = ProblemKind::NotABridge;
-      line.text += "not a bridge";
-      return line;
-    case OpenFailure::Other:
-      break;
-  }
-  line.text += problem.systemText.empty() ? "cannot be opened" : problem.systemText;
-  return line;
-}
+}  // namespace
+
+namespace {
 
 class LinuxStorage final : public SystemStorage {
  public:
@@ -101,7 +83,9 @@ class LinuxStorage final : public SystemStorage {
   bool Resolve(const std::string& wanted, std::vector<std::string>& devices,
                std::string& problem) override {
     bool listed = false;
-    const DeviceSelection selection = SelectDevice(ScanScsiGeneric(SYSFS_ROOT, listed), wanted);
+    // a symlink (/dev/disk/by-id/...) is told by the device number it leads to
+    const DeviceSelection selection =
+        SelectDevice(ScanScsiGeneric(SYSFS_ROOT, listed), wanted, IdentifyDevicePath(wanted));
     switch (selection.match) {
       case DeviceMatch::Bridge:
       case DeviceMatch::Several:
@@ -149,10 +133,21 @@ class LinuxStorage final : public SystemStorage {
     return false;
   }
 
+  bool ClaimDisk(const std::string& device, std::string& problem) override {
+    return claims_.Claim(device, problem);
+  }
+
+  std::string ControlFailure(DeviceHandle device) override {
+    return CommandFailureWords(platform_.port_.LastFailure(device));
+  }
+
  private:
   LinuxPlatform platform_;
+  DiskClaims claims_{HostSgSystem(), ClaimPaths{}};
 };
 
+// A stop request, from a handler or from the stop thread: only calls that
+// are safe in a signal handler.
 void OnStop(int) {
   switch (NoteStopRequest()) {
     case StopTiming::Waits: {
@@ -175,6 +170,15 @@ void OnStop(int) {
   ignored = write(STDOUT_FILENO, report, std::strlen(report));
   (void)ignored;
   _exit(EXIT_STOPPED);
+}
+
+// The stop signals sent to the process are taken on a thread of their own,
+// never on a thread that waits for a device.
+void TakeStops(sigset_t stops) {
+  for (;;) {
+    int signal = 0;
+    if (sigwait(&stops, &signal) == 0) OnStop(signal);
+  }
 }
 
 }  // namespace
@@ -247,15 +251,22 @@ std::unique_ptr<SystemStorage> MakeSystemStorage() {
 }
 
 void InstallStopHandlers() {
+  // blocked here, before any other thread starts, so every thread inherits it
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&stops, signal);
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+  std::thread(TakeStops, stops).detach();
+  // a reader gone (a closed pipe, a dropped session) is one more stop: while
+  // the flash is rewritten it waits like the others. The kernel sends it to
+  // the thread that wrote, so it keeps a handler; a device wait it interrupts
+  // is waited again, never sent again.
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = OnStop;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  // a reader gone (a closed pipe, a dropped session) is one more stop: while
-  // the flash is rewritten it waits like the others
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE})
-    sigaction(signal, &action, nullptr);
+  sigaction(SIGPIPE, &action, nullptr);
 }
 
 }  // namespace zq::cli

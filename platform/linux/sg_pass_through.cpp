@@ -6,6 +6,7 @@
 #include "platform/linux/sg_pass_through.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -23,6 +24,9 @@
 namespace zq {
 namespace {
 
+constexpr uint8_t SCSI_GOOD = 0x00;
+constexpr uint8_t SCSI_CHECK_CONDITION = 0x02;
+
 class HostSystem final : public SgSystem {
  public:
   int Open(const std::string& path, int flags) override {
@@ -37,12 +41,22 @@ class HostSystem final : public SgSystem {
     return true;
   }
 
-  int Ioctl(int fd, sg_io_hdr_t& request) override {
-    int result;
-    do {
-      result = ioctl(fd, SG_IO, &request);
-    } while (result < 0 && errno == EINTR);
-    return result;
+  // Not SG_IO: interrupted by a signal it returns while the command is still
+  // in flight, and restarting it (SA_RESTART, or a loop on EINTR) sends the
+  // command a second time. The sg driver's own write and read split the two.
+  int Submit(int fd, sg_io_hdr_t& request) override {
+    const ssize_t written = write(fd, &request, sizeof request);
+    if (written < 0) return -errno;
+    return static_cast<size_t>(written) == sizeof request ? 0 : -EIO;
+  }
+
+  int Collect(int fd, sg_io_hdr_t& request) override {
+    // the node is open non-blocking: wait for the answer first
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, -1) < 0) return -errno;
+    const ssize_t got = read(fd, &request, sizeof request);
+    if (got < 0) return -errno;
+    return static_cast<size_t>(got) == sizeof request ? 0 : -EIO;
   }
 
   void Close(int fd) override { close(fd); }
@@ -85,11 +99,31 @@ OpenFailure OpenFailureOf(int error) {
   }
 }
 
+bool SenseCodes(const std::vector<uint8_t>& sense, uint8_t& key, uint8_t& asc, uint8_t& ascq) {
+  if (sense.empty()) return false;
+  const uint8_t format = sense[0] & 0x7F;
+  if ((format == 0x70 || format == 0x71) && sense.size() >= 3) {
+    key = sense[2] & 0x0F;
+    asc = sense.size() > 12 ? sense[12] : 0;
+    ascq = sense.size() > 13 ? sense[13] : 0;
+    return true;
+  }
+  if ((format == 0x72 || format == 0x73) && sense.size() >= 4) {
+    key = sense[1] & 0x0F;
+    asc = sense[2];
+    ascq = sense[3];
+    return true;
+  }
+  return false;
+}
+
 std::vector<std::string> ListBridgeNodes(const std::string& sysRoot, InterfaceClass cls,
                                          bool& listed) {
   std::vector<std::string> paths;
-  for (const ScsiGenericNode& node : ScanScsiGeneric(sysRoot, listed)) {
-    if (IsBridge(node) && InInterfaceClass(node, cls)) paths.push_back(node.node);
+  const std::vector<ScsiGenericNode> nodes = ScanScsiGeneric(sysRoot, listed);
+  // a bridge answering on two LUNs is one bridge
+  for (const ScsiGenericNode& node : nodes) {
+    if (IsFirstUnit(nodes, node) && InInterfaceClass(node, cls)) paths.push_back(node.node);
   }
   return paths;
 }
@@ -109,8 +143,9 @@ DeviceHandle SgPassThroughPort::Open(const std::string& path) {
   if (!IsBridge(before)) return Refuse(path, OpenFailure::NotABridge, 0);
 
   // O_EXCL keeps others off the node while we hold it; with O_NONBLOCK a node
-  // that someone else holds fails at once instead of waiting (SG_IO still blocks)
-  const int fd = system_.Open(path, O_RDWR | O_EXCL | O_NONBLOCK | O_CLOEXEC);
+  // that someone else holds fails at once instead of waiting
+  constexpr int FLAGS = O_RDWR | O_EXCL | O_NONBLOCK | O_CLOEXEC;
+  const int fd = system_.Open(path, FLAGS);
   if (fd < 0) return Refuse(path, OpenFailureOf(-fd), -fd);
 
   // held open, the node keeps its number: if it still is a bridge's, the same one's
@@ -121,16 +156,114 @@ DeviceHandle SgPassThroughPort::Open(const std::string& path) {
     system_.Close(fd);
     return Refuse(path, OpenFailure::Gone, 0);
   }
+
+  // sg's O_EXCL covers one node: the bridge's other units are held too, so
+  // that no other program reaches the same chip through them
+  OpenNode held{path, {}, {}};
+  bool listed = false;
+  const std::vector<ScsiGenericNode> nodes = ScanScsiGeneric(sysRoot_, listed);
+  for (const ScsiGenericNode& unit : OtherUnits(nodes, after)) {
+    const int unitFd = system_.Open(unit.node, FLAGS);
+    if (unitFd >= 0) {
+      held.otherUnits.push_back(unitFd);
+      continue;
+    }
+    if (OpenFailureOf(-unitFd) == OpenFailure::Gone) continue;  // that unit went
+    for (int other : held.otherUnits) system_.Close(other);
+    system_.Close(fd);
+    return Refuse(path, OpenFailureOf(-unitFd), -unitFd, unit.node);
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
   std::erase_if(problems_, [&](const OpenProblem& p) { return p.node == path; });
+  open_[fd] = std::move(held);
   return static_cast<DeviceHandle>(fd);
 }
 
-DeviceHandle SgPassThroughPort::Refuse(const std::string& path, OpenFailure kind, int error) {
+DeviceHandle SgPassThroughPort::Refuse(const std::string& path, OpenFailure kind, int error,
+                                       const std::string& unit) {
+  std::lock_guard<std::mutex> lock(mutex_);
   std::erase_if(problems_, [&](const OpenProblem& p) { return p.node == path; });
   const std::string text =
       error == 0 ? std::string() : std::error_code(error, std::generic_category()).message();
-  problems_.push_back({path, kind, error, text});
+  problems_.push_back({path, kind, error, text, unit, {}});
   return INVALID_DEVICE_HANDLE;
+}
+
+std::vector<OpenProblem> SgPassThroughPort::OpenProblems() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return problems_;
+}
+
+CommandFailure SgPassThroughPort::LastFailure(DeviceHandle device) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = open_.find(static_cast<int>(device));
+  return it == open_.end() ? CommandFailure{} : it->second.lastFailure;
+}
+
+bool SgPassThroughPort::Carry(int fd, sg_io_hdr_t& request, CommandFailure& failure) {
+  for (int attempt = 0;; ++attempt) {
+    if (request.sbp != nullptr) std::memset(request.sbp, 0, request.mx_sb_len);
+    request.status = 0;
+    request.host_status = 0;
+    request.driver_status = 0;
+    request.sb_len_wr = 0;
+    int result = system_.Submit(fd, request);
+    if (result == 0) {
+      // a signal ends the wait, not the command: wait again, never send again
+      do {
+        result = system_.Collect(fd, request);
+      } while (result == -EINTR || result == -EAGAIN);
+    }
+    failure = {};
+    failure.error = result < 0 ? -result : 0;
+    failure.hostStatus = static_cast<uint8_t>(request.host_status);
+    failure.driverStatus = request.driver_status;
+    failure.scsiStatus = request.status;
+    if (request.sbp != nullptr && request.status == SCSI_CHECK_CONDITION) {
+      const size_t length = std::min<size_t>(request.sb_len_wr, request.mx_sb_len);
+      failure.sense.assign(request.sbp, request.sbp + length);
+    }
+    if (result < 0) return false;
+    // the adapter or the driver lost the command: it never got a status
+    if (request.host_status != 0 || (request.driver_status & ~SG_DRIVER_SENSE) != 0) return false;
+    // after a bus reset or a media change the device answers the next
+    // command with UNIT ATTENTION, without running it
+    uint8_t key = 0;
+    uint8_t asc = 0;
+    uint8_t ascq = 0;
+    if (attempt == 0 && request.status == SCSI_CHECK_CONDITION &&
+        SenseCodes(failure.sense, key, asc, ascq) && key == SCSI_SENSE_UNIT_ATTENTION) {
+      continue;
+    }
+    return true;
+  }
+}
+
+void SgPassThroughPort::NoteChipInfo(const std::string& node, const PassThroughBuffer& buffer,
+                                     bool answered, const CommandFailure& failure) {
+  OpenProblem problem{node, OpenFailure::NoChipInfo, failure.error, {}, {}, failure};
+  if (failure.error != 0) {
+    problem.systemText = std::error_code(failure.error, std::generic_category()).message();
+  }
+  if (failure.error == ENODEV || failure.error == ENXIO ||
+      failure.hostStatus == SG_HOST_NO_CONNECT) {
+    problem.kind = OpenFailure::Gone;
+  }
+  const ScsiPassThroughHeader& header = buffer.header;
+  if (answered && header.ScsiStatus == SCSI_GOOD &&
+      header.DataTransferLength >= CHIP_INFO_RECORD_SIZE) {
+    uint8_t record[CHIP_INFO_RECORD_SIZE];
+    std::memcpy(record, reinterpret_cast<const uint8_t*>(&buffer) + header.DataBufferOffset,
+                sizeof record);
+    const ChipInfo info = DecodeChipInfo(record);
+    if (MatchesIdentity(info, BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID)) problem.node.clear();
+    problem.failure.otherRecord = true;
+    problem.failure.recordVendorId = info.vendorId;
+    problem.failure.recordProductId = info.productId;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::erase_if(problems_, [&](const OpenProblem& p) { return p.node == node; });
+  if (!problem.node.empty()) problems_.push_back(problem);
 }
 
 bool SgPassThroughPort::Control(DeviceHandle device, PassThroughBuffer& buffer, uint32_t inputSize,
@@ -154,20 +287,46 @@ bool SgPassThroughPort::Control(DeviceHandle device, PassThroughBuffer& buffer, 
   request.dxferp = length == 0 ? nullptr : block + header.DataBufferOffset;
   request.mx_sb_len = header.SenseInfoLength;
   request.sbp = header.SenseInfoLength == 0 ? nullptr : block + header.SenseInfoOffset;
-  request.timeout = std::min<uint32_t>(header.TimeOutValue, UINT_MAX / 1000) * 1000;  // ms
+  // finding bridges keeps the short time-out; flashing gets room
+  uint32_t seconds = header.TimeOutValue;
+  const bool chipInfo = header.Cdb[0] == CMD_GET_INFO;
+  if (!chipInfo) seconds = std::max(seconds, FLASHING_TIMEOUT_SECONDS);
+  request.timeout = std::min<uint32_t>(seconds, UINT_MAX / 1000) * 1000;  // ms
 
-  if (system_.Ioctl(static_cast<int>(device), request) < 0) return false;
-  // the adapter or the driver lost the command: it never got a status
-  if (request.host_status != 0 || (request.driver_status & ~SG_DRIVER_SENSE) != 0) return false;
-  header.ScsiStatus = request.status;
-  // what the device did not move comes back as the residual count
-  const uint32_t residual = request.resid > 0 ? static_cast<uint32_t>(request.resid) : 0;
-  header.DataTransferLength = residual < length ? length - residual : 0;
-  return true;
+  const int fd = static_cast<int>(device);
+  CommandFailure failure;
+  const bool answered = Carry(fd, request, failure);
+  if (answered) {
+    header.ScsiStatus = request.status;
+    // what the device did not move comes back as the residual count
+    const uint32_t residual = request.resid > 0 ? static_cast<uint32_t>(request.resid) : 0;
+    header.DataTransferLength = residual < length ? length - residual : 0;
+  }
+  std::string node;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = open_.find(fd);
+    if (it != open_.end()) {
+      if (!answered || request.status != SCSI_GOOD) it->second.lastFailure = failure;
+      node = it->second.path;
+    }
+  }
+  if (chipInfo && !node.empty()) NoteChipInfo(node, buffer, answered, failure);
+  return answered;
 }
 
 void SgPassThroughPort::Close(DeviceHandle device) {
-  if (device <= static_cast<DeviceHandle>(INT_MAX)) system_.Close(static_cast<int>(device));
+  if (device > static_cast<DeviceHandle>(INT_MAX)) return;
+  const int fd = static_cast<int>(device);
+  std::vector<int> units;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = open_.find(fd);
+    if (it != open_.end()) units = it->second.otherUnits;
+    open_.erase(fd);
+  }
+  system_.Close(fd);
+  for (int unit : units) system_.Close(unit);
 }
 
 }  // namespace zq

@@ -6,7 +6,9 @@
 #include <scsi/sg.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,8 +20,13 @@ namespace zq {
 
 // set alongside a check condition when sense data came back; not an error
 constexpr uint16_t SG_DRIVER_SENSE = 0x08;
-// where the package installs the rule that lets the logged-in user reach bridges
-constexpr const char* UDEV_RULE_PATH = "/lib/udev/rules.d/70-zq5210.rules";
+// the adapter lost the device: it was unplugged
+constexpr uint8_t SG_HOST_NO_CONNECT = 0x01;
+constexpr uint8_t SCSI_SENSE_UNIT_ATTENTION = 0x06;
+// Flashing a block or erasing the chip may take seconds; when a command
+// times out usb-storage resets the device, in the middle of the flashing.
+// Finding bridges keeps the transport's short time-out.
+constexpr uint32_t FLASHING_TIMEOUT_SECONDS = 30;
 
 // The few system calls the port makes, so tests can stand in for them.
 class SgSystem {
@@ -28,7 +35,12 @@ class SgSystem {
   virtual int Open(const std::string& path, int flags) = 0;  // a descriptor or -errno
   // The number of the character device open as `fd`; false for anything else.
   virtual bool CharacterDevice(int fd, DeviceNumber& number) = 0;
-  virtual int Ioctl(int fd, sg_io_hdr_t& request) = 0;  // SG_IO; -1 on failure
+  // Hands the request to the driver (write(2) of the sg interface): 0, or
+  // -errno when it was not queued.
+  virtual int Submit(int fd, sg_io_hdr_t& request) = 0;
+  // Waits for the queued request to finish and reads it back (read(2)): 0,
+  // or -errno; -EINTR when a signal came first, and the request is still queued.
+  virtual int Collect(int fd, sg_io_hdr_t& request) = 0;
   virtual void Close(int fd) = 0;
   virtual void Sleep(uint32_t milliseconds) = 0;
 };
@@ -42,7 +54,20 @@ enum class OpenFailure {
   InUse,             // another program holds it
   Gone,              // unplugged, or its node no longer is the bridge's
   NotABridge,        // the path is no bridge's node: nothing was opened
+  NoChipInfo,        // opened, but the chip-information command failed
   Other,
+};
+
+// How a command failed, as the driver told it.
+struct CommandFailure {
+  int error = 0;  // errno of the system call, 0 when it succeeded
+  uint8_t hostStatus = 0;
+  uint16_t driverStatus = 0;
+  uint8_t scsiStatus = 0;
+  std::vector<uint8_t> sense;
+  bool otherRecord = false;  // answered, with a record of another device
+  uint16_t recordVendorId = 0;
+  uint16_t recordProductId = 0;
 };
 
 struct OpenProblem {
@@ -50,7 +75,13 @@ struct OpenProblem {
   OpenFailure kind = OpenFailure::Other;
   int error = 0;           // the errno, 0 when no system call failed
   std::string systemText;  // the system's words for it, empty with no errno
+  std::string unit;        // the bridge's other unit's node when that one failed
+  CommandFailure failure;  // NoChipInfo, and Gone when the device went during a command
 };
+
+// The sense key, ASC and ASCQ of fixed or descriptor sense data; false
+// when there is none.
+bool SenseCodes(const std::vector<uint8_t>& sense, uint8_t& key, uint8_t& asc, uint8_t& ascq);
 
 OpenFailure OpenFailureOf(int error);
 
@@ -76,16 +107,32 @@ class SgPassThroughPort final : public PassThroughPort {
   void Close(DeviceHandle device) override;
   void Sleep(uint32_t milliseconds) override { system_.Sleep(milliseconds); }
 
-  // Why nodes could not be opened, one entry per node, the latest reason;
-  // a node that opens later is dropped.
-  const std::vector<OpenProblem>& OpenProblems() const { return problems_; }
+  // Why nodes could not be opened or gave no chip information, one entry per
+  // node, the latest reason; a node that opens and answers later is dropped.
+  std::vector<OpenProblem> OpenProblems() const;
+  // How the latest failed command on an open device failed.
+  CommandFailure LastFailure(DeviceHandle device) const;
 
  private:
-  DeviceHandle Refuse(const std::string& path, OpenFailure kind, int error);
+  DeviceHandle Refuse(const std::string& path, OpenFailure kind, int error,
+                      const std::string& unit = {});
+  // One request carried to its end: submitted once, collected however often
+  // a signal interrupts the wait. A UNIT ATTENTION is asked again once.
+  bool Carry(int fd, sg_io_hdr_t& request, CommandFailure& failure);
+  void NoteChipInfo(const std::string& node, const PassThroughBuffer& buffer, bool answered,
+                    const CommandFailure& failure);
+
+  struct OpenNode {
+    std::string path;
+    std::vector<int> otherUnits;  // held so that no other program uses the bridge
+    CommandFailure lastFailure;
+  };
 
   SgSystem& system_;
   std::string sysRoot_;
   std::vector<OpenProblem> problems_;
+  std::map<int, OpenNode> open_;
+  mutable std::mutex mutex_;  // several bridges are updated at once, each on a thread
 };
 
 }  // namespace zq

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,7 +21,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr size_t SMALL_ATTRIBUTE_MAX = 32;  // type, dev, idVendor
-constexpr size_t TEXT_ATTRIBUTE_MAX = 256;  // vendor, model, serial
+// vendor, model, serial: a USB string of 126 UTF-16 units is up to 378 bytes of UTF-8
+constexpr size_t TEXT_ATTRIBUTE_MAX = 512;
 constexpr size_t FOLDER_ENTRIES_MAX = 4096;
 constexpr size_t NAME_LENGTH_MAX = 64;
 constexpr int USB_WALK_LEVELS_MAX = 16;  // a USB tree is at most 7 tiers deep
@@ -149,6 +151,7 @@ bool AddBlockDevice(const fs::path& folder, int level, std::vector<BlockDevice>&
   BlockDevice device;
   std::string text;
   device.name = folder.filename().string();
+  device.holder = level > 0;
   if (!IsPlainName(device.name) || !ReadValue(folder / "dev", SMALL_ATTRIBUTE_MAX, text) ||
       !ParseDeviceNumber(text, device.number) || devices.size() >= BLOCK_DEVICES_MAX) {
     return false;
@@ -157,8 +160,10 @@ bool AddBlockDevice(const fs::path& folder, int level, std::vector<BlockDevice>&
                                  [&](const BlockDevice& d) { return d.number == device.number; });
   if (!known) devices.push_back(device);
   std::vector<std::string> holders;
+  // every block device has the folder, most of them empty
   if (!Exists(folder / "holders")) return true;
-  if (level >= HOLDER_LEVELS_MAX || !ListFolder(folder / "holders", holders)) return false;
+  if (!ListFolder(folder / "holders", holders)) return false;
+  if (!holders.empty() && level >= HOLDER_LEVELS_MAX) return false;
   std::sort(holders.begin(), holders.end());
   for (const std::string& holder : holders) {
     if (!AddBlockDevice(folder / "holders" / holder, level + 1, devices)) return false;
@@ -292,6 +297,7 @@ bool ReadScsiGenericNode(const std::string& sysRoot, const std::string& name,
     return false;
   }
   node.scsiType = static_cast<int>(type);
+  node.lun = address[3];
   // vendor and model are for people only: a missing one stays empty
   if (ReadValue(scsiDevice / "vendor", TEXT_ATTRIBUTE_MAX, text)) node.vendor = Printable(text);
   if (ReadValue(scsiDevice / "model", TEXT_ATTRIBUTE_MAX, text)) node.model = Printable(text);
@@ -314,14 +320,63 @@ std::vector<ScsiGenericNode> ScanScsiGeneric(const std::string& sysRoot, bool& l
   return nodes;
 }
 
-DeviceSelection SelectDevice(const std::vector<ScsiGenericNode>& nodes, const std::string& device) {
+bool IsFirstUnit(const std::vector<ScsiGenericNode>& nodes, const ScsiGenericNode& node) {
+  if (!IsBridge(node)) return false;
+  for (const ScsiGenericNode& other : OtherUnits(nodes, node)) {
+    if (other.lun < node.lun || (other.lun == node.lun && other.sgNumber < node.sgNumber)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::vector<ScsiGenericNode> OtherUnits(const std::vector<ScsiGenericNode>& nodes,
+                                        const ScsiGenericNode& node) {
+  std::vector<ScsiGenericNode> others;
+  for (const ScsiGenericNode& other : nodes) {
+    if (IsBridge(other) && other.node != node.node && other.usbPort == node.usbPort) {
+      others.push_back(other);
+    }
+  }
+  return others;
+}
+
+DeviceIdentity IdentifyDevicePath(const std::string& path) {
+  struct stat info;
+  DeviceIdentity identity;
+  if (path.empty() || stat(path.c_str(), &info) != 0) return identity;
+  if (S_ISCHR(info.st_mode)) identity.kind = DeviceIdentity::Kind::Character;
+  if (S_ISBLK(info.st_mode)) identity.kind = DeviceIdentity::Kind::Block;
+  identity.number = {major(info.st_rdev), minor(info.st_rdev)};
+  return identity;
+}
+
+DeviceSelection SelectDevice(const std::vector<ScsiGenericNode>& nodes, const std::string& device,
+                             const DeviceIdentity& identity) {
+  using Kind = DeviceIdentity::Kind;
   DeviceSelection bridges{DeviceMatch::Bridge, {}};
   DeviceSelection strangers{DeviceMatch::NotABridge, {}};
   for (const ScsiGenericNode& node : nodes) {
-    const bool named = device == node.node ||
-                       (!node.blockName.empty() && device == "/dev/" + node.blockName) ||
-                       (!node.usbPort.empty() && device == node.usbPort);
-    if (named) (IsBridge(node) ? bridges : strangers).nodes.push_back(node);
+    bool named = device == node.node || (!node.usbPort.empty() && device == node.usbPort) ||
+                 (identity.kind == Kind::Character && identity.number == node.nodeNumber);
+    // the disk and its partitions, by name or number; not what is built over them
+    for (const BlockDevice& block : node.blockDevices) {
+      named = named || (!block.holder &&
+                        (device == "/dev/" + block.name ||
+                         (identity.kind == Kind::Block && identity.number == block.number)));
+    }
+    if (!named) continue;
+    if (!IsBridge(node)) {
+      strangers.nodes.push_back(node);
+      continue;
+    }
+    // whichever unit was named, the bridge is its first unit's node
+    for (const ScsiGenericNode& unit : nodes) {
+      const bool same = unit.node == node.node || unit.usbPort == node.usbPort;
+      const bool taken = std::any_of(bridges.nodes.begin(), bridges.nodes.end(),
+                                     [&](const ScsiGenericNode& n) { return n.node == unit.node; });
+      if (same && !taken && IsFirstUnit(nodes, unit)) bridges.nodes.push_back(unit);
+    }
   }
   if (bridges.nodes.size() > 1) bridges.match = DeviceMatch::Several;
   if (!bridges.nodes.empty()) return bridges;

@@ -32,6 +32,7 @@ struct DeviceNumber {
 struct BlockDevice {
   std::string name;  // "sdb", "sdb1", "dm-0"
   DeviceNumber number;
+  bool holder = false;  // built over the disk (device mapper, md), not the disk or a partition
 };
 
 struct ScsiGenericNode {
@@ -39,6 +40,7 @@ struct ScsiGenericNode {
   std::string node;         // "/dev/sg2"
   DeviceNumber nodeNumber;  // of the character device, "21:2"
   std::string scsiAddress;  // "6:0:0:0"
+  uint32_t lun = 0;         // the address's last number
   int scsiType = -1;
   std::string vendor;  // as the device reports them, padding trimmed and
   std::string model;   // anything unprintable shown as '?'
@@ -74,8 +76,25 @@ bool ParseDeviceNumber(std::string_view text, DeviceNumber& number);
 // a regular file or is longer.
 bool ReadBoundedFile(const std::string& path, size_t maxBytes, std::string& text);
 
-// What a device argument names: a generic node ("/dev/sg2"), a block node
-// ("/dev/sdb") or a USB port path ("2-1.4").
+// One bridge is one USB device, whatever its logical units: the bridge's
+// node with the lowest LUN speaks for it. Whether `node` is that node.
+bool IsFirstUnit(const std::vector<ScsiGenericNode>& nodes, const ScsiGenericNode& node);
+// The bridge's other units' nodes, on the same USB device as `node`.
+std::vector<ScsiGenericNode> OtherUnits(const std::vector<ScsiGenericNode>& nodes,
+                                        const ScsiGenericNode& node);
+
+// What stat(2) says a device argument is, through any symlink.
+struct DeviceIdentity {
+  enum class Kind { Unknown, Character, Block };
+  Kind kind = Kind::Unknown;
+  DeviceNumber number;
+};
+DeviceIdentity IdentifyDevicePath(const std::string& path);
+
+// What a device argument names: a generic node ("/dev/sg2"), a block or
+// partition node ("/dev/sdb", "/dev/sdb1"), either through a symlink (told
+// by `identity`'s device number), or a USB port path ("2-1.4"). A bridge is
+// named by the node of its first unit, whichever unit was named.
 enum class DeviceMatch {
   Bridge,        // exactly one bridge: nodes[0]
   Several,       // more than one bridge answers to it: all of them
@@ -88,6 +107,7 @@ struct DeviceSelection {
   std::vector<ScsiGenericNode> nodes;
 };
 
-DeviceSelection SelectDevice(const std::vector<ScsiGenericNode>& nodes, const std::string& device);
+DeviceSelection SelectDevice(const std::vector<ScsiGenericNode>& nodes, const std::string& device,
+                             const DeviceIdentity& identity = {});
 
 }  // namespace zq

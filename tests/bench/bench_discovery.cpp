@@ -30,7 +30,7 @@ class CountingSg final : public zq::SgSystem {
     number = {SG_MAJOR, static_cast<uint32_t>(std::stoul(pathOf[fd].substr(7)))};
     return true;
   }
-  int Ioctl(int fd, sg_io_hdr_t& r) override {
+  int Submit(int fd, sg_io_hdr_t& r) override {
     ++commands[pathOf[fd]];
     const zq::DataDirection direction =
         r.dxfer_direction == SG_DXFER_FROM_DEV ? zq::DataDirection::In : zq::DataDirection::None;
@@ -40,6 +40,7 @@ class CountingSg final : public zq::SgSystem {
         answer == zq::DeviceAnswer::Good ? zq::SCSI_STATUS_GOOD : zq::SCSI_STATUS_CHECK_CONDITION;
     return 0;
   }
+  int Collect(int, sg_io_hdr_t&) override { return 0; }  // answered on submission
   void Close(int fd) override { pathOf.erase(fd); }
   void Sleep(uint32_t) override {}
 

@@ -55,7 +55,8 @@ void FakeSysfs::Remove(const std::string& path) {
 }
 
 std::string FakeSysfs::ScsiDevice(const Device& device) {
-  const std::string h = std::to_string(device.sg);
+  const std::string h =
+      std::to_string(device.host < 0 ? device.sg : static_cast<uint32_t>(device.host));
   std::string host;
   if (device.usb.empty()) {
     host = ATA_CONTROLLER;
@@ -63,7 +64,7 @@ std::string FakeSysfs::ScsiDevice(const Device& device) {
     const std::string port = fs::path(device.usb).filename().string();
     host = std::string(USB_CONTROLLER) + "/usb2/" + device.usb + "/" + port + ":1.0";
   }
-  return host + "/host" + h + "/target" + h + ":0:0/" + h + ":0:0:0";
+  return host + "/host" + h + "/target" + h + ":0:0/" + h + ":0:0:" + std::to_string(device.lun);
 }
 
 void FakeSysfs::Add(const Device& d) {

@@ -20,6 +20,8 @@ class FakeSysfs {
     std::string type = "0";
     std::string block = "sdb";  // empty: no block node
     int partitions = 1;
+    int host = -1;  // SCSI host; -1: the same number as sg
+    uint32_t lun = 0;
   };
 
   FakeSysfs();

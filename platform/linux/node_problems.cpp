@@ -1,0 +1,119 @@
+#include "platform/linux/node_problems.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <vector>
+
+#include "cli/scsi_words.h"
+
+// Where this build installs the rule that lets the logged-in user reach
+// bridges: under /usr for the package, under the prefix for a source build.
+#ifndef ZQ_UDEV_RULE_INSTALLED
+#define ZQ_UDEV_RULE_INSTALLED "/usr/lib/udev/rules.d/70-zq5210.rules"
+#endif
+
+namespace zq::cli {
+namespace {
+
+// The driver's host and driver status in words (the kernel's DID_ and DRIVER_ codes).
+std::string HostStatusWords(uint8_t status) {
+  static const char* const WORDS[] = {"ok",
+                                      "no connection (unplugged)",
+                                      "bus busy",
+                                      "timed out",
+                                      "bad target",
+                                      "aborted",
+                                      "parity error",
+                                      "host error",
+                                      "bus reset",
+                                      "bad interrupt",
+                                      "passed back",
+                                      "soft error",
+                                      "imm retry",
+                                      "requeued",
+                                      "transport disrupted",
+                                      "transport failfast"};
+  const std::string number = "host status " + std::to_string(status);
+  return status < std::size(WORDS) ? number + " (" + WORDS[status] + ")" : number;
+}
+
+std::string DriverStatusWords(uint16_t status) {
+  static const char* const WORDS[] = {"ok",      "busy",    "soft error", "medium error", "error",
+                                      "invalid", "timeout", "hard error", "sense"};
+  const unsigned code = status & 0x0F;
+  const std::string number = "driver status " + std::to_string(status);
+  return code < std::size(WORDS) ? number + " (" + WORDS[code] + ")" : number;
+}
+
+// udev reads /usr/lib and /lib; not every one reads a prefix such as /usr/local
+bool UdevReadsInstalledRule() {
+  const std::string path = ZQ_UDEV_RULE_INSTALLED;
+  return path.rfind("/usr/lib/", 0) == 0 || path.rfind("/lib/", 0) == 0;
+}
+
+}  // namespace
+
+std::string CommandFailureWords(const CommandFailure& failure) {
+  std::vector<std::string> parts;
+  if (failure.error != 0) {
+    parts.push_back(std::string(std::strerror(failure.error)) + " (errno " +
+                    std::to_string(failure.error) + ")");
+  }
+  if (failure.hostStatus != 0) parts.push_back(HostStatusWords(failure.hostStatus));
+  if ((failure.driverStatus & ~SG_DRIVER_SENSE) != 0) {
+    parts.push_back(DriverStatusWords(failure.driverStatus));
+  }
+  if (failure.error == 0 && failure.hostStatus == 0 && failure.scsiStatus != 0) {
+    parts.push_back(ScsiStatusWords(failure.scsiStatus));
+    const std::string sense = SenseWords(failure.sense.data(), failure.sense.size());
+    if (!sense.empty()) parts.push_back("sense " + sense);
+  }
+  if (failure.otherRecord) {
+    char ids[48];
+    std::snprintf(ids, sizeof ids, "%04X:%04X", failure.recordVendorId, failure.recordProductId);
+    parts.push_back(std::string("its record names another device, ") + ids);
+  }
+  std::string text;
+  for (const std::string& part : parts) text += (text.empty() ? "" : ", ") + part;
+  return text.empty() ? "no answer" : text;
+}
+
+DeviceProblem ProblemOf(const OpenProblem& problem) {
+  DeviceProblem line{problem.node, ProblemKind::Other, problem.node + ": "};
+  const std::string unit = problem.unit.empty() ? "" : " (its other unit " + problem.unit + ")";
+  switch (problem.kind) {
+    case OpenFailure::PermissionDenied:
+      line.kind = ProblemKind::PermissionDenied;
+      line.text += std::string("permission denied") + unit +
+                   ": run as root, or install the udev rule " + ZQ_UDEV_RULE_INSTALLED +
+                   (UdevReadsInstalledRule() ? "" : " (copied to /etc/udev/rules.d/)") +
+                   " and plug the bridge in again";
+      return line;
+    case OpenFailure::InUse:
+      line.kind = ProblemKind::InUse;
+      line.text += "in use by another program" + unit;
+      return line;
+    case OpenFailure::Gone:
+      line.kind = ProblemKind::Gone;
+      line.text += "unplugged";
+      if (problem.failure.error != 0 || problem.failure.hostStatus != 0) {
+        line.text += " (" + CommandFailureWords(problem.failure) + ")";
+      }
+      return line;
+    case OpenFailure::NotABridge:
+      line.kind = ProblemKind::NotABridge;
+      line.text += "not a bridge";
+      return line;
+    case OpenFailure::NoChipInfo:
+      line.text += "a ZQ5210 by its USB ID, but it gave no chip information: " +
+                   CommandFailureWords(problem.failure);
+      return line;
+    case OpenFailure::Other:
+      break;
+  }
+  line.text += (problem.systemText.empty() ? "cannot be opened" : problem.systemText) + unit;
+  return line;
+}
+
+}  // namespace zq::cli

@@ -1,0 +1,15 @@
+// Why a bridge's node could not be had, in the words the command line
+// prints: the system's error, the driver's host status, the sense data.
+#pragma once
+
+#include <string>
+
+#include "cli/system_storage.h"
+#include "platform/linux/sg_pass_through.h"
+
+namespace zq::cli {
+
+std::string CommandFailureWords(const CommandFailure& failure);
+DeviceProblem ProblemOf(const OpenProblem& problem);
+
+}  // namespace zq::cli
