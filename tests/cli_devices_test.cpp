@@ -60,19 +60,17 @@ TEST(ChosenDevices, OnlyTheNamedBridgeIsOpened) {
 class ErasingBridge final : public Bridge {
  public:
   explicit ErasingBridge(uint32_t eraseMs) : Bridge("erasing", ChipInfo{}), eraseMs_(eraseMs) {}
-  bool WriteBlock(uint32_t, uint32_t, const uint8_t*) override { return true; }
-  bool ReadBlock(uint32_t, uint32_t, uint8_t*) override { return true; }
-  bool QueryStatus(uint8_t& status) override {
-    ++polls;
-    status = clockMs < eraseMs_ ? STATUS_BUSY : STATUS_READY;
-    return true;
+  Carried Carry(const Cdb& cdb, CarryDirection, uint8_t* buffer, uint32_t length) override {
+    if (cdb[0] == CMD_STATUS && length > 0) {
+      ++polls;
+      buffer[0] = clockMs < eraseMs_ ? STATUS_BUSY : STATUS_READY;
+    }
+    return Carried::Succeeded;
   }
+  bool SeesShortTransfers() const override { return true; }
+  void Sleep(uint32_t milliseconds) override { clockMs += milliseconds; }
   uint32_t clockMs = 0;
   uint32_t polls = 0;
-
- protected:
-  EraseRequest SendErase() override { return EraseRequest::Accepted; }
-  void Sleep(uint32_t milliseconds) override { clockMs += milliseconds; }
 
  private:
   uint32_t eraseMs_;

@@ -1,6 +1,8 @@
 // The command line's view of Windows: the same bindings as the window's.
 #include "platform/win32/win32_headers.h"
 
+#include <cstring>
+
 #include "cli/output_paths.h"
 #include "cli/report.h"
 #include "cli/stop_requests.h"
@@ -138,8 +140,8 @@ BOOL WINAPI OnConsoleStop(DWORD) {
   if (NoteStopRequest() != StopTiming::AtOnce) return TRUE;
   const char* report = StoppedReport();
   DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), report, static_cast<DWORD>(lstrlenA(report)), &written,
-            nullptr);
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), report, static_cast<DWORD>(std::strlen(report)),
+            &written, nullptr);
   return FALSE;
 }
 
