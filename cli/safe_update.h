@@ -24,7 +24,8 @@ class SafeUpdateCheck final : public EraseCheck {
 
   EraseVerdict BeforeErase(Bridge& bridge, const uint8_t* code, uint32_t length) override;
 
-  // Polled soon and then less often, with the process's stop requests held.
+  // Polled often enough to see the erase end within a few milliseconds, with
+  // the process's stop requests held.
   UpdateSteps Steps();
 
  private:

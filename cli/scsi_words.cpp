@@ -49,7 +49,10 @@ std::string Hex2(uint8_t value) {
 
 std::string HexBytes(const uint8_t* bytes, size_t length) {
   std::string text;
-  for (size_t i = 0; i < length; ++i) text += (i == 0 ? "" : " ") + Hex2(bytes[i]);
+  for (size_t i = 0; i < length; ++i) {
+    if (i > 0) text += ' ';
+    text += Hex2(bytes[i]);
+  }
   return text;
 }
 

@@ -12,17 +12,18 @@
 
 namespace zq {
 
-constexpr uint8_t SC_HA_INQUIRY = 0x00;
-constexpr uint8_t SC_GET_DEV_TYPE = 0x01;
-constexpr uint8_t SC_EXEC_SCSI_CMD = 0x02;
-constexpr uint8_t SC_ABORT_SRB = 0x03;
-constexpr uint8_t SS_PENDING = 0x00;
-constexpr uint8_t SS_COMP = 0x01;
-constexpr uint8_t SS_ABORTED = 0x02;
-constexpr uint8_t SS_ERR = 0x04;
-constexpr uint8_t SS_INVALID_CMD = 0x80;  // from here on the layer did not take the request
-constexpr uint8_t SS_INVALID_HA = 0x81;
-constexpr uint8_t SS_NO_DEVICE = 0x82;
+// The layer's request codes and the statuses it hands back, as its header
+// numbers them.
+enum : uint8_t { SC_HA_INQUIRY, SC_GET_DEV_TYPE, SC_EXEC_SCSI_CMD, SC_ABORT_SRB };
+enum : uint8_t {
+  SS_PENDING = 0x00,
+  SS_COMP = 0x01,
+  SS_ABORTED = 0x02,
+  SS_ERR = 0x04,
+  SS_INVALID_CMD = 0x80,  // from here on the layer did not take the request
+  SS_INVALID_HA = 0x81,
+  SS_NO_DEVICE = 0x82,
+};
 constexpr uint8_t SRB_DIR_IN = 0x08;
 constexpr uint8_t SRB_DIR_OUT = 0x10;
 constexpr uint8_t SRB_EVENT_NOTIFY = 0x40;
@@ -71,18 +72,18 @@ static_assert(offsetof(SrbExecScsiCmd, SRB_Hdr_Rsvd) == 0x04);
 static_assert(offsetof(SrbExecScsiCmd, SRB_Target) == 0x08);
 static_assert(offsetof(SrbExecScsiCmd, SRB_BufLen) == 0x0C);
 static_assert(offsetof(SrbExecScsiCmd, SRB_BufPointer) == 0x10);
-static_assert(sizeof(void*) != 4 ||
-              (offsetof(SrbExecScsiCmd, SRB_SenseLen) == 0x14 &&
-               offsetof(SrbExecScsiCmd, SRB_PostProc) == 0x18 &&
-               offsetof(SrbExecScsiCmd, SRB_Rsvd2) == 0x1C &&
-               offsetof(SrbExecScsiCmd, CDBByte) == 0x30 &&
-               offsetof(SrbExecScsiCmd, SenseArea) == 0x40 && sizeof(SrbExecScsiCmd) == 80));
-static_assert(sizeof(void*) != 8 ||
-              (offsetof(SrbExecScsiCmd, SRB_SenseLen) == 0x18 &&
-               offsetof(SrbExecScsiCmd, SRB_PostProc) == 0x1C &&
-               offsetof(SrbExecScsiCmd, SRB_Rsvd2) == 0x24 &&
-               offsetof(SrbExecScsiCmd, CDBByte) == 0x38 &&
-               offsetof(SrbExecScsiCmd, SenseArea) == 0x48 && sizeof(SrbExecScsiCmd) == 88));
+struct ExecLayout {
+  size_t senseLen, postProc, rsvd2, cdb, sense, size;
+};
+constexpr ExecLayout EXEC_LAYOUT = sizeof(void*) == 4
+                                       ? ExecLayout{0x14, 0x18, 0x1C, 0x30, 0x40, 80}
+                                       : ExecLayout{0x18, 0x1C, 0x24, 0x38, 0x48, 88};
+static_assert(offsetof(SrbExecScsiCmd, SRB_SenseLen) == EXEC_LAYOUT.senseLen &&
+              offsetof(SrbExecScsiCmd, SRB_PostProc) == EXEC_LAYOUT.postProc &&
+              offsetof(SrbExecScsiCmd, SRB_Rsvd2) == EXEC_LAYOUT.rsvd2 &&
+              offsetof(SrbExecScsiCmd, CDBByte) == EXEC_LAYOUT.cdb &&
+              offsetof(SrbExecScsiCmd, SenseArea) == EXEC_LAYOUT.sense &&
+              sizeof(SrbExecScsiCmd) == EXEC_LAYOUT.size);
 
 #pragma pack(push, 1)
 // The eight bytes every other request block starts with.
