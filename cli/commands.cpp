@@ -14,7 +14,7 @@ const Command COMMANDS[] = {
     {"info", "find the bridge and show its chip information", "[DEVICE]", &MakeInfoCommand},
     {"update", "write IMAGE into the bridge's flash",
      "IMAGE [--no-verify] [--rewrite] [--backup FILE] [--force]\n"
-     "                     [--allow-truncate] [--yes] [--all] [DEVICE]",
+     "                     [--allow-truncate] [--yes] [--all] [--dismount] [DEVICE]",
      &MakeUpdateCommand},
     {"read-rom", "read the bridge's flash into OUTPUT", "OUTPUT [--force] [DEVICE]",
      &MakeReadRomCommand},

@@ -54,6 +54,12 @@ bool Devices::Open(const DeviceOptions& options, DevicesProblem& problem) {
     ports = emulated_.get();
   } else {
     storage_ = MakeSystemStorage();
+    if (options.dismount && !storage_->CanDismount()) {
+      problem = {DevicesProblem::Kind::Usage,
+                 "--dismount works on Windows; here unmount the file system first (umount)"};
+      return false;
+    }
+    storage_->dismountVolumes = options.dismount;
     ports = &storage_->Ports();
   }
   // as the window does: Windows 98 and Me reach their disks through ASPI

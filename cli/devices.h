@@ -21,7 +21,8 @@ struct DeviceOptions {
   std::vector<std::string> devices;  // --device, as the user typed them
   bool emulate = false;
   EmulationOptions emulation;
-  bool verbose = false;  // each command to a bridge on standard error
+  bool verbose = false;   // each command to a bridge on standard error
+  bool dismount = false;  // lock and dismount the bridge's volumes for an update
 };
 
 // A bridge found, with what is known of it besides its record.

@@ -50,6 +50,11 @@ class SystemStorage {
   // this storage lives; false with the reason. By default: refused while a
   // file system on it is mounted.
   virtual bool ClaimDisk(const std::string& device, std::string& problem);
+  // Whether ClaimDisk can take mounted volumes away for the update (lock
+  // and dismount them, held until this storage goes); asked for by setting
+  // `dismountVolumes`.
+  virtual bool CanDismount() const { return false; }
+  bool dismountVolumes = false;
   // Why the latest failed control call on `device` failed, in words.
   virtual std::string ControlFailure(DeviceHandle) { return {}; }
   // True once this system refused to open a device for lack of rights.

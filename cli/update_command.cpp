@@ -39,6 +39,8 @@ class UpdateCommand final : public BridgeCommand {
                      "write the first 32768 bytes of a longer image");
     command.add_flag("--yes", yes_, "do not ask before erasing");
     command.add_flag("--all", all_, "update every bridge attached, all at once");
+    command.add_flag("--dismount", options.dismount,
+                     "lock and dismount the bridge's mounted volumes for the update (Windows)");
   }
 
   int Ready() override {

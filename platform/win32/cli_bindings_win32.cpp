@@ -113,6 +113,20 @@ class Win32Storage final : public SystemStorage {
   }
 
   std::vector<DeviceProblem> OpenProblems() override { return claiming_.problems; }
+
+  bool CanDismount() const override { return true; }
+
+  bool ClaimDisk(const std::string& device, std::string& problem) override {
+    if (!dismountVolumes) return SystemStorage::ClaimDisk(device, problem);
+    const nt::StorageDevice* found = nt::FindByPath(Walk(), device);
+    if (found == nullptr || !found->numbered) {
+      problem = "its disk cannot be told, so its volumes cannot be held";
+      return false;
+    }
+    // held, locked and dismounted, until this storage goes with the command
+    held_.push_back(std::make_unique<nt::HeldVolumes>(locker_));
+    return held_.back()->Take(tree_, found->number, problem);
+  }
   bool AccessWasDenied() override { return PassThroughAccessWasDenied(); }
 
  private:
@@ -132,6 +146,8 @@ class Win32Storage final : public SystemStorage {
   Win32Platform platform_{claiming_};
   bool walked_ = false;
   std::vector<nt::StorageDevice> devices_;
+  Win32VolumeLocker locker_;
+  std::vector<std::unique_ptr<nt::HeldVolumes>> held_;
 };
 
 BOOL WINAPI OnConsoleStop(DWORD) {
