@@ -38,6 +38,16 @@ check "the question goes to the terminal" grep -qF "Erase and rewrite" "$work/tt
 check "not to the log standard error goes to" bash -c "! grep -qF 'Erase and rewrite' '$work/log'"
 check "and a no is taken there" grep -qF "not confirmed" "$work/log"
 
+# ---- a stop before the erase still ends with the JSON object ----
+(sleep 5 | script -qec "'$zq' update '$image' --emulate --json --emulate-flash '$work/stopq.bin' \
+  2>/dev/null" /dev/null >"$work/stopq.out") &
+for _ in $(seq 50); do grep -q "Erase and rewrite" "$work/stopq.out" 2>/dev/null && break; sleep 0.1; done
+for pid in $(pgrep -f "$work/stopq.bin"); do
+  [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = zq5210 ] && kill -TERM "$pid"
+done
+wait
+check "stopped at the question: the object says 130" grep -qF '"exit_code": 130' "$work/stopq.out"
+
 # ---- statuses and JSON ----
 "$zq" update "$image" --emulate --yes --json >/dev/full 2>/dev/null
 check "an update whose report is lost is not called failed" test $? = 4
