@@ -89,8 +89,5 @@ struct ErasePolling {
 // Once a second, as the window has always polled.
 inline constexpr ErasePolling STEADY_ERASE_POLLING = {ERASE_POLL_INTERVAL_MS, 1,
                                                       ERASE_POLL_INTERVAL_MS, ERASE_MAX_WAIT_MS};
-// Soon and then less often: a quick erase is seen when it ends.
-inline constexpr ErasePolling ADAPTIVE_ERASE_POLLING = {20, 2, ERASE_POLL_INTERVAL_MS,
-                                                        ERASE_MAX_WAIT_MS};
 
 }  // namespace zq
