@@ -22,10 +22,14 @@ void SumUp(const BridgeRuns& runs, nlohmann::json& body) {
   }
   size_t failed = 0;
   size_t unchanged = 0;
+  for (const auto& run : runs) {
+    const UpdateOutcome outcome = OutcomeOf(run->dialog->LastUpdate());
+    // a stop after writing is no success for the command
+    failed += outcome == UpdateOutcome::Failed || outcome == UpdateOutcome::Stopped ? 1 : 0;
+    unchanged += outcome == UpdateOutcome::Unchanged ? 1 : 0;
+  }
   bool verifiedAll = true;
   for (const nlohmann::json& update : body["updates"]) {
-    failed += update["result"] == "failed" ? 1 : 0;
-    unchanged += update["result"] == "unchanged" ? 1 : 0;
     verifiedAll = verifiedAll && update["verified"] == true;
   }
   body["device"] = nullptr;
