@@ -74,8 +74,11 @@ bool LoadFlashFile(FilePort& files, const std::string& path,
   std::FILE* in = std::fopen(path.c_str(), "rb");
   if (in == nullptr) {
     if (errno != ENOENT) return false;
-    if (!CreateErasedFlashFile(files, path)) return false;
-    flash.fill(0xFF);
+    // a new flash comes erased
+    std::array<uint8_t, EMULATED_FLASH_SIZE> erased;
+    erased.fill(0xFF);
+    if (!SaveFlashFile(files, path, erased)) return false;
+    flash = erased;
     return true;
   }
   // one byte more than the flash tells an oversized file apart; a folder
@@ -87,12 +90,6 @@ bool LoadFlashFile(FilePort& files, const std::string& path,
   if (failed || got != EMULATED_FLASH_SIZE) return false;
   std::copy_n(buffer.begin(), flash.size(), flash.begin());
   return true;
-}
-
-bool CreateErasedFlashFile(FilePort& files, const std::string& path) {
-  std::array<uint8_t, EMULATED_FLASH_SIZE> erased;
-  erased.fill(0xFF);
-  return SaveFlashFile(files, path, erased);
 }
 
 bool SaveFlashFile(FilePort& files, const std::string& path,

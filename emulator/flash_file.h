@@ -72,9 +72,6 @@ class FlashFile {
 bool LoadFlashFile(FilePort& files, const std::string& path,
                    std::array<uint8_t, EMULATED_FLASH_SIZE>& flash);
 
-// A new flash file, all erased (0xFF).
-bool CreateErasedFlashFile(FilePort& files, const std::string& path);
-
 // Replaces `path` through the platform's safe replace, so a failed save
 // never leaves half a flash behind.
 bool SaveFlashFile(FilePort& files, const std::string& path,
