@@ -419,7 +419,7 @@ TEST_F(PosixFilesTest, NewFilesFollowTheUmaskLikeAnyOtherFile) {
 
 // The shipped samples, loaded through the real files: both forms give one image.
 TEST_F(PosixFilesTest, SampleImagesLoad) {
-  const fs::path examples = fs::path(__FILE__).parent_path().parent_path() / "examples";
+  const fs::path examples = fs::path(ZQ_SOURCE_DIR) / "examples";
   struct Loaded {
     bool ok;
     std::string error;

@@ -18,8 +18,7 @@ namespace zq::test {
 namespace {
 
 std::string TranscriptPath(const std::string& name) {
-  const std::string here = __FILE__;
-  return here.substr(0, here.find_last_of("/\\") + 1) + "transcripts/" + name;
+  return std::string(ZQ_SOURCE_DIR) + "/tests/transcripts/" + name;
 }
 
 std::string ReadText(const std::string& path) {

@@ -7,15 +7,15 @@
 #   tests/kernel/run_kernel_tests.sh [--build DIR] [--timeout SECONDS] [SCENARIO...]
 #
 # Without SCENARIO runs the default set; `--list` names every scenario. DIR is
-# a Release build tree (default build-kernel) where zq5210 and
-# zq_usb_bridge_function are built. Needs qemu-system-x86, busybox-static,
-# cpio and udev (scripts/deps.sh kernel) and fetches the kernel package with
+# a build tree where zq5210 and zq_usb_bridge_function are built (default
+# build-release, made by scripts/release_build.sh). Needs qemu-system-x86,
+# busybox-static, cpio and udev (scripts/deps.sh kernel) and fetches the kernel package with
 # apt-get download. Exits 0 when every scenario passed or when the rig cannot
 # run here (it says why), 1 when a scenario failed or the VM did not finish.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-build="$root/build-kernel"
+build="$root/build-release"
 limit=600
 scenarios=()
 while [ $# -gt 0 ]; do
@@ -64,15 +64,19 @@ if [ ! -s "$moddir/modules.dep" ]; then
     skip "depmod failed for $kernel_package"
 fi
 
-# the programs, in a Release tree of their own (no sanitizers in the VM)
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  # -O1: compiles in about half the time of -O3, and the VM waits on the device anyway
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_CXX_FLAGS_RELEASE="-O1 -DNDEBUG" -DZQ_WERROR=ON >/dev/null ||
-    exit 1
-fi
-cmake --build "$build" -j 2 --target zq5210 zq_usb_bridge_function >"$vm/build.log" 2>&1 ||
-  { cat "$vm/build.log" >&2; exit 1; }
+# the programs from the Release build that is packaged (no sanitizers in the
+# VM); another tree given with --build is built as it is configured
+if [ "$build" = "$root/build-release" ] || [ ! -f "$build/CMakeCache.txt" ]; then
+  if [ "$build" = "$root/build-release" ]; then
+    "$root/scripts/release_build.sh" zq5210 zq_usb_bridge_function >"$vm/build.log" 2>&1
+  else
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+      -DZQ_KERNEL_RIG=ON >"$vm/build.log" 2>&1 &&
+      cmake --build "$build" -j 2 --target zq5210 zq_usb_bridge_function >>"$vm/build.log" 2>&1
+  fi
+else
+  cmake --build "$build" -j 2 --target zq5210 zq_usb_bridge_function >"$vm/build.log" 2>&1
+fi || { cat "$vm/build.log" >&2; exit 1; }
 
 # --- the initramfs -----------------------------------------------------------
 stage="$vm/initramfs"
