@@ -1,19 +1,18 @@
 #!/usr/bin/env bash
 # The main job: find the bridge, show its chip, update it with an image
 # (verified), and read the flash back. With no bridge attached it runs on
-# the emulated bridge, whose flash lives in a file under build-demo/.
+# the emulated bridge, whose flash lives in a file under build-release/demo/.
 #
 #   scripts/demo.sh                 sample image, emulated bridge unless a real one answers
 #   scripts/demo.sh IMAGE           a real bridge is only ever written with an image you name
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# the command line alone: no test tools, no tests
+# the command line alone, from the Release build the tests run: no test tools
 scripts/deps.sh build
-cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build build-demo --target zq5210 >/dev/null
-zq=build-demo/cli/zq5210
-out=build-demo/demo
+scripts/release_build.sh zq5210 >/dev/null
+zq=build-release/cli/zq5210
+out=build-release/demo
 mkdir -p "$out"
 
 image=${1:-examples/sample.hex}

@@ -1,69 +1,148 @@
 #!/usr/bin/env bash
-# Every test: the native build under AddressSanitizer and UBSan with all unit
-# and command-line tests, the command line through a real Linux kernel in a
-# QEMU VM, a clang build, the Windows builds for both widths,
-# the packages (the Debian package and the Windows ZIP), and the Windows
-# program end to end under Wine.
+# Every test, as stages that run side by side once what they need is built.
+#
+#   scripts/test.sh          everything: formatting; the native build under
+#                            AddressSanitizer and UBSan with all unit, sequence
+#                            and command-line tests; the command line through
+#                            a real Linux kernel in a QEMU VM; a clang build
+#                            with its tests and a bounded fuzz run; the Windows
+#                            builds of both widths with their import checks;
+#                            the packages; the Windows programs under Wine
+#   scripts/test.sh quick    the native build and its unit and command-line
+#                            tests: the loop for one change
+#
+# The builds take turns on every core (each build uses them all); a stage
+# that mostly waits (the VM, Wine, the fuzzer's one core) runs beside them.
+# Each stage's output is kept in build-logs/NAME.log and printed when the
+# stage ends; a table of the stages and their seconds closes the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+mode=${1:-full}
+case $mode in
+  full | quick) ;;
+  *)
+    echo "usage: scripts/test.sh [quick]" >&2
+    exit 2
+    ;;
+esac
 jobs=$(nproc)
+logs=build-logs
 
-scripts/deps.sh all
+if [ "$mode" = quick ]; then scripts/deps.sh native; else scripts/deps.sh all; fi
+rm -rf "$logs"
+mkdir -p "$logs"
+t0=$(date +%s.%N)
+ticks=$(getconf CLK_TCK)
+stages=()
 
-echo "== formatting (clang-format)"
-if git rev-parse --git-dir >/dev/null 2>&1; then
+# stage NAME NEEDS COMMAND...: runs COMMAND in the background once every
+# stage named in NEEDS (comma-separated, or -) has passed; a stage whose
+# needs failed is not run. NAME.status gets: exit status, start and end
+# (seconds into the run), CPU seconds of everything it ran.
+stage() {
+  local name=$1 needs=$2
+  shift 2
+  stages+=("$name")
+  (
+    trap - EXIT
+    for need in ${needs//,/ }; do
+      [ "$need" = - ] && continue
+      until [ -f "$logs/$need.status" ]; do sleep 0.2; done
+      read -r need_status _ <"$logs/$need.status"
+      if [ "$need_status" != 0 ]; then
+        echo "not run: $need failed" >"$logs/$name.log"
+        echo "skipped - - -" >"$logs/$name.status"
+        exit 0
+      fi
+    done
+    start=$(date +%s.%N)
+    if "$@" >"$logs/$name.log" 2>&1 </dev/null; then status=0; else status=$?; fi
+    end=$(date +%s.%N)
+    read -r -a stat <"/proc/$BASHPID/stat"
+    printf '%s %.1f %.1f %.1f\n' "$status" "$(bc <<<"$start - $t0")" "$(bc <<<"$end - $t0")" \
+      "$(bc -l <<<"(${stat[15]} + ${stat[16]}) / $ticks")" >"$logs/$name.status.new"
+    mv "$logs/$name.status.new" "$logs/$name.status"
+  ) &
+}
+
+# Prints each stage's output as it ends, then the table; fails when any
+# stage failed or was not run.
+report() {
+  local shown=() name status start end cpu failed=0 passed=0
+  while [ ${#shown[@]} -lt ${#stages[@]} ]; do
+    for name in "${stages[@]}"; do
+      [[ " ${shown[*]} " == *" $name "* ]] && continue
+      [ -f "$logs/$name.status" ] || continue
+      shown+=("$name")
+      read -r status start end cpu <"$logs/$name.status"
+      echo "== $name: $([ "$status" = 0 ] && echo passed || echo "FAILED ($status)")"
+      cat "$logs/$name.log"
+    done
+    sleep 0.5
+  done
+  wait
+  echo
+  printf '%-16s %8s %8s %8s  %s\n' STAGE START SECONDS CPU RESULT
+  for name in "${stages[@]}"; do
+    read -r status start end cpu <"$logs/$name.status"
+    if [ "$status" = 0 ]; then
+      passed=$((passed + 1))
+      result=passed
+    else
+      failed=$((failed + 1))
+      result=$([ "$status" = skipped ] && echo "not run" || echo "FAILED ($status)")
+    fi
+    printf '%-16s %8s %8s %8s  %s\n' "$name" "$start" \
+      "$([ "$end" = - ] && echo - || bc <<<"$end - $start")" "$cpu" "$result"
+  done
+  printf '%-16s %8s %8.1f\n' total "" "$(bc <<<"$(date +%s.%N) - $t0")"
+  echo "stages: $passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+}
+
+formatting() {
+  git rev-parse --git-dir >/dev/null 2>&1 || return 0
   git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+}
+
+# build DIR CMAKE-ARGS...: configures when new, builds every target
+build() {
+  local dir=$1
+  shift
+  [ -f "$dir/build.ninja" ] || cmake -S . -B "$dir" -G Ninja -DZQ_WERROR=ON "$@"
+  cmake --build "$dir" -j "$jobs"
+}
+
+native=(-DCMAKE_BUILD_TYPE=Debug -DZQ_SANITIZE=ON)
+clang_build() { CC=clang CXX=clang++ build build-clang "${native[@]}" -DZQ_FUZZ=ON; }
+
+# the builds, one after another, each on every core
+stage gcc - build build "${native[@]}"
+stage ctest gcc ctest --test-dir build --output-on-failure -j "$jobs"
+if [ "$mode" = quick ]; then
+  report
+  exit
 fi
 
-echo "== native build (g++, sanitizers)"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQ_SANITIZE=ON -DZQ_WERROR=ON >/dev/null
-cmake --build build -j "$jobs"
+stage formatting - formatting
+# the Release build that is packaged, run in the VM, benchmarked and demonstrated
+stage release gcc scripts/release_build.sh
+stage win-x86_64 release build build-win-x86_64 -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+stage win-i686 win-x86_64 build build-win-i686 -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+stage clang win-i686 clang_build
 
-echo "== clang build"
-CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-  -DZQ_SANITIZE=ON -DZQ_FUZZ=ON -DZQ_WERROR=ON >/dev/null
-cmake --build build-clang -j "$jobs"
-
+# what runs on what was built
+stage kernel release tests/kernel/run_kernel_tests.sh --build build-release --timeout 240
+stage bench release tests/bench/bench_cli.sh build-release/cli/zq5210
+stage imports win-x86_64,win-i686 tests/imports/run_import_checks.sh build-win-i686 build-win-x86_64
 for arch in x86_64 i686; do
-  echo "== Windows build ($arch)"
-  cmake -S . -B "build-win-$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" -DZQ_WERROR=ON >/dev/null
-  cmake --build "build-win-$arch" -j "$jobs"
+  stage "wine-$arch" "win-$arch" scripts/e2e.sh "build-win-$arch"
+  stage "aspi-$arch" "win-$arch" tests/win32/run_aspi_smoke.sh "build-win-$arch"
 done
+stage packages release,win-x86_64,win-i686 scripts/package.sh check
+stage clang-ctest clang ctest --test-dir build-clang --output-on-failure -j "$jobs"
+stage fuzz clang tests/fuzz/run_fuzz.sh build-clang 60
 
-echo "== imports of the shipped Windows programs, against their oldest systems"
-tests/imports/run_import_checks.sh build-win-i686 build-win-x86_64
-
-echo "== unit and command-line tests"
-ctest --test-dir build --output-on-failure -j "$jobs"
-
-echo "== the command line on emulated bridges in real time (ratios, not asserted)"
-tests/bench/bench_cli.sh build/cli/zq5210
-
-echo "== the command line through a real Linux kernel (QEMU VM, the bridge on dummy_hcd)"
-tests/kernel/run_kernel_tests.sh --build build-kernel --timeout 240
-
-echo "== the same tests, clang build"
-ctest --test-dir build-clang --output-on-failure -j "$jobs"
-
-if [ -f tests/fuzz/run_fuzz.sh ]; then
-  echo "== fuzzing the image loader (bounded)"
-  tests/fuzz/run_fuzz.sh build-clang 60
-fi
-
-echo "== packages: the Debian package and the Windows ZIP"
-mkdir -p build-package
-packages=$(scripts/package.sh 2>build-package/package.log) ||
-  { cat build-package/package.log >&2; exit 1; }
-version=$(sed -n 's/^#define ZQ_VERSION "\(.*\)"$/\1/p' build-package/generated/zq_version.h)
-bash tests/packaging/check_packages.sh "$(grep '\.deb$' <<<"$packages")" \
-  "$(grep '\.zip$' <<<"$packages")" examples "$version"
-ls -l build-package/*.deb build-package/*.zip
-
-for arch in x86_64 i686; do
-  echo "== the Windows programs under Wine ($arch)"
-  scripts/e2e.sh "build-win-$arch"
-
-  echo "== the ASPI path through the emulated WNASPI32.DLL under Wine ($arch)"
-  tests/win32/run_aspi_smoke.sh "build-win-$arch"
-done
+report
