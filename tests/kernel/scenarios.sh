@@ -459,7 +459,7 @@ scenario_thirty_two_bit_program_updates() {
 # deleted through sysfs during a slow command: the wait ends at once, without
 # spinning until the command's time is up
 scenario_device_deleted_during_slow_command() {
-  local s sg reads cpu
+  local s sg cpu start waited
   s=$(new_serial 1)
   bridge_up 1 3f1d 5210 "$s" --slow e3@2:6000
   sg=$(sg_of "$s")
@@ -468,9 +468,14 @@ scenario_device_deleted_during_slow_command() {
   for i in $(seq 200); do [ "$(count_op 1 e3)" -ge 1 ] && break; sleep 0.05; done
   sleep 0.3
   echo 1 >"/sys/class/scsi_generic/${sg#/dev/}/device/delete" &
+  start=$(uptime_cs)
   for i in $(seq 100); do [ -s /tmp/rc ] && break; sleep 0.1; done
+  waited=$(($(uptime_cs) - start))
   cat /tmp/err /tmp/time
+  echo "ended $waited cs after the deletion"
   [ -s /tmp/rc ] || fail "still waiting 10 s after the device was deleted"
+  # the command itself would have run on for more than 5 s
+  [ "$waited" -lt 300 ] || fail "the wait ended only $waited cs after the deletion"
   [ "$(count_op 1 e1)" = 0 ] || fail "erased a device being deleted"
   cpu=$(awk '/^(user|sys)/ { t += $2 } END { printf "%d", t * 100 }' /tmp/time)
   echo "CPU: $cpu cs"
@@ -478,11 +483,15 @@ scenario_device_deleted_during_slow_command() {
 }
 
 scenario_unplugged_during_chip_info_reads_unplugged() {
-  local s
+  local s sg
   s=$(new_serial 1)
   bridge_up 1 3f1d 5210 "$s" --fault vanish:1
+  sg=$(sg_of "$s")
+  zq info
+  expect_rc 0
+  # its second command takes it off the bus
   zq list
-  expect_err "unplugged"
+  expect_err "$sg: unplugged"
 }
 
 # sysfs without the node, as in a container given /sys alone
