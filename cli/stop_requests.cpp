@@ -10,8 +10,10 @@ StopTiming StopRequests::Note() {
     if (held) next |= ANNOUNCED;
     if (state_.compare_exchange_weak(state, next)) break;
   }
-  if (state >= ONE_HOLDER)
+  // `state` is what the request found
+  if (state >= ONE_HOLDER) {
     return (state & ANNOUNCED) != 0 ? StopTiming::WaitsAgain : StopTiming::Waits;
+  }
   return (state & DAMAGED) != 0 ? StopTiming::AfterDamage : StopTiming::AtOnce;
 }
 
