@@ -10,7 +10,9 @@ class NoCheck final : public EraseCheck {
 
 class NoStops final : public StopGuard {
  public:
-  void Hold(bool) override {}
+  bool Hold() override { return true; }
+  void Release() override {}
+  void FailedAfterErase() override {}
   bool Requested() override { return false; }
 };
 

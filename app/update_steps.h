@@ -24,14 +24,21 @@ class EraseCheck {
 
 class StopGuard {
  public:
-  // From the erase command to the last written block, stop requests wait.
-  virtual void Hold(bool hold) = 0;
+  // Taken before the erase, up to the last written block; false when a stop
+  // was asked for first, and then nothing may be erased.
+  virtual bool Hold() = 0;
+  virtual void Release() = 0;
+  // The flash was erased and the update failed: it may hold no working firmware.
+  virtual void FailedAfterErase() = 0;
   // A stop was asked for: an update that held it ends after the last block.
   virtual bool Requested() = 0;
 
  protected:
   ~StopGuard() = default;
 };
+
+// What an update says when a stop came before its erase.
+constexpr const char* TEXT_STOPPED_BEFORE_ERASE = "zq5210: stopped before erasing; nothing changed";
 
 struct UpdateSteps {
   ErasePolling polling;

@@ -160,9 +160,12 @@ UpdaterDialog::FinalMessage UpdaterDialog::RunUpdate(Bridge* bridge, const Updat
     case EraseVerdict::Decline:
       return {UpdateResult::Declined, ""};
   }
-  steps.stops.Hold(true);
+  // a stop asked for during the check wins: nothing is erased after it
+  if (!steps.stops.Hold()) return {UpdateResult::Declined, TEXT_STOPPED_BEFORE_ERASE};
   FinalMessage message = EraseAndWrite(*bridge, writeLength, steps.polling);
-  steps.stops.Hold(false);
+  // marked before the hold goes, so a stop that finds nothing held knows
+  if (message.result != UpdateResult::Updated) steps.stops.FailedAfterErase();
+  steps.stops.Release();
   if (message.result == UpdateResult::Updated && steps.stops.Requested()) {
     return {UpdateResult::StoppedAfterWrite, ""};
   }
@@ -174,9 +177,11 @@ UpdaterDialog::FinalMessage UpdaterDialog::RunUpdate(Bridge* bridge, const Updat
   } else {
     // bytes that never came read as the opposite of the image
     if (!ReadIntoScratch(*bridge, image.codeSize, image.data.data())) {
+      steps.stops.FailedAfterErase();
       return {UpdateResult::ReadFailed, TEXT_READ_FAILED};
     }
     if (std::memcmp(scratch.data.data(), image.data.data(), image.codeSize) != 0) {
+      steps.stops.FailedAfterErase();
       return {UpdateResult::VerifyFailed, TEXT_VERIFY_FAILED};
     }
   }

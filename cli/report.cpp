@@ -7,6 +7,7 @@ namespace zq::cli {
 namespace {
 
 char stoppedReport[128] = "";
+char damagedReport[256] = "";
 
 // Length of the valid UTF-8 sequence at `at`, 0 when there is none.
 size_t Utf8Length(const std::string& text, size_t at) {
@@ -71,11 +72,17 @@ void Report::UseJson(bool json) {
   json_ = json;
   if (!json) {
     stoppedReport[0] = '\0';
+    damagedReport[0] = '\0';
     return;
   }
   const std::string stopped =
       nlohmann::json{{"exit_code", EXIT_STOPPED}, {"message", "stopped"}}.dump(2) + "\n";
   std::snprintf(stoppedReport, sizeof stoppedReport, "%s", stopped.c_str());
+  const std::string damaged =
+      nlohmann::json{{"exit_code", EXIT_AFTER_ERASE}, {"message", TEXT_STOPPED_AFTER_DAMAGE}}.dump(
+          2) +
+      "\n";
+  std::snprintf(damagedReport, sizeof damagedReport, "%s", damaged.c_str());
 }
 
 bool Report::Finish(int exitCode) {
@@ -88,6 +95,10 @@ bool Report::Finish(int exitCode) {
 
 const char* StoppedReport() {
   return stoppedReport;
+}
+
+const char* StoppedAfterDamageReport() {
+  return damagedReport;
 }
 
 Report& TheReport() {

@@ -37,6 +37,13 @@ Report& TheReport();
 // without --json.
 const char* StoppedReport();
 
+// What a stop says once a bridge failed after its erase: that failure's
+// exit status and words, never "stopped".
+constexpr const char* TEXT_STOPPED_AFTER_DAMAGE =
+    "stopped; a bridge may hold no working firmware now; run the update again";
+// Its object, made beforehand as StoppedReport is.
+const char* StoppedAfterDamageReport();
+
 // Outside text as JSON takes it: valid UTF-8 kept, any other byte written
 // as \xNN, so a name is never turned into another.
 std::string JsonText(const std::string& text);

@@ -26,7 +26,7 @@ void SafeUpdateCheck::Refuse(const std::string& text) {
 
 EraseVerdict SafeUpdateCheck::BeforeErase(Bridge& bridge, const uint8_t* code, uint32_t length) {
   if (ProcessStops().Requested()) {
-    Refuse("zq5210: stopped before erasing; nothing changed");
+    Refuse(TEXT_STOPPED_BEFORE_ERASE);
     return EraseVerdict::Decline;
   }
   // one read serves the backup and the look at what the flash holds

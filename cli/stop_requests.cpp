@@ -1,32 +1,54 @@
 #include "cli/stop_requests.h"
 
-#include <atomic>
-
 namespace zq::cli {
+
+StopTiming StopRequests::Note() {
+  uint32_t state = state_.load();
+  for (;;) {
+    const bool held = state >= ONE_HOLDER;
+    uint32_t next = state | REQUESTED;
+    if (held) next |= ANNOUNCED;
+    if (state_.compare_exchange_weak(state, next)) break;
+  }
+  // `state` is what the request found
+  if (state >= ONE_HOLDER) {
+    return (state & ANNOUNCED) != 0 ? StopTiming::WaitsAgain : StopTiming::Waits;
+  }
+  return (state & DAMAGED) != 0 ? StopTiming::AfterDamage : StopTiming::AtOnce;
+}
+
+bool StopRequests::Hold() {
+  uint32_t state = state_.load();
+  do {
+    if ((state & REQUESTED) != 0) return false;
+  } while (!state_.compare_exchange_weak(state, state + ONE_HOLDER));
+  return true;
+}
+
+void StopRequests::Release() {
+  state_.fetch_sub(ONE_HOLDER);
+}
+
+void StopRequests::FailedAfterErase() {
+  state_.fetch_or(DAMAGED);
+}
+
+bool StopRequests::Requested() {
+  return (state_.load() & REQUESTED) != 0;
+}
+
 namespace {
 
-std::atomic<int> holders{0};
-std::atomic<bool> requested{false};
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
-
-class ProcessStopGuard final : public StopGuard {
- public:
-  void Hold(bool hold) override { holders.fetch_add(hold ? 1 : -1); }
-  bool Requested() override { return requested.load(); }
-};
-
-ProcessStopGuard guard;
+StopRequests processStops;
 
 }  // namespace
 
 StopTiming NoteStopRequest() {
-  const bool before = requested.exchange(true);
-  if (holders.load() == 0) return StopTiming::AtOnce;
-  return before ? StopTiming::WaitsAgain : StopTiming::Waits;
+  return processStops.Note();
 }
 
 StopGuard& ProcessStops() {
-  return guard;
+  return processStops;
 }
 
 }  // namespace zq::cli

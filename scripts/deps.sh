@@ -13,7 +13,8 @@ windows=(g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 wine64 wine xvfb x1
 # the i686 programs run under Wine's 32-bit loader, from the i386 architecture
 windows_i386=(wine32:i386)
 # the kernel tests boot Debian's kernel (fetched by apt-get download) in QEMU
-kernel=(qemu-system-x86 busybox-static cpio udev kmod)
+# and run a 32-bit build of the command line there
+kernel=(qemu-system-x86 busybox-static cpio udev kmod g++-multilib)
 build=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev)
 packaging=(dpkg-dev file binutils lintian man-db zip unzip)
 

@@ -1,8 +1,14 @@
-// The command line's own pieces: its table of commands and its exit statuses.
+// The command line's own pieces: its table of commands, its exit statuses and
+// how stop requests meet the hold an update takes.
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/stop_requests.h"
 
 namespace zq::cli {
 namespace {
@@ -50,6 +56,81 @@ TEST(ExitStatus, WorstOfSeveralAndOfEachResult) {
       EXPECT_EQ(Worst(order[better], order[worse]), order[worse]);
       EXPECT_EQ(Worst(order[worse], order[better]), order[worse]);
     }
+  }
+}
+
+// What each stop request leads to, after the holds and failures before it.
+TEST(StopRequests, EachRequestTakenAsTheHoldsAndFailuresSay) {
+  enum Step { Hold, Release, Damage, Stop };
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+    std::vector<StopTiming> timings;  // of each Stop, in order
+    bool lastHoldTaken;               // whether the last Hold was granted
+  };
+  const Case cases[] = {
+      {"nothing held", {Stop}, {StopTiming::AtOnce}, true},
+      {"held: waits, said once",
+       {Hold, Stop, Stop},
+       {StopTiming::Waits, StopTiming::WaitsAgain},
+       true},
+      {"a stop first refuses the hold", {Stop, Hold}, {StopTiming::AtOnce}, false},
+      {"a waiting stop refuses another bridge's hold",
+       {Hold, Stop, Hold},
+       {StopTiming::Waits},
+       false},
+      {"released after waiting: the next ends at once",
+       {Hold, Stop, Release, Stop},
+       {StopTiming::Waits, StopTiming::AtOnce},
+       true},
+      {"failed after its erase: never stopped, however often asked",
+       {Hold, Damage, Release, Stop, Stop},
+       {StopTiming::AfterDamage, StopTiming::AfterDamage},
+       true},
+      {"failed, another bridge still writing: waits for it",
+       {Hold, Hold, Damage, Release, Stop},
+       {StopTiming::Waits},
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StopRequests stops;
+    std::vector<StopTiming> timings;
+    bool taken = true;
+    for (Step step : c.steps) {
+      if (step == Hold) taken = stops.Hold();
+      if (step == Release) stops.Release();
+      if (step == Damage) stops.FailedAfterErase();
+      if (step == Stop) timings.push_back(stops.Note());
+    }
+    EXPECT_EQ(timings, c.timings);
+    EXPECT_EQ(taken, c.lastHoldTaken);
+    EXPECT_TRUE(stops.Requested() || timings.empty());
+  }
+}
+
+// A stop on one thread and a hold on another: never both "end now" and an
+// erase begun.
+TEST(StopRequests, AStopAndAHoldNeverBothWin) {
+  for (int round = 0; round < 500; ++round) {
+    StopRequests stops;
+    std::atomic<bool> go{false};
+    StopTiming timing = StopTiming::Waits;
+    bool held = false;
+    std::thread stopper([&] {
+      while (!go.load()) {
+      }
+      timing = stops.Note();
+    });
+    std::thread updater([&] {
+      while (!go.load()) {
+      }
+      held = stops.Hold();
+    });
+    go.store(true);
+    stopper.join();
+    updater.join();
+    ASSERT_NE(timing == StopTiming::AtOnce, held) << "round " << round;
   }
 }
 

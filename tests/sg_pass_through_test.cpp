@@ -51,6 +51,7 @@ class FakeSg final : public SgSystem {
     number = {21, static_cast<uint32_t>(std::stoul(pathOf.at(fd).substr(7)))};
     return true;
   }
+  bool BlockDeviceNumber(int, DeviceNumber&) override { return false; }
   // The device answers on submission; the answer is collected after
   // `interruptions` signals have ended the wait.
   int Submit(int fd, sg_io_hdr_t& request) override {
@@ -232,6 +233,8 @@ TEST(SgPort, SaysWhyABridgeWasNotOpened) {
       {"/dev/sg1", EPERM, OpenFailure::PermissionDenied, true},
       {"/dev/sg1", EBUSY, OpenFailure::InUse, true},
       {"/dev/sg1", ENODEV, OpenFailure::Gone, true},
+      // sysfs lists it, /dev has no node: a container given /sys only
+      {"/dev/sg1", ENOENT, OpenFailure::NoNode, true},
       {"/dev/sg1", EIO, OpenFailure::Other, true},
       {"/dev/sg1", UNPLUGGED, OpenFailure::Gone, false},
       {"/dev/sg1", REPLACED, OpenFailure::Gone, true},
@@ -518,6 +521,12 @@ TEST(SgTransport, ABridgeWithoutChipInfoIsNamedWithWhy) {
     uint8_t host;
     uint8_t senseKey;  // 0: none
     bool otherRecord;
+    bool leavesSysfs = false;  // the device goes during the command
+  };
+  constexpr uint8_t DID_ERROR = 0x07;
+  const auto hostError = [](sg_io_hdr_t& r) {
+    r.host_status = DID_ERROR;
+    return 0;
   };
   const std::vector<Row> rows = {
       {"vendor opcode refused",
@@ -546,16 +555,26 @@ TEST(SgTransport, ABridgeWithoutChipInfoIsNamedWithWhy) {
        OpenFailure::Gone, 0, SG_HOST_NO_CONNECT, 0, false},
       {"another device's record", [](sg_io_hdr_t&) { return 0; }, OpenFailure::NoChipInfo, 0, 0, 0,
        true},
+      // an unplug often ends the command as a transport error, not "no connect"
+      {"unplugged, host error", hostError, OpenFailure::Gone, 0, DID_ERROR, 0, false, true},
+      {"host error, still there", hostError, OpenFailure::NoChipInfo, 0, DID_ERROR, 0, false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     FakeSysfs tree;
     tree.Add({.sg = 1});
     FakeSg sg;
-    sg.devices["/dev/sg1"] = row.device;
+    sg.devices["/dev/sg1"] = [&](sg_io_hdr_t& r) {
+      if (row.leavesSysfs) tree.Remove("class/scsi_generic/sg1");
+      return row.device(r);
+    };
     SgPassThroughPort port(sg, tree.Root());
     PassThroughTransport transport(port);
     EXPECT_TRUE(transport.FindBridges(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID).empty());
+    // a device still there is given a bounded moment to show it went
+    uint32_t waited = 0;
+    for (uint32_t ms : sg.sleeps) waited += ms;
+    EXPECT_LE(waited, 1000u);
     const std::vector<OpenProblem> problems = port.OpenProblems();
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_EQ(problems[0].node, "/dev/sg1");
@@ -569,110 +588,177 @@ TEST(SgTransport, ABridgeWithoutChipInfoIsNamedWithWhy) {
   }
 }
 
-// The bridge's disk is claimed with O_EXCL on its block nodes; when the
-// kernel refuses, the reason is found and said.
-TEST(DiskClaim, ClaimsTheDiskOrSaysWhatHoldsIt) {
+// Exclusive opens of a disk and its partitions as the kernel decides them
+// (block/bdev.c, bd_may_claim): each open file is a holder of its own; a
+// partition cannot be claimed while another holder has the whole disk, nor
+// the whole disk while any partition is claimed (mounted, swapped on, held
+// by device mapper or md).
+class ClaimingKernel final : public SgSystem {
+ public:
+  static constexpr int MOUNT = -1;  // a holder that is not one of our files
+
+  // `disk` and its partitions, named as in /dev, numbered as in sysfs
+  void AddDisk(const std::string& disk, DeviceNumber number, int partitions) {
+    nodes_[disk] = {disk, number};
+    for (int i = 1; i <= partitions; ++i) {
+      nodes_[disk + std::to_string(i)] = {disk, {number.major, number.minor + uint32_t(i)}};
+    }
+  }
+  // Holds `name` as a mount would; false when the kernel refuses.
+  bool Mount(const std::string& name) { return Claim(name, MOUNT); }
+  void Unmount(const std::string& name) { Unclaim(name); }
+
+  int Open(const std::string& path, int flags) override {
+    EXPECT_EQ(flags, O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
+    const std::string name = path.substr(path.rfind('/') + 1);
+    opened.push_back(name);
+    if (missingOpens > 0) {  // udev has not made the node yet
+      --missingOpens;
+      return -ENOENT;
+    }
+    if (refusal != 0) return -refusal;
+    if (nodes_.count(name) == 0) return -ENOENT;
+    const int fd = nextFd_++;
+    if (!Claim(name, fd)) return -EBUSY;
+    openAs_[fd] = name;
+    return fd;
+  }
+  bool CharacterDevice(int, DeviceNumber&) override { return false; }
+  bool BlockDeviceNumber(int fd, DeviceNumber& number) override {
+    number = renumbered ? DeviceNumber{8, 240} : nodes_.at(openAs_.at(fd)).number;
+    return true;
+  }
+  int Submit(int, sg_io_hdr_t&) override { return -EIO; }
+  int Collect(int, sg_io_hdr_t&) override { return -EIO; }
+  void Close(int fd) override {
+    Unclaim(openAs_.at(fd));
+    openAs_.erase(fd);
+  }
+  void Sleep(uint32_t) override {
+    if (onSleep) onSleep();
+  }
+  size_t OpenFiles() const { return openAs_.size(); }
+
+  std::vector<std::string> opened;
+  int missingOpens = 0;
+  int refusal = 0;          // every open fails with this errno
+  bool renumbered = false;  // the node in /dev is another disk's
+  std::function<void()> onSleep;
+
+ private:
+  struct Node {
+    std::string whole;
+    DeviceNumber number;
+    int holder = 0;  // 0: none
+    int holders = 0;
+  };
+  static constexpr int PARTITION_CLAIMED = -2;  // the disk's holder while a partition is
+
+  bool Claim(const std::string& name, int holder) {
+    Node& node = nodes_.at(name);
+    Node& whole = nodes_.at(node.whole);
+    if (node.holder != 0 && node.holder != holder) return false;
+    if (&node != &whole && whole.holder != 0 && whole.holder != PARTITION_CLAIMED) return false;
+    ++whole.holders;
+    whole.holder = PARTITION_CLAIMED;
+    ++node.holders;
+    node.holder = holder;
+    return true;
+  }
+  void Unclaim(const std::string& name) {
+    Node& node = nodes_.at(name);
+    Node& whole = nodes_.at(node.whole);
+    if (--node.holders == 0) node.holder = 0;
+    if (--whole.holders == 0) whole.holder = 0;
+  }
+
+  std::map<std::string, Node> nodes_;
+  std::map<int, std::string> openAs_;
+  int nextFd_ = 10;
+};
+
+// The bridge's whole disk is claimed, and only it, however it is
+// partitioned; while it is held nothing mounts; when the kernel refuses the
+// claim, the reason is found and said.
+TEST(DiskClaim, ClaimsTheWholeDiskOrSaysWhatHoldsIt) {
   struct Row {
     const char* name;
-    std::map<std::string, int> errors;  // open(2) of a block node fails so
+    int partitions;
+    std::string mounted;  // held before the claim, as a mount, swap or dm would
     std::string mountInfo;
     std::string swaps;
-    bool holder;
+    bool dmHolder;
+    std::function<void(ClaimingKernel&)> setUp;
     int unboundPolls;     // scans before sd binds the disk
     std::string problem;  // empty: claimed
   };
   const std::string swapsHeader = "Filename\tType\tSize\tUsed\tPriority\n";
+  const auto none = [](ClaimingKernel&) {};
   const std::vector<Row> rows = {
-      {"free", {}, "", swapsHeader, false, 0, ""},
-      {"bound by sd after a moment", {}, "", swapsHeader, false, 3, ""},
-      {"node made by udev after a moment", {{"sdb1", -2}}, "", swapsHeader, false, 0, ""},
-      {"mounted",
-       {{"sdb", EBUSY}},
-       "40 22 8:33 / /media/me/STICK rw - vfat /dev/sdb1 rw\n",
-       swapsHeader,
-       false,
-       0,
-       "its disk is mounted on /media/me/STICK"},
-      {"swap",
-       {{"sdb", EBUSY}},
-       "",
-       swapsHeader + "/dev/sdb1 partition 1024 0 -2\n",
-       false,
-       0,
-       "its disk is in use as swap (/dev/sdb1)"},
-      {"device mapper", {{"sdb", EBUSY}}, "", swapsHeader, true, 0, "its disk is held by dm-0"},
-      {"btrfs on LUKS, mounted as another number",
-       {{"sdb", EBUSY}},
-       "60 22 0:45 / /data rw - btrfs /dev/mapper/c rw\n",
-       swapsHeader,
-       false,
-       0,
+      {"no partition table", 0, "", "", swapsHeader, false, none, 0, ""},
+      {"MBR with one partition", 1, "", "", swapsHeader, false, none, 0, ""},
+      {"GPT with two partitions", 2, "", "", swapsHeader, false, none, 0, ""},
+      {"bound by sd after a moment", 1, "", "", swapsHeader, false, none, 3, ""},
+      {"node made by udev after a moment", 1, "", "", swapsHeader, false,
+       [](ClaimingKernel& k) { k.missingOpens = 2; }, 0, ""},
+      {"partition mounted", 2, "sdb2", "40 22 8:34 / /media/me/STICK rw - vfat /dev/sdb2 rw\n",
+       swapsHeader, false, none, 0, "its disk is mounted on /media/me/STICK"},
+      {"whole disk mounted", 0, "sdb", "40 22 8:32 / /mnt/x rw - vfat /dev/sdb rw\n", swapsHeader,
+       false, none, 0, "its disk is mounted on /mnt/x"},
+      {"partition is swap", 1, "sdb1", "", swapsHeader + "/dev/sdb1 partition 1024 0 -2\n", false,
+       none, 0, "its disk is in use as swap (/dev/sdb1)"},
+      {"partition under device mapper", 1, "sdb1", "", swapsHeader, true, none, 0,
+       "its disk is held by dm-0"},
+      {"held where no table shows it", 1, "sdb1",
+       "60 22 0:45 / /data rw - btrfs /dev/mapper/c rw\n", swapsHeader, false, none, 0,
        "its disk is in use: /dev/sdb is held by the kernel"},
-      {"no rights",
-       {{"sdb", EACCES}},
-       "",
-       swapsHeader,
-       false,
-       0,
+      {"no rights", 1, "", "", swapsHeader, false, [](ClaimingKernel& k) { k.refusal = EACCES; }, 0,
        "cannot claim its disk /dev/sdb: Permission denied"},
+      {"another disk took the name", 1, "", "", swapsHeader, false,
+       [](ClaimingKernel& k) { k.renumbered = true; }, 0,
+       "cannot claim its disk /dev/sdb: the node is not the bridge's disk 8:32"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     FakeSysfs tree;
-    tree.Add({.sg = 2, .block = row.unboundPolls > 0 ? "" : "sdb"});
+    tree.Add({.sg = 2, .block = row.unboundPolls > 0 ? "" : "sdb", .partitions = row.partitions});
     const std::string scsi = FakeSysfs::ScsiDevice({.sg = 2});
-    if (row.holder) {
+    if (row.dmHolder) {
       tree.Write("devices/virtual/block/dm-0/dev", "253:0\n");
       tree.Link(scsi + "/block/sdb/sdb1/holders/dm-0", tree.Root() + "/devices/virtual/block/dm-0");
     }
     tree.Write("proc/mountinfo", row.mountInfo);
     tree.Write("proc/swaps", row.swaps);
-    FakeSg sg;
-    std::map<std::string, int> errors = row.errors;
+    ClaimingKernel kernel;
+    kernel.AddDisk("sdb", {8, 32}, row.partitions);
+    if (!row.mounted.empty()) {
+      ASSERT_TRUE(kernel.Mount(row.mounted));
+    }
+    row.setUp(kernel);
     int scans = 0;
-    struct Claiming final : SgSystem {
-      std::function<int(const std::string&)> open;
-      std::function<void()> sleep;
-      std::vector<std::string> opened;
-      std::vector<int> closed;
-      int Open(const std::string& path, int flags) override {
-        EXPECT_EQ(flags, O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
-        opened.push_back(path);
-        return open(path);
-      }
-      bool CharacterDevice(int, DeviceNumber&) override { return false; }
-      int Submit(int, sg_io_hdr_t&) override { return -EIO; }
-      int Collect(int, sg_io_hdr_t&) override { return -EIO; }
-      void Close(int fd) override { closed.push_back(fd); }
-      void Sleep(uint32_t) override { sleep(); }
-    } system;
-    int nextFd = 10;
-    system.open = [&](const std::string& path) {
-      const std::string name = path.substr(path.rfind('/') + 1);
-      const auto it = errors.find(name);
-      if (it == errors.end()) return nextFd++;
-      if (it->second < 0) {  // not there yet for this many tries
-        ++it->second;
-        if (it->second == 0) errors.erase(it);
-        return -ENOENT;
-      }
-      return -it->second;
-    };
-    system.sleep = [&] {
-      if (++scans == row.unboundPolls) tree.Add({.sg = 2});
+    kernel.onSleep = [&] {
+      if (++scans == row.unboundPolls) tree.Add({.sg = 2, .partitions = row.partitions});
     };
     std::string problem;
     {
-      DiskClaims claims(system, {tree.Root(), tree.Root() + "/proc/mountinfo",
+      DiskClaims claims(kernel, {tree.Root(), tree.Root() + "/proc/mountinfo",
                                  tree.Root() + "/proc/swaps", "/dev"});
-      EXPECT_EQ(claims.Claim("/dev/sg2", problem), row.problem.empty());
+      EXPECT_EQ(claims.Claim("/dev/sg2", problem), row.problem.empty()) << problem;
       EXPECT_EQ(problem.substr(0, row.problem.size()), row.problem);
       if (row.problem.empty()) {
-        EXPECT_EQ(system.opened.back(), "/dev/sdb1");
-        EXPECT_TRUE(system.closed.empty()) << "held for the whole update";
+        EXPECT_EQ(kernel.opened.back(), "sdb");
+        EXPECT_EQ(kernel.OpenFiles(), 1u) << "held for the whole update";
+        // nothing mounts on the disk or a partition while it is held
+        EXPECT_FALSE(kernel.Mount("sdb"));
+        for (int i = 1; i <= row.partitions; ++i) {
+          EXPECT_FALSE(kernel.Mount("sdb" + std::to_string(i)));
+        }
       }
     }
-    EXPECT_EQ(system.closed.size(), static_cast<size_t>(nextFd - 10)) << "released at the end";
+    EXPECT_EQ(kernel.OpenFiles(), 0u) << "released at the end, or at once when refused";
+    if (row.mounted.empty() && row.partitions > 0) {
+      EXPECT_TRUE(kernel.Mount("sdb1")) << "mountable again once released";
+    }
   }
 }
 

@@ -3,7 +3,9 @@
 // and how the erase is polled.
 #include <gtest/gtest.h>
 
+#include "app/texts.h"
 #include "app/update_steps.h"
+#include "emulator/emulated_setup.h"
 #include "support/dialog_host.h"
 #include "transport/pass_through.h"
 
@@ -23,14 +25,21 @@ class ScriptedCheck final : public EraseCheck {
   }
 };
 
-// Asked for a stop once the first block has gone out.
+// Asked for a stop once the first block has gone out, or before the erase.
 class ScriptedStops final : public StopGuard {
  public:
   explicit ScriptedStops(const BridgeDevice& chip) : chip_(chip) {}
   bool stopWhileWriting = false;
-  std::vector<bool> holds;
-  void Hold(bool hold) override { holds.push_back(hold); }
+  bool stopBeforeErase = false;
+  std::vector<std::string> calls;
+  bool Hold() override {
+    calls.push_back(stopBeforeErase ? "refused" : "hold");
+    return !stopBeforeErase;
+  }
+  void Release() override { calls.push_back("release"); }
+  void FailedAfterErase() override { calls.push_back("damaged"); }
   bool Requested() override {
+    if (stopBeforeErase) return true;
     for (const CommandLogEntry& entry : chip_.Log()) {
       if (stopWhileWriting && entry.opcode == CMD_WRITE) return true;
     }
@@ -50,6 +59,9 @@ struct StepsCase {
   const char* box;  // "" for none
   bool erased;
   bool verified;  // read back after writing
+  bool stopBeforeErase = false;
+  const char* fault = "";
+  std::vector<std::string> stops = {};  // what the guard was told, in order
 };
 
 class UpdateSteps : public ::testing::TestWithParam<StepsCase> {};
@@ -71,6 +83,8 @@ TEST_P(UpdateSteps, EndsAsTheStepsSay) {
   check.verdict = c.verdict;
   ScriptedStops stops(host.chip);
   stops.stopWhileWriting = c.stopWhileWriting;
+  stops.stopBeforeErase = c.stopBeforeErase;
+  ASSERT_TRUE(ParseFault(c.fault, host.chip.Faults()) || std::string(c.fault).empty());
   const zq::UpdateSteps steps{DOUBLING_POLLING, check, stops};
   host.dialog->UpdateBridge(c.bridgeFound ? std::move(bridges[0]) : nullptr, steps);
 
@@ -86,10 +100,10 @@ TEST_P(UpdateSteps, EndsAsTheStepsSay) {
   EXPECT_EQ(sent("E1"), c.erased);
   EXPECT_EQ(sent("E3"), c.verified);
   EXPECT_EQ(check.calls, c.bridgeFound ? 1 : 0);
-  // stops are held exactly around the erase and the writes
-  const std::vector<bool> held = c.erased ? std::vector<bool>{true, false} : std::vector<bool>{};
-  EXPECT_EQ(stops.holds, held);
-  if (c.erased) {
+  // stops are held exactly around the erase and the writes; a failure after
+  // the erase is told before the hold goes
+  EXPECT_EQ(stops.calls, c.stops);
+  if (c.erased && std::string(c.fault).empty()) {
     EXPECT_TRUE(std::equal(image.begin(), image.end(), host.chip.Flash().begin()));
   }
   bridges.clear();  // one the test kept
@@ -98,16 +112,69 @@ TEST_P(UpdateSteps, EndsAsTheStepsSay) {
 
 INSTANTIATE_TEST_SUITE_P(
     Verdicts, UpdateSteps,
-    ::testing::Values(StepsCase{"Go", true, EraseVerdict::Go, false, UpdateResult::Updated,
-                                "Updated OK!", true, true},
-                      StepsCase{"Unchanged", true, EraseVerdict::Unchanged, false,
-                                UpdateResult::Unchanged, "", false, false},
-                      StepsCase{"Declined", true, EraseVerdict::Decline, false,
-                                UpdateResult::Declined, "", false, false},
-                      StepsCase{"StopWhileWriting", true, EraseVerdict::Go, true,
-                                UpdateResult::StoppedAfterWrite, "", true, false},
-                      StepsCase{"NoBridge", false, EraseVerdict::Go, false, UpdateResult::NoDevice,
-                                "Can't find or connect to the device.", false, false}),
+    ::testing::Values(
+        StepsCase{"Go",
+                  true,
+                  EraseVerdict::Go,
+                  false,
+                  UpdateResult::Updated,
+                  "Updated OK!",
+                  true,
+                  true,
+                  false,
+                  "",
+                  {"hold", "release"}},
+        StepsCase{"Unchanged", true, EraseVerdict::Unchanged, false, UpdateResult::Unchanged, "",
+                  false, false},
+        StepsCase{"Declined", true, EraseVerdict::Decline, false, UpdateResult::Declined, "", false,
+                  false},
+        StepsCase{"StopWhileWriting",
+                  true,
+                  EraseVerdict::Go,
+                  true,
+                  UpdateResult::StoppedAfterWrite,
+                  "",
+                  true,
+                  false,
+                  false,
+                  "",
+                  {"hold", "release"}},
+        // asked for while the check read the flash: the hold is refused, nothing erased
+        StepsCase{"StopDuringTheCheck",
+                  true,
+                  EraseVerdict::Go,
+                  false,
+                  UpdateResult::Declined,
+                  TEXT_STOPPED_BEFORE_ERASE,
+                  false,
+                  false,
+                  true,
+                  "",
+                  {"refused"}},
+        StepsCase{"WriteFails",
+                  true,
+                  EraseVerdict::Go,
+                  false,
+                  UpdateResult::WriteFailed,
+                  TEXT_WRITE_FAILED,
+                  true,
+                  false,
+                  false,
+                  "write:2",
+                  {"hold", "damaged", "release"}},
+        StepsCase{"VerifyFails",
+                  true,
+                  EraseVerdict::Go,
+                  false,
+                  UpdateResult::VerifyFailed,
+                  TEXT_VERIFY_FAILED,
+                  true,
+                  true,
+                  false,
+                  "flip:0x0010",
+                  {"hold", "release", "damaged"}},
+        StepsCase{"NoBridge", false, EraseVerdict::Go, false, UpdateResult::NoDevice,
+                  "Can't find or connect to the device.", false, false}),
     [](const auto& param) { return std::string(param.param.name); });
 
 std::vector<uint32_t> SleepsOf(const EmulatedPassThroughPort& port) {

@@ -160,6 +160,18 @@ void OnStop(int) {
     }
     case StopTiming::WaitsAgain:
       return;
+    case StopTiming::AfterDamage: {
+      RemovePendingTemporaries();
+      static const char NOTE[] = "\nzq5210: ";
+      ssize_t ignored = write(STDERR_FILENO, NOTE, sizeof NOTE - 1);
+      ignored =
+          write(STDERR_FILENO, TEXT_STOPPED_AFTER_DAMAGE, std::strlen(TEXT_STOPPED_AFTER_DAMAGE));
+      ignored = write(STDERR_FILENO, "\n", 1);
+      const char* report = StoppedAfterDamageReport();
+      ignored = write(STDOUT_FILENO, report, std::strlen(report));
+      (void)ignored;
+      _exit(EXIT_AFTER_ERASE);
+    }
     case StopTiming::AtOnce:
       break;
   }

@@ -57,13 +57,25 @@ bool DiskClaims::Claim(const std::string& node, std::string& problem) {
   }
 
   std::vector<BlockDevice> all;
+  std::vector<BlockDevice> disks;
   for (const ScsiGenericNode& unit : units) {
     all.insert(all.end(), unit.blockDevices.begin(), unit.blockDevices.end());
+    for (const BlockDevice& device : unit.blockDevices) {
+      if (device.name == unit.blockName) disks.push_back(device);
+    }
   }
+  // The whole disk alone: the kernel lets no partition be claimed (mounted,
+  // swapped on, built over) while another holder has the disk, and no disk
+  // be claimed while any partition is. Each open file is a holder of its
+  // own, so a partition opened besides would be refused by this very claim.
   std::vector<int> claimed;
-  for (const BlockDevice& device : all) {
-    if (device.holder) continue;
-    const std::string path = paths_.devFolder + "/" + device.name;
+  const auto fail = [&](std::string why) {
+    for (int other : claimed) system_.Close(other);
+    problem = std::move(why);
+    return false;
+  };
+  for (const BlockDevice& disk : disks) {
+    const std::string path = paths_.devFolder + "/" + disk.name;
     // read-only: closing a node opened for writing makes udev probe the disk again
     int fd = system_.Open(path, O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
     // udev makes the node a moment after the kernel announced the disk
@@ -71,14 +83,19 @@ bool DiskClaims::Claim(const std::string& node, std::string& problem) {
       system_.Sleep(BLOCK_NODE_POLL_MS);
       fd = system_.Open(path, O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
     }
+    if (fd == -EBUSY) return fail(WhyBusy(path, all));
     if (fd < 0) {
-      for (int other : claimed) system_.Close(other);
-      problem = fd == -EBUSY ? WhyBusy(path, all)
-                             : "cannot claim its disk " + path + ": " +
-                                   std::error_code(-fd, std::generic_category()).message();
-      return false;
+      return fail("cannot claim its disk " + path + ": " +
+                  std::error_code(-fd, std::generic_category()).message());
     }
     claimed.push_back(fd);
+    // the name was looked up in /dev: a disk plugged in since may have it now
+    DeviceNumber number;
+    if (!system_.BlockDeviceNumber(fd, number) || !(number == disk.number)) {
+      return fail("cannot claim its disk " + path + ": the node is not the bridge's disk " +
+                  std::to_string(disk.number.major) + ":" + std::to_string(disk.number.minor) +
+                  " (unplugged, or another device took its name)");
+    }
   }
   held_.insert(held_.end(), claimed.begin(), claimed.end());
   return true;

@@ -101,6 +101,12 @@ DeviceProblem ProblemOf(const OpenProblem& problem) {
         line.text += " (" + CommandFailureWords(problem.failure) + ")";
       }
       return line;
+    case OpenFailure::NoNode:
+      line.text +=
+          "missing: sysfs lists the bridge, but there is no such node; a container "
+          "needs the node passed in (docker run --device " +
+          problem.node + ")";
+      return line;
     case OpenFailure::NotABridge:
       line.kind = ProblemKind::NotABridge;
       line.text += "not a bridge";

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -26,6 +27,15 @@ namespace {
 
 constexpr uint8_t SCSI_GOOD = 0x00;
 constexpr uint8_t SCSI_CHECK_CONDITION = 0x02;
+// A 64-bit kernel refuses a request written shorter than its own sg_io_hdr,
+// before it reads a 32-bit program's smaller layout (the compat path reads
+// that layout itself), and answers reads of the same size: every request
+// travels in at least this many bytes, the caller's layout first.
+constexpr size_t KERNEL_SG_IO_HDR_SIZE_MAX = 88;
+using RequestBytes = std::array<uint8_t, std::max(sizeof(sg_io_hdr_t), KERNEL_SG_IO_HDR_SIZE_MAX)>;
+// After a failed command, how long a device that went is given to leave sysfs.
+constexpr uint32_t GONE_CHECK_MS = 1000;
+constexpr uint32_t GONE_POLL_MS = 100;
 
 class HostSystem final : public SgSystem {
  public:
@@ -41,22 +51,39 @@ class HostSystem final : public SgSystem {
     return true;
   }
 
+  bool BlockDeviceNumber(int fd, DeviceNumber& number) override {
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISBLK(info.st_mode)) return false;
+    number = {major(info.st_rdev), minor(info.st_rdev)};
+    return true;
+  }
+
   // Not SG_IO: interrupted by a signal it returns while the command is still
   // in flight, and restarting it (SA_RESTART, or a loop on EINTR) sends the
   // command a second time. The sg driver's own write and read split the two.
   int Submit(int fd, sg_io_hdr_t& request) override {
-    const ssize_t written = write(fd, &request, sizeof request);
+    RequestBytes bytes{};
+    std::memcpy(bytes.data(), &request, sizeof request);
+    const ssize_t written = write(fd, bytes.data(), bytes.size());
     if (written < 0) return -errno;
-    return static_cast<size_t>(written) == sizeof request ? 0 : -EIO;
+    return static_cast<size_t>(written) == bytes.size() ? 0 : -EIO;
   }
 
   int Collect(int fd, sg_io_hdr_t& request) override {
     // the node is open non-blocking: wait for the answer first
     pollfd ready{fd, POLLIN, 0};
     if (poll(&ready, 1, -1) < 0) return -errno;
-    const ssize_t got = read(fd, &request, sizeof request);
-    if (got < 0) return -errno;
-    return static_cast<size_t>(got) == sizeof request ? 0 : -EIO;
+    RequestBytes bytes{};
+    const ssize_t got = read(fd, bytes.data(), bytes.size());
+    if (got < 0) {
+      // a device being deleted reports POLLHUP at once while its request may
+      // run on to its time-out: nothing more will come, so waiting on is spinning
+      const bool hungUp = (ready.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+      return errno == EAGAIN && hungUp ? -ENODEV : -errno;
+    }
+    if (static_cast<size_t>(got) != bytes.size()) return -EIO;
+    std::memcpy(&request, bytes.data(), sizeof request);
+    return 0;
   }
 
   void Close(int fd) override { close(fd); }
@@ -146,7 +173,15 @@ DeviceHandle SgPassThroughPort::Open(const std::string& path) {
   // that someone else holds fails at once instead of waiting
   constexpr int FLAGS = O_RDWR | O_EXCL | O_NONBLOCK | O_CLOEXEC;
   const int fd = system_.Open(path, FLAGS);
-  if (fd < 0) return Refuse(path, OpenFailureOf(-fd), -fd);
+  if (fd < 0) {
+    // sysfs still lists the node, /dev has none: a container given /sys only
+    ScsiGenericNode listed;
+    if (fd == -ENOENT && ReadScsiGenericNode(sysRoot_, name, listed) &&
+        listed.nodeNumber == before.nodeNumber) {
+      return Refuse(path, OpenFailure::NoNode, ENOENT);
+    }
+    return Refuse(path, OpenFailureOf(-fd), -fd);
+  }
 
   // held open, the node keeps its number: if it still is a bridge's, the same one's
   DeviceNumber number;
@@ -239,6 +274,19 @@ bool SgPassThroughPort::Carry(int fd, sg_io_hdr_t& request, CommandFailure& fail
   }
 }
 
+bool SgPassThroughPort::Went(const std::string& node, const CommandFailure& failure) {
+  // an unplug comes back with whatever host status the transport had (often
+  // DID_ERROR), or none; the device leaving sysfs a moment later tells it
+  if (failure.error == 0 && failure.hostStatus == 0) return false;
+  const std::string name = GenericNodeName(node);
+  for (uint32_t waited = 0;; waited += GONE_POLL_MS) {
+    ScsiGenericNode still;
+    if (!ReadScsiGenericNode(sysRoot_, name, still)) return true;
+    if (waited >= GONE_CHECK_MS) return false;
+    system_.Sleep(GONE_POLL_MS);
+  }
+}
+
 void SgPassThroughPort::NoteChipInfo(const std::string& node, const PassThroughBuffer& buffer,
                                      bool answered, const CommandFailure& failure) {
   OpenProblem problem{node, OpenFailure::NoChipInfo, failure.error, {}, {}, failure};
@@ -246,7 +294,7 @@ void SgPassThroughPort::NoteChipInfo(const std::string& node, const PassThroughB
     problem.systemText = std::error_code(failure.error, std::generic_category()).message();
   }
   if (failure.error == ENODEV || failure.error == ENXIO ||
-      failure.hostStatus == SG_HOST_NO_CONNECT) {
+      failure.hostStatus == SG_HOST_NO_CONNECT || Went(node, failure)) {
     problem.kind = OpenFailure::Gone;
   }
   const ScsiPassThroughHeader& header = buffer.header;

@@ -35,11 +35,14 @@ class SgSystem {
   virtual int Open(const std::string& path, int flags) = 0;  // a descriptor or -errno
   // The number of the character device open as `fd`; false for anything else.
   virtual bool CharacterDevice(int fd, DeviceNumber& number) = 0;
+  // The number of the block device open as `fd`; false for anything else.
+  virtual bool BlockDeviceNumber(int fd, DeviceNumber& number) = 0;
   // Hands the request to the driver (write(2) of the sg interface): 0, or
   // -errno when it was not queued.
   virtual int Submit(int fd, sg_io_hdr_t& request) = 0;
   // Waits for the queued request to finish and reads it back (read(2)): 0,
-  // or -errno; -EINTR when a signal came first, and the request is still queued.
+  // or -errno; -EINTR when a signal came first, and the request is still
+  // queued; -ENODEV when the device is being deleted and nothing will come.
   virtual int Collect(int fd, sg_io_hdr_t& request) = 0;
   virtual void Close(int fd) = 0;
   virtual void Sleep(uint32_t milliseconds) = 0;
@@ -53,6 +56,7 @@ enum class OpenFailure {
   PermissionDenied,  // run as root or install the udev rule
   InUse,             // another program holds it
   Gone,              // unplugged, or its node no longer is the bridge's
+  NoNode,            // sysfs lists it, /dev has no node for it (a container)
   NotABridge,        // the path is no bridge's node: nothing was opened
   NoChipInfo,        // opened, but the chip-information command failed
   Other,
@@ -119,6 +123,8 @@ class SgPassThroughPort final : public PassThroughPort {
   // One request carried to its end: submitted once, collected however often
   // a signal interrupts the wait. A UNIT ATTENTION is asked again once.
   bool Carry(int fd, sg_io_hdr_t& request, CommandFailure& failure);
+  // Whether the device behind `node` went away during the failed command.
+  bool Went(const std::string& node, const CommandFailure& failure);
   void NoteChipInfo(const std::string& node, const PassThroughBuffer& buffer, bool answered,
                     const CommandFailure& failure);
 

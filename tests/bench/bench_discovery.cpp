@@ -30,6 +30,7 @@ class CountingSg final : public zq::SgSystem {
     number = {SG_MAJOR, static_cast<uint32_t>(std::stoul(pathOf[fd].substr(7)))};
     return true;
   }
+  bool BlockDeviceNumber(int, zq::DeviceNumber&) override { return false; }
   int Submit(int fd, sg_io_hdr_t& r) override {
     ++commands[pathOf[fd]];
     const zq::DataDirection direction =

@@ -76,7 +76,100 @@ Phase PhaseOf(uint8_t opcode) {
   }
 }
 
+constexpr uint8_t PERIPHERAL_DISK = 0x00;
+constexpr uint8_t PERIPHERAL_CDROM = 0x05;
+// where the partitions start: what fdisk leaves free on a small disk
+constexpr uint32_t FIRST_PARTITION_LBA = 64;
+constexpr uint32_t GPT_ENTRIES = 128;
+constexpr uint32_t GPT_ENTRY_SIZE = 128;
+constexpr uint32_t GPT_ENTRY_BLOCKS = GPT_ENTRIES * GPT_ENTRY_SIZE / DISK_BLOCK_SIZE;
+constexpr uint32_t GPT_HEADER_SIZE = 92;
+
+void PutLittle16(uint8_t* p, uint16_t value) {
+  p[0] = static_cast<uint8_t>(value);
+  p[1] = static_cast<uint8_t>(value >> 8);
+}
+
+void PutLittle64(uint8_t* p, uint64_t value) {
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint32_t Crc32(const uint8_t* data, size_t size) {
+  uint32_t crc = 0xFFFFFFFF;
+  for (size_t i = 0; i < size; ++i) {
+    crc ^= data[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+  }
+  return ~crc;
+}
+
+// One MBR entry: type, first block, block count.
+void PutMbrEntry(uint8_t* sector, int index, uint8_t type, uint32_t first, uint32_t count) {
+  uint8_t* entry = sector + 446 + 16 * index;
+  entry[4] = type;
+  // CHS fields as "beyond the CHS range", which the kernel ignores
+  entry[1] = entry[2] = entry[3] = entry[5] = entry[6] = entry[7] = 0xFF;
+  PutLittle32(entry + 8, first);
+  PutLittle32(entry + 12, count);
+  sector[510] = 0x55;
+  sector[511] = 0xAA;
+}
+
+// A GPT header at `self` naming its twin at `other` and its entries at `entries`.
+void PutGptHeader(uint8_t* header, uint64_t self, uint64_t other, uint64_t entries,
+                  uint64_t lastUsable, uint32_t entriesCrc) {
+  std::memcpy(header, "EFI PART", 8);
+  PutLittle32(header + 8, 0x00010000);  // revision 1.0
+  PutLittle32(header + 12, GPT_HEADER_SIZE);
+  PutLittle64(header + 24, self);
+  PutLittle64(header + 32, other);
+  PutLittle64(header + 40, 2 + GPT_ENTRY_BLOCKS);  // first usable
+  PutLittle64(header + 48, lastUsable);
+  for (int i = 0; i < 16; ++i) header[56 + i] = static_cast<uint8_t>(0x51 + i);  // disk GUID
+  PutLittle64(header + 72, entries);
+  PutLittle32(header + 80, GPT_ENTRIES);
+  PutLittle32(header + 84, GPT_ENTRY_SIZE);
+  PutLittle32(header + 88, entriesCrc);
+  PutLittle32(header + 16, Crc32(header, GPT_HEADER_SIZE));
+}
+
 }  // namespace
+
+bool WritePartitionTable(const std::string& kind, std::vector<uint8_t>& disk) {
+  const uint32_t blocks = static_cast<uint32_t>(disk.size() / DISK_BLOCK_SIZE);
+  uint8_t* const at = disk.data();
+  if (kind == "mbr" && blocks > FIRST_PARTITION_LBA) {
+    PutMbrEntry(at, 0, 0x0C, FIRST_PARTITION_LBA, blocks - FIRST_PARTITION_LBA);  // FAT32 LBA
+    return true;
+  }
+  const uint32_t lastUsable = blocks - 2 - GPT_ENTRY_BLOCKS;
+  if (kind != "gpt" || lastUsable <= FIRST_PARTITION_LBA + 2) return false;
+  // the protective MBR, then both headers with their copies of the entries
+  PutMbrEntry(at, 0, 0xEE, 1, blocks - 1);
+  std::vector<uint8_t> entries(GPT_ENTRIES * GPT_ENTRY_SIZE);
+  const uint32_t half = (lastUsable - FIRST_PARTITION_LBA + 1) / 2;
+  for (uint32_t i = 0; i < 2; ++i) {
+    uint8_t* entry = entries.data() + i * GPT_ENTRY_SIZE;
+    // type: Microsoft basic data, EBD0A0A2-B9E5-4433-87C0-68B6B72699C7, mixed-endian
+    const uint8_t type[16] = {0xA2, 0xA0, 0xD0, 0xEB, 0xE5, 0xB9, 0x33, 0x44,
+                              0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7};
+    std::memcpy(entry, type, sizeof type);
+    for (int b = 0; b < 16; ++b) entry[16 + b] = static_cast<uint8_t>(0x10 * (i + 1) + b);
+    const uint64_t first = FIRST_PARTITION_LBA + uint64_t{i} * half;
+    PutLittle64(entry + 32, first);
+    PutLittle64(entry + 40, first + half - 1);
+    PutLittle16(entry + 56, 'Z');  // the name, UTF-16
+    PutLittle16(entry + 58, static_cast<uint16_t>('1' + i));
+  }
+  const uint32_t entriesCrc = Crc32(entries.data(), entries.size());
+  const uint64_t last = blocks - 1;
+  const uint64_t backupEntries = last - GPT_ENTRY_BLOCKS;
+  std::memcpy(at + 2 * DISK_BLOCK_SIZE, entries.data(), entries.size());
+  std::memcpy(at + backupEntries * DISK_BLOCK_SIZE, entries.data(), entries.size());
+  PutGptHeader(at + DISK_BLOCK_SIZE, 1, last, 2, lastUsable, entriesCrc);
+  PutGptHeader(at + last * DISK_BLOCK_SIZE, last, 1, backupEntries, lastUsable, entriesCrc);
+  return true;
+}
 
 bool IsVendorCommand(uint8_t opcode) {
   return opcode == CMD_GET_INFO || opcode == CMD_ERASE || opcode == CMD_WRITE ||
@@ -145,6 +238,7 @@ MassStorageTarget::MassStorageTarget(const TargetOptions& options)
       disks_(options.luns, std::vector<uint8_t>(size_t{options.diskBlocks} * DISK_BLOCK_SIZE)),
       sense_(options.luns) {
   bridge_.SetObserver(clock_.get());
+  if (!options.partitionTable.empty()) WritePartitionTable(options.partitionTable, disks_[0]);
   if (options.timing) {
     bridge_.SetEraseTime(
         std::chrono::microseconds(static_cast<int64_t>(TimingParameters{}.chipEraseUs)));
@@ -267,7 +361,8 @@ CommandResult MassStorageTarget::Standard(const CommandBlock& block,
     case OP_INQUIRY: {
       if ((cdb[1] & 0x01) != 0) return Fail(block, SENSE_ILLEGAL_REQUEST, ASC_INVALID_FIELD_IN_CDB);
       std::vector<uint8_t> data(36, ' ');
-      data[0] = 0x00;  // direct-access block device
+      const bool cdRom = options_.lastLunCdRom && block.lun + 1u == options_.luns;
+      data[0] = cdRom ? PERIPHERAL_CDROM : PERIPHERAL_DISK;
       data[1] = 0x80;  // removable medium, as the enclosure's bridge reports
       data[2] = 0x04;  // SPC-2
       data[3] = 0x02;  // response data format

@@ -43,7 +43,16 @@ struct TargetOptions {
   std::vector<OpcodeRule> unitAttention;  // answered UNIT ATTENTION, not run
   std::vector<OpcodeRule> bogusResidue;   // status carries `value` as its residue
   bool timing = false;                    // each vendor command takes a real chip's time
+  // the first disk starts with a partition table, as enclosures are sold:
+  // "mbr" (one partition) or "gpt" (two); empty: none
+  std::string partitionTable;
+  bool lastLunCdRom = false;  // the last LUN answers as a CD-ROM drive
 };
+
+// Writes a partition table over the start (and for GPT the end) of `disk`,
+// which holds `blocks` blocks: "mbr", one FAT partition over the disk;
+// "gpt", two partitions of about half the disk each. False for another name.
+bool WritePartitionTable(const std::string& kind, std::vector<uint8_t>& disk);
 
 struct CommandBlock {
   uint32_t tag = 0;

@@ -9,7 +9,8 @@
 # Without SCENARIO runs the default set; `--list` names every scenario. DIR is
 # a build tree where zq5210 and zq_usb_bridge_function are built (default
 # build-release, made by scripts/release_build.sh). Needs qemu-system-x86,
-# busybox-static, cpio and udev (scripts/deps.sh kernel) and fetches the kernel package with
+# busybox-static, cpio, udev and g++-multilib (scripts/deps.sh kernel) and
+# fetches the kernel package with
 # apt-get download. Exits 0 when every scenario passed or when the rig cannot
 # run here (it says why), 1 when a scenario failed or the VM did not finish.
 set -uo pipefail
@@ -77,6 +78,20 @@ if [ "$build" = "$root/build-release" ] || [ ! -f "$build/CMakeCache.txt" ]; the
 else
   cmake --build "$build" -j 2 --target zq5210 zq_usb_bridge_function >"$vm/build.log" 2>&1
 fi || { cat "$vm/build.log" >&2; exit 1; }
+# the command line as a 32-bit program too, for the kernel's ia32 emulation;
+# linked statically, since the VM has no 32-bit libraries
+m32="$build/m32"
+if echo 'int main() {}' | g++ -m32 -static -x c++ - -o "$vm/m32-probe" 2>/dev/null; then
+  if [ ! -f "$m32/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$m32" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32 \
+      -DCMAKE_CXX_FLAGS_RELEASE="-O1 -DNDEBUG" -DCMAKE_EXE_LINKER_FLAGS="-m32 -static" \
+      -DBUILD_TESTING=OFF -DZQ_WERROR=ON >/dev/null || exit 1
+  fi
+  cmake --build "$m32" -j 2 --target zq5210 >>"$vm/build.log" 2>&1 ||
+    { cat "$vm/build.log" >&2; exit 1; }
+else
+  echo "kernel tests: no 32-bit C++ compiler (g++-multilib); the 32-bit scenario will fail" >&2
+fi
 
 # --- the initramfs -----------------------------------------------------------
 stage="$vm/initramfs"
@@ -85,7 +100,7 @@ mkdir -p "$stage"/{bin,sbin,etc,proc,sys,dev,tmp,run,lib/modules,usr/bin,usr/lib
 cp "$busybox" "$stage/bin/busybox"
 
 # each wanted module after what it needs, from modules.dep
-wanted=(configfs dummy_hcd libcomposite usb_f_fs usb-storage sd_mod sg vfat nls_cp437
+wanted=(configfs dummy_hcd libcomposite usb_f_fs usb-storage sd_mod sr_mod sg vfat nls_cp437
   nls_ascii nls_utf8)
 : >"$stage/modules.load"
 declare -A loaded=()
@@ -116,6 +131,7 @@ add_program() {
 }
 add_program "$build/cli/zq5210" usr/bin/zq5210
 add_program "$build/tests/kernel/zq_usb_bridge_function" usr/bin/zq_usb_bridge_function
+[ -x "$m32/cli/zq5210" ] && cp "$m32/cli/zq5210" "$stage/usr/bin/zq5210-32"
 if [ -n "$udevadm" ]; then
   add_program "$udevadm" bin/udevadm
   mkdir -p "$stage/etc/udev/rules.d" "$stage/lib/udev/rules.d"

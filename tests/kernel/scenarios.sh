@@ -12,9 +12,13 @@ DEFAULT_SCENARIOS="list_names_node_port_and_serial device_by_block_node_and_port
  fault_write fault_read fault_short_read fault_lie_write fault_flip fault_erase
  fault_refuse_erase fault_status fault_info fault_vanish
  strangers_receive_no_vendor_command several_bridges_update_all udev_rule_gives_seat_user_access
- two_luns_one_bridge swap_on_disk_refuses_update stop_during_write_sends_no_block_twice
+ disk_and_cdrom_luns_one_bridge swap_on_disk_refuses_update stop_during_write_sends_no_block_twice
  eight_second_write_succeeds unit_attention_on_status_poll_retried silent_bridge_node_named
- info_device_touches_only_named_bridge verbose_shows_each_command bench_32k_update"
+ info_device_touches_only_named_bridge verbose_shows_each_command
+ mbr_fat_partition_updates_while_mounts_fail gpt_two_partitions_update thirty_two_bit_program_updates
+ device_deleted_during_slow_command unplugged_during_chip_info_reads_unplugged
+ missing_node_named_missing stop_while_another_bridge_reads_erases_nothing_more
+ stop_at_once_not_overtaken_by_erase stop_after_failed_erase_exits_3 bench_32k_update"
 
 GADGETS=/sys/kernel/config/usb_gadget
 IMAGE=/root/sample.bin
@@ -118,10 +122,11 @@ new_serial() {
 # as_user COMMAND...: runs it as the plain user (uid 1000), without a seat's groups
 as_user() { su -s /bin/sh -c "$*" user; }
 
-# zq ARGS: runs the command line; $rc, /tmp/out and /tmp/err hold what it did.
+# zq ARGS: runs the command line ($ZQ_PROGRAM, zq5210 unless set); $rc,
+# /tmp/out and /tmp/err hold what it did.
 zq() {
-  echo "\$ zq5210 $*"
-  zq5210 "$@" >/tmp/out 2>/tmp/err
+  echo "\$ ${ZQ_PROGRAM:-zq5210} $*"
+  "${ZQ_PROGRAM:-zq5210}" "$@" >/tmp/out 2>/tmp/err
   rc=$?
   sed 's/^/  out: /' /tmp/out
   sed 's/^/  err: /' /tmp/err
@@ -361,15 +366,215 @@ scenario_bench_32k_update() {
 
 # --- what real machines add: LUNs, swap, signals, slow commands, attentions ----
 
-# one bridge answering on two LUNs is one bridge
-scenario_two_luns_one_bridge() {
+# one chip answering as a disk and as a CD-ROM drive is one bridge, updated once
+scenario_disk_and_cdrom_luns_one_bridge() {
   local s
   s=$(new_serial 1)
-  bridge_up 1 3f1d 5210 "$s" --luns 2
+  bridge_up 1 3f1d 5210 "$s" --luns 2 --cdrom
+  ls /sys/class/scsi_generic/*/device/block | grep -q '^sr' || fail "no CD-ROM drive appeared"
   zq list
   [ "$(grep -c /dev/sg /tmp/out)" = 1 ] || fail "listed $(grep -c /dev/sg /tmp/out) times"
   zq update "$IMAGE" --yes
   expect_rc 0
+  [ "$(count_op 1 e1)" = 1 ] || fail "erased $(count_op 1 e1) times"
+}
+
+# --- enclosures as they are sold: partitioned, formatted, mounted --------------
+
+# the first partition of the disk with this serial, once the kernel shows it
+partition_of() {
+  local disk i
+  disk=$(disk_of "$1")
+  for i in $(seq 50); do [ -e "$disk$2" ] && break; sleep 0.1; done
+  [ -e "$disk$2" ] || fail "the kernel found no partition $2 on $disk"
+  echo "$disk$2"
+}
+
+# An MBR disk with a FAT partition: a mounted partition is named and nothing
+# is erased; unmounted, the update claims the disk, a mount tried every
+# 100 ms meanwhile fails, and the update succeeds
+scenario_mbr_fat_partition_updates_while_mounts_fail() {
+  local s part reads mounted=0
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s" --partition-table mbr --slow e2@1:1500
+  part=$(partition_of "$s" 1)
+  mkdosfs "$part" >/dev/null || fail "mkdosfs $part"
+  mkdir -p /mnt/bridge
+  mount -t vfat "$part" /mnt/bridge || fail "mount $part"
+  zq update "$IMAGE" --yes
+  umount /mnt/bridge
+  expect_rc 1
+  expect_err "mounted on /mnt/bridge"
+  [ "$(count_op 1 e1)" = 0 ] || fail "erased while mounted"
+
+  reads=$(count_op 1 e3)
+  rm -f /tmp/rc
+  (zq5210 update "$IMAGE" --yes >/tmp/out 2>/tmp/err; echo $? >/tmp/rc) &
+  # the disk is claimed before the flash is read
+  for i in $(seq 200); do [ "$(count_op 1 e3)" -gt "$reads" ] && break; sleep 0.05; done
+  while [ ! -s /tmp/rc ]; do
+    if mount -t vfat "$part" /mnt/bridge 2>/dev/null; then
+      mounted=$((mounted + 1))
+      umount /mnt/bridge
+    fi
+    sleep 0.1
+  done
+  rc=$(cat /tmp/rc)
+  cat /tmp/err
+  expect_rc 0
+  [ "$mounted" = 0 ] || fail "$part was mounted $mounted times during the update"
+  mount -t vfat "$part" /mnt/bridge || fail "$part does not mount after the update"
+  umount /mnt/bridge
+}
+
+scenario_gpt_two_partitions_update() {
+  local s
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s" --partition-table gpt
+  partition_of "$s" 2 >/dev/null
+  zq update "$IMAGE" --yes
+  expect_rc 0
+  [ "$(count_op 1 e1)" = 1 ] || fail "erased $(count_op 1 e1) times"
+}
+
+# --- a 32-bit program on the 64-bit kernel (ia32 emulation) ---------------------
+
+scenario_thirty_two_bit_program_updates() {
+  local s
+  [ -x /usr/bin/zq5210-32 ] ||
+    fail "no 32-bit zq5210 in the VM (g++-multilib, scripts/deps.sh kernel)"
+  [ "$(od -An -tx1 -j4 -N1 /usr/bin/zq5210-32 | tr -d ' ')" = 01 ] || fail "zq5210-32 is not 32-bit"
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s"
+  ZQ_PROGRAM=zq5210-32 zq info
+  expect_rc 0
+  expect_out "Chip ID: VF040"
+  ZQ_PROGRAM=zq5210-32 zq update "$IMAGE" --yes
+  expect_rc 0
+  [ "$(count_op 1 e1)" = 1 ] || fail "erased $(count_op 1 e1) times"
+}
+
+# --- devices that go ---------------------------------------------------------------
+
+# deleted through sysfs during a slow command: the wait ends at once, without
+# spinning until the command's time is up
+scenario_device_deleted_during_slow_command() {
+  local s sg cpu start waited before
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s" --slow e3@2:6000
+  sg=$(sg_of "$s")
+  rm -f /tmp/rc /tmp/time
+  (time -p -o /tmp/time zq5210 update "$IMAGE" --yes >/tmp/out 2>/tmp/err; echo $? >/tmp/rc) &
+  for i in $(seq 200); do [ "$(count_op 1 e3)" -ge 1 ] && break; sleep 0.05; done
+  sleep 0.3
+  # CPU time (cs) the program used before the deletion
+  before=$(awk '{ print $14 + $15 }' "/proc/$(pidof zq5210)/stat")
+  echo 1 >"/sys/class/scsi_generic/${sg#/dev/}/device/delete" &
+  start=$(uptime_cs)
+  # the failed read is said at once; the process may end only once the kernel
+  # has finished deleting the disk, which waits for the command
+  for i in $(seq 100); do grep -q "Can't read" /tmp/err && break; sleep 0.05; done
+  waited=$(($(uptime_cs) - start))
+  for i in $(seq 100); do [ -s /tmp/rc ] && break; sleep 0.1; done
+  cat /tmp/err /tmp/time
+  echo "the read failed $waited cs after the deletion"
+  [ -s /tmp/rc ] || fail "still running 10 s after the device was deleted"
+  # the command itself would have run on for more than 5 s
+  [ "$waited" -lt 300 ] || fail "the wait ended only $waited cs after the deletion"
+  [ "$(count_op 1 e1)" = 0 ] || fail "erased a device being deleted"
+  cpu=$(awk -v before="$before" '/^(user|sys)/ { t += $2 } END { printf "%d", t * 100 - before }' \
+    /tmp/time)
+  echo "CPU after the deletion: $cpu cs"
+  [ "$cpu" -lt 100 ] || fail "the wait took $cpu cs of CPU time"
+}
+
+scenario_unplugged_during_chip_info_reads_unplugged() {
+  local s sg
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s" --fault vanish:1
+  sg=$(sg_of "$s")
+  zq info
+  expect_rc 0
+  # its second command takes it off the bus
+  zq list
+  expect_err "$sg: unplugged"
+}
+
+# sysfs without the node, as in a container given /sys alone
+scenario_missing_node_named_missing() {
+  local s sg
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s"
+  sg=$(sg_of "$s")
+  rm "$sg"
+  zq list
+  expect_err "$sg: missing"
+  expect_err "docker run --device $sg"
+}
+
+# --- stops that must not race the erase ---------------------------------------------
+
+# bridge 1 writes, bridge 2 still reads before its erase: a stop lets bridge 1
+# finish its write and erases nothing more
+scenario_stop_while_another_bridge_reads_erases_nothing_more() {
+  local pid i
+  bridge_up 1 3f1d 5210 "$(new_serial 1)" --slow e2:300
+  bridge_up 2 3f1d 5210 "$(new_serial 2)" --slow e3@3:4000
+  zq5210 update "$IMAGE" --all --yes >/tmp/out 2>/tmp/err &
+  pid=$!
+  for i in $(seq 200); do grep -q ' op=e2 ' /tmp/bridge1.log && break; sleep 0.05; done
+  kill -TERM "$pid"
+  wait "$pid"
+  rc=$?
+  cat /tmp/err
+  [ "$(count_op 2 e1)" = 0 ] || fail "bridge 2 was erased after the stop"
+  [ "$(count_op 1 e1)" = 1 ] || fail "bridge 1 erased $(count_op 1 e1) times"
+  expect_rc 130
+}
+
+# a stop that ends at once while its report waits on a stalled reader: the
+# update, its look at the flash done meanwhile, erases nothing
+scenario_stop_at_once_not_overtaken_by_erase() {
+  local pid filler
+  bridge_up 1 3f1d 5210 "$(new_serial 1)" --slow e3@2:2000
+  mkfifo /tmp/stalled
+  exec 3<>/tmp/stalled
+  head -c 70000 /dev/zero >/tmp/stalled &
+  filler=$!
+  zq5210 update "$IMAGE" --yes --json >/tmp/stalled 2>/tmp/err &
+  pid=$!
+  for i in $(seq 200); do grep -q ' op=e3 ' /tmp/bridge1.log && break; sleep 0.05; done
+  kill -TERM "$pid"
+  sleep 3
+  erased=$(count_op 1 e1)
+  kill "$filler"
+  cat /tmp/stalled >/dev/null &
+  wait "$pid"
+  rc=$?
+  exec 3<&-
+  cat /tmp/err
+  [ "$erased" = 0 ] || fail "erased after the stop was asked for"
+  [ "$rc" = 130 ] || [ "$rc" = 1 ] || fail "exit $rc, expected 130 or 1"
+}
+
+# bridge 1 failed after its erase, bridge 2 still reads: a stop says the
+# bridge may hold no firmware and exits 3, never 130
+scenario_stop_after_failed_erase_exits_3() {
+  local pid i
+  bridge_up 1 3f1d 5210 "$(new_serial 1)" --fault write:2
+  bridge_up 2 3f1d 5210 "$(new_serial 2)" --slow e3@2:5000
+  zq5210 update "$IMAGE" --all --yes --json >/tmp/out 2>/tmp/err &
+  pid=$!
+  for i in $(seq 200); do grep -q ' op=e2 .*csw=1' /tmp/bridge1.log && break; sleep 0.05; done
+  sleep 0.5
+  kill -TERM "$pid"
+  wait "$pid"
+  rc=$?
+  cat /tmp/out /tmp/err
+  expect_rc 3
+  expect_err "may hold no working firmware"
+  expect_out '"exit_code": 3'
+  [ "$(count_op 2 e1)" = 0 ] || fail "bridge 2 was erased after the stop"
 }
 
 scenario_swap_on_disk_refuses_update() {
@@ -456,7 +661,7 @@ teardown_all() {
   [ -S /run/udev/control ] && udevadm control --exit 2>/dev/null
   swapoff -a 2>/dev/null
   umount /mnt/bridge 2>/dev/null
-  rm -f /tmp/dump.bin
+  rm -f /tmp/dump.bin /tmp/stalled /tmp/rc /tmp/time
 }
 
 run_scenarios() {

@@ -84,7 +84,8 @@ Interface MakeInterface(uint16_t packet) {
 [[noreturn]] void Usage(const std::string& problem) {
   std::fprintf(stderr,
                "zq_usb_bridge_function: %s\n"
-               "usage: zq_usb_bridge_function --ffs DIR [--luns N] [--disk-blocks N]\n"
+               "usage: zq_usb_bridge_function --ffs DIR [--luns N] [--cdrom] [--disk-blocks N]\n"
+               "  [--partition-table mbr|gpt]\n"
                "  [--fault F]... [--record HEX] [--busy-answers N] [--no-info] [--timing]\n"
                "  [--slow OP[@N]:MS]... [--unit-attention OP[@N]]... [--bogus-residue "
                "OP[@N]:BYTES]...\n"
@@ -256,6 +257,13 @@ int main(int argc, char** argv) {
       record = value();
     } else if (option == "--busy-answers") {
       busyAnswers = Number(value(), 10, 1000000, "--busy-answers");
+    } else if (option == "--partition-table") {
+      options.partitionTable = value();
+      if (options.partitionTable != "mbr" && options.partitionTable != "gpt") {
+        Usage("--partition-table takes mbr or gpt");
+      }
+    } else if (option == "--cdrom") {
+      options.lastLunCdRom = true;
     } else if (option == "--no-info") {
       options.answerInfo = false;
     } else if (option == "--timing") {
