@@ -19,6 +19,12 @@ echo "== native build (g++, sanitizers)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQ_SANITIZE=ON -DZQ_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"
 
+echo "== what threads share, under ThreadSanitizer (that test alone)"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQ_SANITIZE_THREAD=ON \
+  -DZQ_WERROR=ON >/dev/null
+cmake --build build-tsan -j "$jobs" --target claim_list_test
+build-tsan/tests/claim_list_test
+
 echo "== clang build"
 CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DZQ_SANITIZE=ON -DZQ_FUZZ=ON -DZQ_WERROR=ON >/dev/null
