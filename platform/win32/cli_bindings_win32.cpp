@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "cli/console_events.h"
 #include "cli/output_paths.h"
 #include "cli/report.h"
 #include "cli/stop_requests.h"
@@ -117,15 +118,137 @@ class Win32Storage final : public SystemStorage {
   std::vector<std::unique_ptr<nt::HeldVolumes>> held_;
 };
 
-BOOL WINAPI OnConsoleStop(DWORD) {
-  // while the flash is being rewritten the request waits; otherwise the
-  // default handler ends the process, after the JSON object a script waits for
-  if (NoteStopRequest() != StopTiming::AtOnce) return TRUE;
+// The process's stop requests and the system's clock, for the handlers.
+class SystemWaits final : public EventWaits {
+ public:
+  StopTiming Note() override { return NoteStopRequest(); }
+  // asked once a stop was requested: noting it again changes nothing
+  bool Held() override { return NoteStopRequest() != StopTiming::AtOnce; }
+  uint64_t Milliseconds() override {
+    const DWORD now = GetTickCount();  // wraps after 49 days: counted on from here
+    elapsed_ += static_cast<DWORD>(now - last_);
+    last_ = now;
+    return elapsed_;
+  }
+  void Sleep(uint32_t milliseconds) override { ::Sleep(milliseconds); }
+  void SayItWaits() override {
+    static const char NOTE[] =
+        "\nzq5210: stopping now would leave the bridge without firmware; "
+        "it stops once the write is done\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), NOTE, sizeof NOTE - 1, &written, nullptr);
+  }
+
+ private:
+  DWORD last_ = GetTickCount();
+  uint64_t elapsed_ = 0;
+};
+
+// the JSON object a script waits for, before the process ends
+void WriteStoppedReport() {
   const char* report = StoppedReport();
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), report, static_cast<DWORD>(std::strlen(report)),
             &written, nullptr);
+}
+
+BOOL WINAPI OnConsoleStop(DWORD type) {
+  ConsoleEvent event = ConsoleEvent::Interrupt;
+  switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      break;
+    case CTRL_CLOSE_EVENT:
+      event = ConsoleEvent::Close;
+      break;
+    case CTRL_LOGOFF_EVENT:
+      event = ConsoleEvent::Logoff;
+      break;
+    case CTRL_SHUTDOWN_EVENT:
+      event = ConsoleEvent::Shutdown;
+      break;
+    default:
+      return FALSE;
+  }
+  // runs on a thread of its own; for a close, logoff or shutdown the system
+  // ends the process when this returns
+  SystemWaits waits;
+  if (TakeConsoleEvent(event, waits) == EventAnswer::Taken) return TRUE;
+  // nothing held: the default handler ends the process
+  WriteStoppedReport();
   return FALSE;
+}
+
+// Windows 7 and later tell a console program that loads user32 (this one
+// does) nothing of logoff and shutdown; a hidden window is told instead, and
+// from Vista on it can hold the session while a bridge is written, with the
+// reason shown. Looked up at run time: older systems lack these calls.
+using BlockReasonCreate = BOOL(WINAPI*)(HWND, LPCWSTR);
+using BlockReasonDestroy = BOOL(WINAPI*)(HWND);
+BlockReasonCreate blockReasonCreate = nullptr;
+BlockReasonDestroy blockReasonDestroy = nullptr;
+constexpr UINT_PTR HOLD_TIMER = 1;
+
+LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_QUERYENDSESSION: {
+      SystemWaits waits;
+      if (SessionMayEnd(waits)) return TRUE;
+      blockReasonCreate(window,
+                        L"Rewriting a bridge's firmware: stopping now would leave it "
+                        L"without firmware.");
+      SetTimer(window, HOLD_TIMER, 250, nullptr);  // the reason goes with the write
+      return FALSE;
+    }
+    case WM_ENDSESSION: {
+      if (wParam == FALSE) return 0;  // the session goes on
+      SystemWaits waits;
+      if (TakeConsoleEvent(ConsoleEvent::SessionEnd, waits) == EventAnswer::EndNow) {
+        WriteStoppedReport();
+      }
+      return 0;  // the system ends the process
+    }
+    case WM_TIMER: {
+      SystemWaits waits;
+      if (wParam == HOLD_TIMER && !waits.Held()) {
+        KillTimer(window, HOLD_TIMER);
+        blockReasonDestroy(window);
+      }
+      return 0;
+    }
+    default:
+      return DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
+DWORD WINAPI RunSessionWindow(LPVOID) {
+  WNDCLASSA windowClass{};
+  windowClass.lpfnWndProc = OnSessionMessage;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "zq5210-session";
+  // a top-level window, never shown: message-only windows are not asked
+  if (RegisterClassA(&windowClass) == 0 ||
+      CreateWindowExA(0, windowClass.lpszClassName, "zq5210", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
+                      nullptr, windowClass.hInstance, nullptr) == nullptr) {
+    return 0;
+  }
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+  return 0;
+}
+
+void StartSessionWindow() {
+  if (QueryPlatformFamily() != PlatformFamily::Nt || QueryMajorVersion() < 6) return;
+  const HMODULE user = GetModuleHandleA("USER32.DLL");
+  if (user == nullptr) return;
+  blockReasonCreate = reinterpret_cast<BlockReasonCreate>(
+      reinterpret_cast<void (*)()>(GetProcAddress(user, "ShutdownBlockReasonCreate")));
+  blockReasonDestroy = reinterpret_cast<BlockReasonDestroy>(
+      reinterpret_cast<void (*)()>(GetProcAddress(user, "ShutdownBlockReasonDestroy")));
+  if (blockReasonCreate == nullptr || blockReasonDestroy == nullptr) return;
+  DWORD id = 0;
+  const HANDLE thread = CreateThread(nullptr, 0, RunSessionWindow, nullptr, 0, &id);
+  if (thread != nullptr) CloseHandle(thread);  // it runs until the process ends
 }
 
 }  // namespace
@@ -179,6 +302,7 @@ std::unique_ptr<SystemStorage> MakeSystemStorage() {
 
 void InstallStopHandlers() {
   SetConsoleCtrlHandler(OnConsoleStop, TRUE);
+  StartSessionWindow();
 }
 
 namespace {
