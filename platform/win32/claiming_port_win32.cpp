@@ -2,6 +2,8 @@
 
 #include "platform/win32/win32_headers.h"
 
+#include <utility>
+
 #include "platform/win32/platform_win32.h"
 
 namespace zq {
@@ -37,7 +39,7 @@ DeviceHandle ClaimingPort::Open(const std::string& path) {
   using Kind = OpenRefusal::Kind;
   const std::string name = nt::ClaimName(tree_, path, GlobalNamesExist());
   if (claims_.Holds(name)) {
-    refusals.push_back({path, Kind::InUse, path + ": in use: this run has the bridge open"});
+    Refuse({path, Kind::InUse, path + ": in use: this run has the bridge open"});
     return INVALID_DEVICE_HANDLE;
   }
   SetLastError(ERROR_SUCCESS);
@@ -47,18 +49,17 @@ DeviceHandle ClaimingPort::Open(const std::string& path) {
     // a mutex another run made with other rights (elevated, another user)
     // cannot be opened: that run holds the bridge
     if (claimError == ERROR_ACCESS_DENIED) {
-      refusals.push_back(
-          {path, Kind::InUse, path + ": in use by another zq5210 (run with other rights)"});
+      Refuse({path, Kind::InUse, path + ": in use by another zq5210 (run with other rights)"});
     } else {
-      refusals.push_back({path, Kind::Other,
-                          path + ": cannot be claimed against other runs (" + name +
-                              "): " + SystemText(claimError)});
+      Refuse({path, Kind::Other,
+              path + ": cannot be claimed against other runs (" + name +
+                  "): " + SystemText(claimError)});
     }
     return INVALID_DEVICE_HANDLE;
   }
   if (claimError == ERROR_ALREADY_EXISTS) {
     CloseHandle(claim);
-    refusals.push_back({path, Kind::InUse, path + ": in use by another zq5210"});
+    Refuse({path, Kind::InUse, path + ": in use by another zq5210"});
     return INVALID_DEVICE_HANDLE;
   }
   const DeviceHandle device = bridges_.Open(path);
@@ -66,18 +67,25 @@ DeviceHandle ClaimingPort::Open(const std::string& path) {
     CloseHandle(claim);
     const uint32_t error = system_.LastOpenError();
     if (error == ERROR_ACCESS_DENIED) {
-      refusals.push_back({path, Kind::PermissionDenied,
-                          path + ": access denied: run zq5210 from an elevated prompt"});
+      Refuse({path, Kind::PermissionDenied,
+              path + ": access denied: run zq5210 from an elevated prompt"});
     } else if (error == ERROR_SHARING_VIOLATION) {
-      refusals.push_back({path, Kind::InUse, path + ": in use by another program"});
+      Refuse({path, Kind::InUse, path + ": in use by another program"});
     } else {
-      refusals.push_back(
+      Refuse(
           {path, Kind::Other, path + ": cannot be opened (error " + std::to_string(error) + ")"});
     }
     return device;
   }
+  std::erase_if(refusals, [&](const OpenRefusal& r) { return r.path == path; });
   claims_.Add(device, name, reinterpret_cast<nt::ClaimList::Claim>(claim));
   return device;
+}
+
+void ClaimingPort::Refuse(OpenRefusal refusal) {
+  // the latest reason for each device: a window asks again at every click
+  std::erase_if(refusals, [&](const OpenRefusal& r) { return r.path == refusal.path; });
+  refusals.push_back(std::move(refusal));
 }
 
 void ClaimingPort::Close(DeviceHandle device) {

@@ -47,10 +47,13 @@ class ClaimingPort final : public PassThroughPort {
   void Close(DeviceHandle device) override;
   void Sleep(uint32_t milliseconds) override { bridges_.Sleep(milliseconds); }
 
-  // Every device that could not be opened, from the thread that opens.
+  // Every device that could not be opened, with the latest reason, from
+  // the thread that opens.
   std::vector<OpenRefusal> refusals;
 
  private:
+  void Refuse(OpenRefusal refusal);
+
   PassThroughPort& bridges_;
   Win32PassThroughPort& system_;
   nt::DeviceTree& tree_;
