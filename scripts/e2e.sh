@@ -26,7 +26,7 @@ if [[ ! -f $build/build.ninja ]]; then
     -DCMAKE_BUILD_TYPE=Release || exit 2
 fi
 cmake --build "$build" -j2 --target zq5210-updater zq5210-updater-emulated WNASPI32 \
-  zq-e2e-driver win32_bindings_test zq5210 || exit 2
+  zq-e2e-driver win32_bindings_test zq5210 session_end_probe || exit 2
 if [[ $arch == i686 ]]; then cmake --build "$build" -j2 --target semaphore_check || exit 2; fi
 if [[ $arch == i686 ]] && [[ ! -x /usr/lib/wine/wine ]]; then
   echo "e2e: Wine's 32-bit loader is missing (scripts/deps.sh all installs wine32:i386)" >&2
@@ -215,6 +215,29 @@ for pfx in "$prefix-nt" "$prefix-98"; do
     --emulate-flash "${flashes[0]}" --emulate-flash "${flashes[1]}" --emulate-flash "${flashes[2]}" &&
     verify "cli-update-all-$tag flashes" holds_sample "${flashes[@]/#/$work/cli/}"
 done
+# the session ending while a bridge is written: the hidden window holds it
+# back, the write goes on, and the program stops after it
+# (from Vista on: the program alone is told it runs on Windows 7)
+echo "== cli-session-end"
+app_key='HKCU\Software\Wine\AppDefaults\zq5210.exe'
+WINEPREFIX=$prefix-nt wine reg add "$app_key" /v Version /d win7 /f >/dev/null 2>&1
+head -c 32768 /dev/urandom >"$work/cli/session-image.bin"
+(WINEPREFIX=$prefix-nt wine zq5210.exe update session-image.bin --emulate --emulate-timing --yes \
+  --emulate-flash session.bin >session.out 2>session.err) &
+session_pid=$!
+WINEPREFIX=$prefix-nt wine "$build/tests/win32/session_end_probe.exe" session.err \
+  "Writing ROM code..." >session-probe.out
+probe_status=$?
+wait $session_pid
+session_status=$?
+WINEPREFIX=$prefix-nt wine reg delete "$app_key" /f >/dev/null 2>&1
+WINEPREFIX=$prefix-nt wineserver -w
+verify "cli-session-end held back" grep -q "session may end: no" session-probe.out
+verify "cli-session-end probe" test $probe_status = 0
+verify "cli-session-end status 130" test $session_status = 130
+verify "cli-session-end stopped after writing" grep -qF \
+  "Stopped after writing: the flash holds the new image, not verified." session.err
+verify "cli-session-end flash" cmp -s -n 32768 session.bin session-image.bin
 cd "$root" || exit 2
 
 # the ASPI path: Windows 98 and the emulated WNASPI32.DLL beside the program

@@ -3,7 +3,8 @@
 #
 #   scripts/test.sh          everything: formatting; the native build under
 #                            AddressSanitizer and UBSan with all unit, sequence
-#                            and command-line tests; the command line through
+#                            and command-line tests; what threads share under
+#                            ThreadSanitizer; the command line through
 #                            a real Linux kernel in a QEMU VM; a clang build
 #                            with its tests and a bounded fuzz run; the Windows
 #                            builds of both widths with their import checks;
@@ -114,11 +115,19 @@ build() {
 }
 
 native=(-DCMAKE_BUILD_TYPE=Debug -DZQ_SANITIZE=ON)
+tsan() {
+  [ -f build-tsan/build.ninja ] ||
+    cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQ_SANITIZE_THREAD=ON -DZQ_WERROR=ON
+  cmake --build build-tsan -j "$jobs" --target claim_list_test
+  build-tsan/tests/claim_list_test
+}
 clang_build() { CC=clang CXX=clang++ build build-clang "${native[@]}" -DZQ_FUZZ=ON; }
 
 # the builds, one after another, each on every core
 stage gcc - build build "${native[@]}"
 stage ctest gcc ctest --test-dir build --output-on-failure -j "$jobs"
+# what threads share, under ThreadSanitizer: that test alone
+stage tsan gcc tsan
 if [ "$mode" = quick ]; then
   report
   exit

@@ -194,6 +194,115 @@ TEST(NtUsbIdentity, ResolvesTheWindowsNamesBeforeAnythingIsSent) {
   EXPECT_TRUE(disks.port.Calls().empty());
 }
 
+// A chip that shows a disk (E:) and a CD-ROM with its driver disc (F:) under
+// one USB device, beside another bridge: two bridges, not three.
+struct TwoFacedBridge {
+  static constexpr const char* DISK = "\\\\?\\usbstor#disk&ven_zq#zq0001&0#{53f56307}";
+  static constexpr const char* CD = "\\\\?\\usbstor#cdrom&ven_zq#zq0001&1#{53f56308}";
+  static constexpr const char* OTHER = "\\\\?\\usbstor#disk&ven_zq#zq0002&0#{53f56307}";
+  EmulatedPassThroughPort port;
+  FakeDeviceTree tree;
+  TwoFacedBridge() {
+    port.AddBridge(InterfaceClass::Disk).path = DISK;
+    port.AddBridge(InterfaceClass::CdRom).path = CD;
+    port.AddBridge(InterfaceClass::Disk).path = OTHER;
+    const auto usb = tree.AddUsbDisk({.path = DISK, .number = 2});
+    tree.AddUnit(usb, {.path = CD, .cls = InterfaceClass::CdRom, .number = 0, .unit = 1});
+    tree.AddUsbDisk(
+        {.path = OTHER, .usbId = "USB\\VID_3F1D&PID_5210\\ZQ0002", .ports = {2}, .number = 3});
+    tree.AddVolume("\\\\?\\Volume{e}", {DRIVE2}, {"E:\\"});
+    tree.AddVolume("\\\\?\\Volume{f}", {{nt::StorageType::CdRom, 0}}, {"F:\\"});
+  }
+};
+
+TEST(NtUsbIdentity, OneUsbDeviceIsOneBridgeWhateverUnitsItShows) {
+  TwoFacedBridge chip;
+  nt::BridgeOnlyPassThroughPort port(chip.port, chip.tree);
+  PassThroughTransport transport(port);
+  std::vector<std::string> found;
+  for (const auto& bridge : transport.FindBridges(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID)) {
+    found.push_back(bridge->Name());
+  }
+  EXPECT_EQ(found, (std::vector<std::string>{TwoFacedBridge::DISK, TwoFacedBridge::OTHER}));
+  for (const PortCall& call : chip.port.Calls()) EXPECT_NE(call.path, TwoFacedBridge::CD);
+
+  // every name of either unit gives the bridge, once
+  bool listed = false;
+  const std::vector<nt::StorageDevice> devices = nt::WalkStorage(chip.tree, listed);
+  for (const char* wanted :
+       {"E:", "F:", "CdRom0", "PhysicalDrive2", "ZQ0001", "1-4", TwoFacedBridge::CD}) {
+    SCOPED_TRACE(wanted);
+    std::vector<std::string> paths;
+    std::string problem;
+    EXPECT_TRUE(nt::ResolveDeviceName(devices, wanted, paths, problem)) << problem;
+    EXPECT_EQ(paths, std::vector<std::string>{TwoFacedBridge::DISK});
+  }
+  const nt::StorageDevice* disk = nt::FindByPath(devices, TwoFacedBridge::DISK);
+  ASSERT_NE(disk, nullptr);
+  std::vector<std::string> units;
+  for (const nt::StorageDevice* unit : nt::UnitsOf(devices, *disk)) units.push_back(unit->path);
+  EXPECT_EQ(units, (std::vector<std::string>{TwoFacedBridge::DISK, TwoFacedBridge::CD}));
+
+  // one claim for the chip, whichever unit is opened; another chip's is its own
+  const std::string claim = nt::ClaimName(chip.tree, TwoFacedBridge::DISK, true);
+  EXPECT_EQ(claim, "Global\\zq5210-bridge-USB#VID_3F1D&PID_5210#ZQ0001");
+  EXPECT_EQ(nt::ClaimName(chip.tree, TwoFacedBridge::CD, true), claim);
+  EXPECT_EQ(nt::ClaimName(chip.tree, TwoFacedBridge::CD, false),
+            "zq5210-bridge-USB#VID_3F1D&PID_5210#ZQ0001");
+  EXPECT_NE(nt::ClaimName(chip.tree, TwoFacedBridge::OTHER, true), claim);
+  EXPECT_EQ(nt::ClaimName(chip.tree, "\\\\?\\gone#x", false), "zq5210-bridge-##?#GONE#X");
+}
+
+TEST(NtUsbIdentity, TheDiskSpeaksForTheBridgeThenItsLowestUnit) {
+  using Unit = std::pair<InterfaceClass, uint32_t>;  // listed in this order
+  struct Row {
+    const char* name;
+    std::vector<Unit> units;
+    size_t first;
+  };
+  const std::vector<Row> rows = {
+      {"disk, then CD-ROM", {{InterfaceClass::Disk, 0}, {InterfaceClass::CdRom, 1}}, 0},
+      {"the CD-ROM on the lower unit", {{InterfaceClass::CdRom, 0}, {InterfaceClass::Disk, 1}}, 1},
+      {"two disks", {{InterfaceClass::Disk, 2}, {InterfaceClass::Disk, 1}}, 1},
+      {"two CD-ROMs", {{InterfaceClass::CdRom, 1}, {InterfaceClass::CdRom, 0}}, 1},
+      {"a CD-ROM alone", {{InterfaceClass::CdRom, 0}}, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeDeviceTree tree;
+    nt::DeviceInstance usb = 0;
+    for (size_t i = 0; i < row.units.size(); ++i) {
+      const UsbDisk unit{.path = "unit" + std::to_string(i),
+                         .cls = row.units[i].first,
+                         .number = static_cast<uint32_t>(i),
+                         .unit = row.units[i].second};
+      if (i == 0) {
+        usb = tree.AddUsbDisk(unit);
+      } else {
+        tree.AddUnit(usb, unit);
+      }
+    }
+    bool listed = false;
+    const std::vector<nt::StorageDevice> devices = nt::WalkStorage(tree, listed);
+    std::vector<std::string> firsts;
+    for (const nt::StorageDevice& device : devices) {
+      if (nt::IsFirstUnit(devices, device)) firsts.push_back(device.path);
+    }
+    EXPECT_EQ(firsts, std::vector<std::string>{"unit" + std::to_string(row.first)});
+    std::vector<std::string> paths;
+    std::string problem;
+    ASSERT_TRUE(nt::ResolveDeviceName(devices, "1-4", paths, problem)) << problem;
+    EXPECT_EQ(paths, firsts);
+  }
+  uint32_t unit = 9;
+  EXPECT_TRUE(nt::ParseStorageUnit("USBSTOR\\DISK&VEN_ZQ&PROD_X&REV_1.00\\ZQ0001&1", unit));
+  EXPECT_EQ(unit, 1u);
+  for (const char* id : {"USBSTOR\\DISK&VEN_ZQ\\ZQ0001", "SCSI\\DISK&VEN_ZQ\\4&1a&0&000000",
+                         "USBSTOR\\DISK&VEN_ZQ\\7&2a&0&0000", "USBSTOR\\ZQ0001&1"}) {
+    EXPECT_FALSE(nt::ParseStorageUnit(id, unit)) << id;
+  }
+}
+
 TEST(NtVolumeCheck, RefusesWhatIsMountedOrCannotBeTold) {
   struct Row {
     const char* name;

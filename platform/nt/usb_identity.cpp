@@ -114,6 +114,9 @@ bool WalkClass(DeviceTree& tree, InterfaceClass cls, bool numbers,
     device.cls = cls;
     device.path = entry.path;
     Identify(tree, entry.instance, device);
+    std::string storageId;
+    device.unitKnown =
+        tree.DeviceId(entry.instance, storageId) && ParseStorageUnit(storageId, device.unit);
     if (numbers && tree.Number(entry.path, device.number)) {
       device.storageName = StorageName(device.number);
       device.numbered = !device.storageName.empty();
@@ -151,6 +154,28 @@ char DriveLetter(std::string_view name) {
   if (name.size() == 3 && name[2] != '\\' && name[2] != '/') return 0;
   const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
   return letter >= 'A' && letter <= 'Z' ? letter : 0;
+}
+
+// Both classes, for what groups units: each interface's USB device and unit.
+std::vector<StorageDevice> WalkUnits(DeviceTree& tree) {
+  std::vector<StorageDevice> devices;
+  for (InterfaceClass cls : {InterfaceClass::Disk, InterfaceClass::CdRom}) {
+    WalkClass(tree, cls, false, devices);
+  }
+  return devices;
+}
+
+bool SameUsbDevice(const StorageDevice& a, const StorageDevice& b) {
+  return !a.usbDeviceId.empty() && SameText(a.usbDeviceId, b.usbDeviceId);
+}
+
+// Which of two units of one bridge speaks for it first: the disk, then the
+// lower unit, then the one the system lists first (`a` when it comes first).
+bool SpeaksBefore(const StorageDevice& a, const StorageDevice& b, bool aListedFirst) {
+  if (a.cls != b.cls) return a.cls == InterfaceClass::Disk;
+  if (a.unitKnown != b.unitKnown) return a.unitKnown;
+  if (a.unitKnown && a.unit != b.unit) return a.unit < b.unit;
+  return aListedFirst;
 }
 
 bool Names(const StorageDevice& device, const std::string& wanted) {
@@ -226,6 +251,55 @@ std::string StorageName(const StorageNumber& number) {
   return {};
 }
 
+bool ParseStorageUnit(std::string_view deviceId, uint32_t& unit) {
+  if (!StartsWithText(deviceId, "USBSTOR\\") || HardwarePart(deviceId).empty()) return false;
+  const std::string_view instance = deviceId.substr(deviceId.rfind('\\') + 1);
+  const size_t amp = instance.rfind('&');
+  if (amp == std::string_view::npos) return false;
+  const std::string_view number = instance.substr(amp + 1);
+  // a unit number is small: anything longer is some other part of an ID
+  return number.size() <= 3 && ParseNumber(number, unit);
+}
+
+bool IsFirstUnit(const std::vector<StorageDevice>& devices, const StorageDevice& device) {
+  if (!device.bridge) return false;
+  bool seenSelf = false;
+  for (const StorageDevice& other : devices) {
+    if (SameText(other.path, device.path)) {
+      seenSelf = true;
+      continue;
+    }
+    if (SameUsbDevice(other, device) && SpeaksBefore(other, device, !seenSelf)) return false;
+  }
+  return true;
+}
+
+std::vector<const StorageDevice*> UnitsOf(const std::vector<StorageDevice>& devices,
+                                          const StorageDevice& device) {
+  std::vector<const StorageDevice*> units{&device};
+  for (const StorageDevice& other : devices) {
+    if (!SameText(other.path, device.path) && SameUsbDevice(other, device)) units.push_back(&other);
+  }
+  return units;
+}
+
+std::string ClaimName(DeviceTree& tree, const std::string& path, bool global) {
+  // longer names are refused by the system (MAX_PATH)
+  constexpr size_t MAX_NAME = 259;
+  const std::vector<StorageDevice> devices = WalkUnits(tree);
+  const StorageDevice* device = FindByPath(devices, path);
+  const std::string& owner =
+      device != nullptr && !device->usbDeviceId.empty() ? device->usbDeviceId : path;
+  // kernel object names take no backslash but the namespace's, and are
+  // compared in their case while device IDs and paths are not
+  std::string name = global ? "Global\\zq5210-bridge-" : "zq5210-bridge-";
+  for (const char c : owner) {
+    name += c == '\\' ? '#' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  if (name.size() > MAX_NAME) name.resize(MAX_NAME);
+  return name;
+}
+
 std::vector<StorageDevice> WalkStorage(DeviceTree& tree, bool& listed) {
   std::vector<StorageDevice> devices;
   listed = true;
@@ -241,7 +315,18 @@ NameSelection SelectByName(const std::vector<StorageDevice>& devices, const std:
   NameSelection strangers{NameMatch::NotABridge, {}};
   if (wanted.empty()) return {};
   for (const StorageDevice& device : devices) {
-    if (Names(device, wanted)) (device.bridge ? bridges : strangers).devices.push_back(device);
+    if (!Names(device, wanted)) continue;
+    if (!device.bridge) {
+      strangers.devices.push_back(device);
+      continue;
+    }
+    // whichever unit was named, the bridge is its first unit, given once
+    for (const StorageDevice* unit : UnitsOf(devices, device)) {
+      const bool taken =
+          std::any_of(bridges.devices.begin(), bridges.devices.end(),
+                      [unit](const StorageDevice& d) { return d.path == unit->path; });
+      if (!taken && IsFirstUnit(devices, *unit)) bridges.devices.push_back(*unit);
+    }
   }
   if (!bridges.devices.empty()) return bridges;
   if (!strangers.devices.empty()) return strangers;
@@ -276,9 +361,13 @@ const StorageDevice* FindByPath(const std::vector<StorageDevice>& devices,
 std::unique_ptr<InterfaceList> BridgeOnlyPassThroughPort::ListInterfaces(InterfaceClass cls) {
   std::vector<StorageDevice> devices;
   if (!WalkClass(tree_, cls, false, devices)) return nullptr;
+  // the other class too, for the units a bridge shows there
+  const InterfaceClass other =
+      cls == InterfaceClass::Disk ? InterfaceClass::CdRom : InterfaceClass::Disk;
+  WalkClass(tree_, other, false, devices);
   std::vector<std::string> paths;
   for (const StorageDevice& device : devices) {
-    if (device.bridge) paths.push_back(device.path);
+    if (device.cls == cls && IsFirstUnit(devices, device)) paths.push_back(device.path);
   }
   return std::make_unique<FixedInterfaceList>(std::move(paths));
 }

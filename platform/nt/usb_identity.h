@@ -63,7 +63,9 @@ struct StorageDevice {
   bool bridge = false;      // that USB device is a bridge
   std::string serial;       // empty when the device has none (Windows made one up)
   std::string usbPort;      // "1-1.4": root hub, then the port on each hub; empty when unknown
-  bool numbered = false;    // `number` and `storageName` are known
+  bool unitKnown = false;   // `unit`, the logical unit the USB storage driver gives it
+  uint32_t unit = 0;
+  bool numbered = false;  // `number` and `storageName` are known
   StorageNumber number;
   std::string storageName;               // "PhysicalDrive1", "CdRom0"
   std::vector<std::string> mountPoints;  // "E:\": best effort, for naming only
@@ -85,6 +87,23 @@ std::string SerialOf(std::string_view deviceId);
 bool ParseLocation(std::string_view location, uint32_t& port, uint32_t& hub);
 // "PhysicalDrive1", "CdRom0"; empty for another kind.
 std::string StorageName(const StorageNumber& number);
+// "USBSTOR\DISK&VEN_X&PROD_Y&REV_1.00\ZQ0001&1" -> unit 1: the USB storage
+// driver ends its units' IDs with their number; false for any other ID.
+bool ParseStorageUnit(std::string_view deviceId, uint32_t& unit);
+
+// One bridge is one USB device, whatever units it shows (a disk and a CD-ROM
+// carrying a driver disc, say): its disk speaks for it before its CD-ROM,
+// then its lowest unit. Whether `device` is the bridge's unit that does.
+bool IsFirstUnit(const std::vector<StorageDevice>& devices, const StorageDevice& device);
+// Every listed unit on the same USB device as `device`, itself first.
+std::vector<const StorageDevice*> UnitsOf(const std::vector<StorageDevice>& devices,
+                                          const StorageDevice& device);
+
+// The name of the system-wide claim a run holds while it talks to the bridge
+// `path` lies on. It belongs to the USB device, so every unit of one chip
+// takes the same claim; a path on no USB device known is claimed by its own
+// name. `global`: in the namespace all sessions share (NT 5.0 and later).
+std::string ClaimName(DeviceTree& tree, const std::string& path, bool global);
 
 // Every disk interface, then every CD-ROM interface, in the system's order,
 // each walked up to its USB device. `listed` is false when an interface class
@@ -104,7 +123,8 @@ struct NameSelection {
 
 // A drive letter ("E:", "e:\", "\\.\E:"), "PhysicalDrive1" or "\\.\PhysicalDrive1",
 // "CdRom0" or "\\.\CdRom0", a serial, a USB port ("1-1.4") or an interface
-// path, all in any case.
+// path, all in any case. A bridge is given as its first unit, whichever of
+// its units was named, and once.
 NameSelection SelectByName(const std::vector<StorageDevice>& devices, const std::string& wanted);
 
 // The interface paths of the bridges `wanted` names; false with the reason
@@ -115,9 +135,10 @@ bool ResolveDeviceName(const std::vector<StorageDevice>& devices, const std::str
 // The device listed under an interface path (any case); null when none.
 const StorageDevice* FindByPath(const std::vector<StorageDevice>& devices, const std::string& path);
 
-// A pass-through port that offers only bridges: the system's interfaces are
-// listed through the device tree, and any other path is refused before the
-// port underneath is asked to open it.
+// A pass-through port that offers only bridges, each once: the system's
+// interfaces are listed through the device tree, a bridge by its first unit
+// alone, and any path that is no bridge's is refused before the port
+// underneath is asked to open it.
 class BridgeOnlyPassThroughPort final : public PassThroughPort {
  public:
   BridgeOnlyPassThroughPort(PassThroughPort& system, DeviceTree& tree)

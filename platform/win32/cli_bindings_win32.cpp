@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "cli/console_events.h"
 #include "cli/output_paths.h"
 #include "cli/report.h"
 #include "cli/stop_requests.h"
@@ -10,6 +11,7 @@
 #include "cli/terminal.h"
 #include "platform/nt/usb_identity.h"
 #include "platform/nt/volume_check.h"
+#include "platform/win32/claiming_port_win32.h"
 #include "platform/win32/code_page_win32.h"
 #include "platform/win32/device_tree_win32.h"
 #include "platform/win32/files_win32.h"
@@ -20,75 +22,12 @@
 namespace zq::cli {
 namespace {
 
-// The command line's hold on a bridge: devices are opened shared, so a run
-// claims each bridge it opens by a named mutex, held until the device is
-// closed; a second run is told the bridge is in use. Every bridge that
-// cannot be opened is remembered with the system's reason.
-class ClaimingPort final : public PassThroughPort {
- public:
-  explicit ClaimingPort(PassThroughPort& bridges, Win32PassThroughPort& system)
-      : bridges_(bridges), system_(system) {}
-  ~ClaimingPort() override {
-    for (auto& claim : claims_) CloseHandle(claim.second);
-  }
-
-  std::unique_ptr<InterfaceList> ListInterfaces(InterfaceClass cls) override {
-    return bridges_.ListInterfaces(cls);
-  }
-  DeviceHandle Open(const std::string& path) override {
-    std::string name = "zq5210-bridge-";
-    for (const char c : path) name += c == '\\' ? '#' : c;
-    if (name.size() >= MAX_PATH) name.resize(MAX_PATH - 1);
-    const HANDLE claim = CreateMutexA(nullptr, FALSE, name.c_str());
-    if (claim != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
-      CloseHandle(claim);
-      problems.push_back({path, ProblemKind::InUse, path + ": in use by another zq5210"});
-      return INVALID_DEVICE_HANDLE;
-    }
-    const DeviceHandle device = bridges_.Open(path);
-    if (device == INVALID_DEVICE_HANDLE) {
-      if (claim != nullptr) CloseHandle(claim);
-      const uint32_t error = system_.LastOpenError();
-      if (error == ERROR_ACCESS_DENIED) {
-        problems.push_back({path, ProblemKind::PermissionDenied,
-                            path + ": access denied: run zq5210 from an elevated prompt"});
-      } else if (error == ERROR_SHARING_VIOLATION) {
-        problems.push_back({path, ProblemKind::InUse, path + ": in use by another program"});
-      } else {
-        problems.push_back({path, ProblemKind::Other,
-                            path + ": cannot be opened (error " + std::to_string(error) + ")"});
-      }
-      return device;
-    }
-    if (claim != nullptr) claims_.emplace_back(device, claim);
-    return device;
-  }
-  bool Control(DeviceHandle device, PassThroughBuffer& buffer, uint32_t inputSize,
-               uint32_t outputSize) override {
-    return bridges_.Control(device, buffer, inputSize, outputSize);
-  }
-  void Close(DeviceHandle device) override {
-    bridges_.Close(device);
-    for (auto claim = claims_.begin(); claim != claims_.end(); ++claim) {
-      if (claim->first != device) continue;
-      CloseHandle(claim->second);
-      claims_.erase(claim);
-      break;
-    }
-  }
-  void Sleep(uint32_t milliseconds) override { bridges_.Sleep(milliseconds); }
-
-  std::vector<DeviceProblem> problems;
-
- private:
-  PassThroughPort& bridges_;
-  Win32PassThroughPort& system_;
-  std::vector<std::pair<DeviceHandle, HANDLE>> claims_;
-};
-
 // Windows NT's storage stack as the device tree tells it: only interfaces
 // on a bridge's USB device are listed and opened, each named by its
 // interface path and known by its disk number, letters, serial and port.
+// A bridge's units (a disk and a CD-ROM) are one bridge: its name, letters
+// and volumes are all of theirs. Devices are opened shared: each bridge
+// opened is claimed against other runs.
 // ASPI names its targets by adapter and target, which is all there is.
 class Win32Storage final : public SystemStorage {
  public:
@@ -97,8 +36,13 @@ class Win32Storage final : public SystemStorage {
   DeviceDetails Describe(const std::string& device) override {
     const nt::StorageDevice* found = nt::FindByPath(Walk(), device);
     if (found == nullptr) return {};
-    std::string disk = found->storageName;
-    for (const std::string& point : found->mountPoints) disk += (disk.empty() ? "" : " ") + point;
+    std::string disk;
+    for (const nt::StorageDevice* unit : nt::UnitsOf(Walk(), *found)) {
+      if (unit->numbered) disk += (disk.empty() ? "" : " ") + unit->storageName;
+    }
+    for (const nt::StorageDevice* unit : nt::UnitsOf(Walk(), *found)) {
+      for (const std::string& point : unit->mountPoints) disk += (disk.empty() ? "" : " ") + point;
+    }
     return {found->usbPort, found->serial, disk};
   }
 
@@ -109,23 +53,47 @@ class Win32Storage final : public SystemStorage {
 
   bool MountPoints(const std::string& device, std::vector<std::string>& points,
                    std::string& problem) override {
-    return nt::MountPointsOf(tree_, Walk(), device, points, problem);
+    const nt::StorageDevice* found = nt::FindByPath(Walk(), device);
+    if (found == nullptr) return nt::MountPointsOf(tree_, Walk(), device, points, problem);
+    for (const nt::StorageDevice* unit : nt::UnitsOf(Walk(), *found)) {
+      std::vector<std::string> more;
+      if (!nt::MountPointsOf(tree_, Walk(), unit->path, more, problem)) return false;
+      points.insert(points.end(), more.begin(), more.end());
+    }
+    return true;
   }
 
-  std::vector<DeviceProblem> OpenProblems() override { return claiming_.problems; }
+  std::vector<DeviceProblem> OpenProblems() override {
+    std::vector<DeviceProblem> problems;
+    for (const OpenRefusal& refusal : claiming_.refusals) {
+      const ProblemKind kind = refusal.kind == OpenRefusal::Kind::InUse ? ProblemKind::InUse
+                               : refusal.kind == OpenRefusal::Kind::PermissionDenied
+                                   ? ProblemKind::PermissionDenied
+                                   : ProblemKind::Other;
+      problems.push_back({refusal.path, kind, refusal.text});
+    }
+    return problems;
+  }
 
   bool CanDismount() const override { return true; }
 
   bool ClaimDisk(const std::string& device, std::string& problem) override {
     if (!dismountVolumes) return SystemStorage::ClaimDisk(device, problem);
     const nt::StorageDevice* found = nt::FindByPath(Walk(), device);
-    if (found == nullptr || !found->numbered) {
+    if (found == nullptr) {
       problem = "its disk cannot be told, so its volumes cannot be held";
       return false;
     }
-    // held, locked and dismounted, until this storage goes with the command
-    held_.push_back(std::make_unique<nt::HeldVolumes>(locker_));
-    return held_.back()->Take(tree_, found->number, problem);
+    // every unit's, held, locked and dismounted, until this storage goes with the command
+    for (const nt::StorageDevice* unit : nt::UnitsOf(Walk(), *found)) {
+      if (!unit->numbered) {
+        problem = "its disk cannot be told, so its volumes cannot be held";
+        return false;
+      }
+      held_.push_back(std::make_unique<nt::HeldVolumes>(locker_));
+      if (!held_.back()->Take(tree_, unit->number, problem)) return false;
+    }
+    return true;
   }
   bool AccessWasDenied() override { return PassThroughAccessWasDenied(); }
 
@@ -142,7 +110,7 @@ class Win32Storage final : public SystemStorage {
   Win32DeviceTree tree_;
   Win32PassThroughPort system_{true};
   nt::BridgeOnlyPassThroughPort bridges_{system_, tree_};
-  ClaimingPort claiming_{bridges_, system_};
+  ClaimingPort claiming_{bridges_, system_, tree_};
   Win32Platform platform_{claiming_};
   bool walked_ = false;
   std::vector<nt::StorageDevice> devices_;
@@ -150,15 +118,137 @@ class Win32Storage final : public SystemStorage {
   std::vector<std::unique_ptr<nt::HeldVolumes>> held_;
 };
 
-BOOL WINAPI OnConsoleStop(DWORD) {
-  // while the flash is being rewritten the request waits; otherwise the
-  // default handler ends the process, after the JSON object a script waits for
-  if (NoteStopRequest() != StopTiming::AtOnce) return TRUE;
+// The process's stop requests and the system's clock, for the handlers.
+class SystemWaits final : public EventWaits {
+ public:
+  StopTiming Note() override { return NoteStopRequest(); }
+  // asked once a stop was requested: noting it again changes nothing
+  bool Held() override { return NoteStopRequest() != StopTiming::AtOnce; }
+  uint64_t Milliseconds() override {
+    const DWORD now = GetTickCount();  // wraps after 49 days: counted on from here
+    elapsed_ += static_cast<DWORD>(now - last_);
+    last_ = now;
+    return elapsed_;
+  }
+  void Sleep(uint32_t milliseconds) override { ::Sleep(milliseconds); }
+  void SayItWaits() override {
+    static const char NOTE[] =
+        "\nzq5210: stopping now would leave the bridge without firmware; "
+        "it stops once the write is done\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), NOTE, sizeof NOTE - 1, &written, nullptr);
+  }
+
+ private:
+  DWORD last_ = GetTickCount();
+  uint64_t elapsed_ = 0;
+};
+
+// the JSON object a script waits for, before the process ends
+void WriteStoppedReport() {
   const char* report = StoppedReport();
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), report, static_cast<DWORD>(std::strlen(report)),
             &written, nullptr);
+}
+
+BOOL WINAPI OnConsoleStop(DWORD type) {
+  ConsoleEvent event = ConsoleEvent::Interrupt;
+  switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      break;
+    case CTRL_CLOSE_EVENT:
+      event = ConsoleEvent::Close;
+      break;
+    case CTRL_LOGOFF_EVENT:
+      event = ConsoleEvent::Logoff;
+      break;
+    case CTRL_SHUTDOWN_EVENT:
+      event = ConsoleEvent::Shutdown;
+      break;
+    default:
+      return FALSE;
+  }
+  // runs on a thread of its own; for a close, logoff or shutdown the system
+  // ends the process when this returns
+  SystemWaits waits;
+  if (TakeConsoleEvent(event, waits) == EventAnswer::Taken) return TRUE;
+  // nothing held: the default handler ends the process
+  WriteStoppedReport();
   return FALSE;
+}
+
+// Windows 7 and later tell a console program that loads user32 (this one
+// does) nothing of logoff and shutdown; a hidden window is told instead, and
+// from Vista on it can hold the session while a bridge is written, with the
+// reason shown. Looked up at run time: older systems lack these calls.
+using BlockReasonCreate = BOOL(WINAPI*)(HWND, LPCWSTR);
+using BlockReasonDestroy = BOOL(WINAPI*)(HWND);
+BlockReasonCreate blockReasonCreate = nullptr;
+BlockReasonDestroy blockReasonDestroy = nullptr;
+constexpr UINT_PTR HOLD_TIMER = 1;
+
+LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_QUERYENDSESSION: {
+      SystemWaits waits;
+      if (SessionMayEnd(waits)) return TRUE;
+      blockReasonCreate(window,
+                        L"Rewriting a bridge's firmware: stopping now would leave it "
+                        L"without firmware.");
+      SetTimer(window, HOLD_TIMER, 250, nullptr);  // the reason goes with the write
+      return FALSE;
+    }
+    case WM_ENDSESSION: {
+      if (wParam == FALSE) return 0;  // the session goes on
+      SystemWaits waits;
+      if (TakeConsoleEvent(ConsoleEvent::SessionEnd, waits) == EventAnswer::EndNow) {
+        WriteStoppedReport();
+      }
+      return 0;  // the system ends the process
+    }
+    case WM_TIMER: {
+      SystemWaits waits;
+      if (wParam == HOLD_TIMER && !waits.Held()) {
+        KillTimer(window, HOLD_TIMER);
+        blockReasonDestroy(window);
+      }
+      return 0;
+    }
+    default:
+      return DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
+DWORD WINAPI RunSessionWindow(LPVOID) {
+  WNDCLASSA windowClass{};
+  windowClass.lpfnWndProc = OnSessionMessage;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "zq5210-session";
+  // a top-level window, never shown: message-only windows are not asked
+  if (RegisterClassA(&windowClass) == 0 ||
+      CreateWindowExA(0, windowClass.lpszClassName, "zq5210", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
+                      nullptr, windowClass.hInstance, nullptr) == nullptr) {
+    return 0;
+  }
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+  return 0;
+}
+
+void StartSessionWindow() {
+  if (QueryPlatformFamily() != PlatformFamily::Nt || QueryMajorVersion() < 6) return;
+  const HMODULE user = GetModuleHandleA("USER32.DLL");
+  if (user == nullptr) return;
+  blockReasonCreate = reinterpret_cast<BlockReasonCreate>(
+      reinterpret_cast<void (*)()>(GetProcAddress(user, "ShutdownBlockReasonCreate")));
+  blockReasonDestroy = reinterpret_cast<BlockReasonDestroy>(
+      reinterpret_cast<void (*)()>(GetProcAddress(user, "ShutdownBlockReasonDestroy")));
+  if (blockReasonCreate == nullptr || blockReasonDestroy == nullptr) return;
+  DWORD id = 0;
+  const HANDLE thread = CreateThread(nullptr, 0, RunSessionWindow, nullptr, 0, &id);
+  if (thread != nullptr) CloseHandle(thread);  // it runs until the process ends
 }
 
 }  // namespace
@@ -212,6 +302,7 @@ std::unique_ptr<SystemStorage> MakeSystemStorage() {
 
 void InstallStopHandlers() {
   SetConsoleCtrlHandler(OnConsoleStop, TRUE);
+  StartSessionWindow();
 }
 
 namespace {

@@ -48,19 +48,26 @@ nt::DeviceInstance FakeDeviceTree::AddUsbDisk(const UsbDisk& disk) {
                          : "Port_#" + std::to_string(10000 + disk.ports.back()).substr(1) +
                                ".Hub_#" + std::to_string(10000 + hubNumber).substr(1);
   const nt::DeviceInstance usb = AddNode(disk.usbId, parent, location);
-  nt::DeviceInstance storageParent = usb;
-  if (!disk.function.empty()) {
-    // "USB\VID_3F1D&PID_5210" + "&MI_00", with an ID the system makes up
-    const std::string hardware = disk.usbId.substr(0, disk.usbId.rfind('\\'));
-    storageParent = AddNode(hardware + disk.function + "\\6&1f2e3d&0&0000", usb);
-  }
-  const bool cd = disk.cls == InterfaceClass::CdRom;
-  const nt::DeviceInstance storage =
-      AddNode(std::string("USBSTOR\\") + (cd ? "CDROM" : "DISK") + "&VEN_GENERIC&PROD_DISK\\7&2a&0",
-              storageParent);
-  AddInterface(disk.cls, disk.path, storage,
-               {cd ? nt::StorageType::CdRom : nt::StorageType::Disk, disk.number});
+  AddUnit(usb, disk);
   return usb;
+}
+
+void FakeDeviceTree::AddUnit(nt::DeviceInstance usb, const UsbDisk& unit) {
+  nt::DeviceInstance storageParent = usb;
+  if (!unit.function.empty()) {
+    // "USB\VID_3F1D&PID_5210" + "&MI_00", with an ID the system makes up
+    const std::string& usbId = nodes_.at(usb).id;
+    const std::string hardware = usbId.substr(0, usbId.rfind('\\'));
+    storageParent = AddNode(hardware + unit.function + "\\6&1f2e3d&0&0000", usb);
+  }
+  // the USB storage driver ends its units' IDs with their number
+  const bool cd = unit.cls == InterfaceClass::CdRom;
+  const nt::DeviceInstance storage =
+      AddNode(std::string("USBSTOR\\") + (cd ? "CDROM" : "DISK") + "&VEN_GENERIC&PROD_DISK\\7&2a&" +
+                  std::to_string(unit.unit),
+              storageParent);
+  AddInterface(unit.cls, unit.path, storage,
+               {cd ? nt::StorageType::CdRom : nt::StorageType::Disk, unit.number});
 }
 
 void FakeDeviceTree::AddSataDisk(const std::string& path, uint32_t number) {

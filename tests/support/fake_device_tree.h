@@ -25,6 +25,7 @@ class FakeDeviceTree final : public nt::DeviceTree {
     uint32_t rootHub = 1;
     std::vector<uint32_t> ports = {4};  // from the root hub down; empty: no location offered
     uint32_t number = 1;                // PhysicalDriveN or CdRomN
+    uint32_t unit = 0;                  // the logical unit, ending the storage node's ID
   };
 
   FakeDeviceTree();
@@ -35,6 +36,9 @@ class FakeDeviceTree final : public nt::DeviceTree {
                     const nt::StorageNumber& number);
   // Returns the USB device's instance.
   nt::DeviceInstance AddUsbDisk(const UsbDisk& disk);
+  // One more unit of the USB device `usb` (as AddUsbDisk returned it): its
+  // path, class, function, number and unit count; the rest is the device's.
+  void AddUnit(nt::DeviceInstance usb, const UsbDisk& unit);
   // A disk on a SATA controller: no USB device above it.
   void AddSataDisk(const std::string& path, uint32_t number);
   void AddVolume(const std::string& name, const std::vector<nt::StorageNumber>& disks,
