@@ -21,6 +21,7 @@ uint32_t AllowedMilliseconds(ConsoleEvent event) {
 EventAnswer TakeConsoleEvent(ConsoleEvent event, EventWaits& waits) {
   const StopTiming timing = waits.Note();
   if (timing == StopTiming::AtOnce) return EventAnswer::EndNow;
+  if (timing == StopTiming::AfterDamage) return EventAnswer::EndAfterDamage;
   if (timing == StopTiming::Waits) waits.SayItWaits();
   if (event == ConsoleEvent::Interrupt) return EventAnswer::Taken;
 
@@ -40,7 +41,7 @@ EventAnswer TakeConsoleEvent(ConsoleEvent event, EventWaits& waits) {
 bool SessionMayEnd(EventWaits& waits) {
   const StopTiming timing = waits.Note();
   if (timing == StopTiming::Waits) waits.SayItWaits();
-  return timing == StopTiming::AtOnce;
+  return timing == StopTiming::AtOnce || timing == StopTiming::AfterDamage;
 }
 
 }  // namespace zq::cli

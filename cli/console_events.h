@@ -42,9 +42,11 @@ class EventWaits {
 };
 
 enum class EventAnswer {
-  EndNow,  // nothing held: report the stop and let the system end the process
-  Taken,   // held: the program ends itself once the write is done (after
-           // Close, Logoff or Shutdown, the handler has waited for that)
+  EndNow,          // nothing held: report the stop and let the system end the process
+  Taken,           // held: the program ends itself once the write is done (after
+                   // Close, Logoff or Shutdown, the handler has waited for that)
+  EndAfterDamage,  // nothing held, but a bridge failed after its erase: end
+                   // now with that failure's message and status, never as stopped
 };
 
 // Takes one event. For the events that end the process, a held write is

@@ -37,6 +37,10 @@ bool StopRequests::Requested() {
   return (state_.load() & REQUESTED) != 0;
 }
 
+bool StopRequests::Held() const {
+  return state_.load() >= ONE_HOLDER;
+}
+
 namespace {
 
 StopRequests processStops;
@@ -45,6 +49,10 @@ StopRequests processStops;
 
 StopTiming NoteStopRequest() {
   return processStops.Note();
+}
+
+bool StopsHeld() {
+  return processStops.Held();
 }
 
 StopGuard& ProcessStops() {

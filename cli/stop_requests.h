@@ -29,6 +29,8 @@ class StopRequests final : public StopGuard {
   void Release() override;
   void FailedAfterErase() override;
   bool Requested() override;
+  // Whether a write holds stops now; records nothing.
+  bool Held() const;
 
  private:
   static constexpr uint32_t REQUESTED = 1;
@@ -42,6 +44,9 @@ class StopRequests final : public StopGuard {
 
 // Records a request with the process's stops and says how it is to be taken.
 StopTiming NoteStopRequest();
+
+// Whether a write holds the process's stops now; records nothing.
+bool StopsHeld();
 
 // The process's stop requests, as an update holds and asks them.
 StopGuard& ProcessStops();

@@ -70,6 +70,11 @@ TEST(ConsoleEvents, AHeldWriteIsWaitedForWithinWhatTheSystemAllows) {
        0, 0},
       {"the session ends under a window", ConsoleEvent::SessionEnd, StopTiming::Waits, FOREVER,
        EventAnswer::Taken, 4500, 1},
+      // a bridge failed past its erase: its message must not turn into "stopped"
+      {"Ctrl-C after a failed write", ConsoleEvent::Interrupt, StopTiming::AfterDamage, 0,
+       EventAnswer::EndAfterDamage, 0, 0},
+      {"close after a failed write", ConsoleEvent::Close, StopTiming::AfterDamage, 0,
+       EventAnswer::EndAfterDamage, 0, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cli/console_events.h"
+#include "cli/exit_status.h"
 #include "cli/output_paths.h"
 #include "cli/report.h"
 #include "cli/stop_requests.h"
@@ -122,8 +123,7 @@ class Win32Storage final : public SystemStorage {
 class SystemWaits final : public EventWaits {
  public:
   StopTiming Note() override { return NoteStopRequest(); }
-  // asked once a stop was requested: noting it again changes nothing
-  bool Held() override { return NoteStopRequest() != StopTiming::AtOnce; }
+  bool Held() override { return StopsHeld(); }
   uint64_t Milliseconds() override {
     const DWORD now = GetTickCount();  // wraps after 49 days: counted on from here
     elapsed_ += static_cast<DWORD>(now - last_);
@@ -152,6 +152,21 @@ void WriteStoppedReport() {
             &written, nullptr);
 }
 
+// A bridge failed after its erase and nothing else is written: the process
+// ends now with that failure's status, saying what the bridge may hold.
+[[noreturn]] void EndAfterDamage() {
+  DWORD written = 0;
+  static const char NOTE[] = "\nzq5210: ";
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), NOTE, sizeof NOTE - 1, &written, nullptr);
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), TEXT_STOPPED_AFTER_DAMAGE,
+            static_cast<DWORD>(std::strlen(TEXT_STOPPED_AFTER_DAMAGE)), &written, nullptr);
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), "\n", 1, &written, nullptr);
+  const char* report = StoppedAfterDamageReport();
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), report, static_cast<DWORD>(std::strlen(report)),
+            &written, nullptr);
+  ExitProcess(EXIT_AFTER_ERASE);
+}
+
 BOOL WINAPI OnConsoleStop(DWORD type) {
   ConsoleEvent event = ConsoleEvent::Interrupt;
   switch (type) {
@@ -173,7 +188,9 @@ BOOL WINAPI OnConsoleStop(DWORD type) {
   // runs on a thread of its own; for a close, logoff or shutdown the system
   // ends the process when this returns
   SystemWaits waits;
-  if (TakeConsoleEvent(event, waits) == EventAnswer::Taken) return TRUE;
+  const EventAnswer answer = TakeConsoleEvent(event, waits);
+  if (answer == EventAnswer::Taken) return TRUE;
+  if (answer == EventAnswer::EndAfterDamage) EndAfterDamage();
   // nothing held: the default handler ends the process
   WriteStoppedReport();
   return FALSE;
@@ -203,9 +220,9 @@ LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam, LPAR
     case WM_ENDSESSION: {
       if (wParam == FALSE) return 0;  // the session goes on
       SystemWaits waits;
-      if (TakeConsoleEvent(ConsoleEvent::SessionEnd, waits) == EventAnswer::EndNow) {
-        WriteStoppedReport();
-      }
+      const EventAnswer answer = TakeConsoleEvent(ConsoleEvent::SessionEnd, waits);
+      if (answer == EventAnswer::EndAfterDamage) EndAfterDamage();
+      if (answer == EventAnswer::EndNow) WriteStoppedReport();
       return 0;  // the system ends the process
     }
     case WM_TIMER: {
