@@ -101,7 +101,8 @@ void Identify(DeviceTree& tree, DeviceInstance instance, StorageDevice& device) 
   }
   device.usbDeviceId = id;
   device.bridge = IsBridgeDeviceId(id);
-  device.serial = SerialOf(id);
+  bool unique = false;
+  device.serial = SerialOf(id, tree.UniqueInstanceId(instance, unique) ? &unique : nullptr);
   device.usbPort = PortPath(tree, instance);
 }
 
@@ -196,12 +197,25 @@ bool IsBridgeDeviceId(std::string_view deviceId) {
          SameText(HardwarePart(deviceId), bridge.substr(enumerator + 1));
 }
 
-std::string SerialOf(std::string_view deviceId) {
+std::string SerialOf(std::string_view deviceId, const bool* unique) {
   const size_t last = deviceId.rfind('\\');
   if (last == std::string_view::npos) return {};
   const std::string_view serial = deviceId.substr(last + 1);
-  if (serial.find('&') != std::string_view::npos) return {};
-  return std::string(serial);
+  if (unique != nullptr) return *unique ? std::string(serial) : std::string();
+  // what the system makes up: its parent's prefix ("6&1a2b3c4d&0"), then
+  // the bus's own instance (a port), hex fields joined by '&'
+  int fields = 1;
+  for (char c : serial) {
+    if (c == '&') {
+      ++fields;
+    } else if (!std::isxdigit(static_cast<unsigned char>(c))) {
+      return std::string(serial);
+    }
+  }
+  return fields >= 3 && serial.front() != '&' && serial.back() != '&' &&
+                 serial.find("&&") == std::string_view::npos
+             ? std::string()
+             : std::string(serial);
 }
 
 bool ParseLocation(std::string_view location, uint32_t& port, uint32_t& hub) {
@@ -220,6 +234,7 @@ std::string StorageName(const StorageNumber& number) {
       return "PhysicalDrive" + std::to_string(number.number);
     case StorageType::CdRom:
       return "CdRom" + std::to_string(number.number);
+    case StorageType::Floppy:
     case StorageType::Other:
       break;
   }
