@@ -16,7 +16,7 @@ namespace zq::nt {
 constexpr uint32_t DEVICE_TYPE_CD_ROM = 0x02;
 constexpr uint32_t DEVICE_TYPE_DISK = 0x07;
 constexpr uint32_t DEVICE_TYPE_DVD = 0x33;
-constexpr uint32_t CHARACTERISTIC_FLOPPY = 0x04;  // the device is a floppy drive
+constexpr uint32_t CHARACTERISTIC_FLOPPY = 0x04;  // FILE_FLOPPY_DISKETTE, the drivers' headers only
 constexpr uint32_t ERROR_CODE_INVALID_FUNCTION = 1;
 constexpr uint32_t ERROR_CODE_NOT_SUPPORTED = 50;
 constexpr uint32_t ERROR_CODE_INVALID_PARAMETER = 87;

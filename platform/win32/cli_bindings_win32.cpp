@@ -16,6 +16,7 @@
 #include "platform/win32/pass_through_win32.h"
 #include "platform/win32/platform_win32.h"
 #include "platform/win32/standard_streams_win32.h"
+#include "platform/win32/system_library.h"
 
 namespace zq::cli {
 namespace {
@@ -139,6 +140,7 @@ class Win32Storage final : public SystemStorage {
     return devices_;
   }
 
+  FinerTimer timer_;  // erase polls 5 ms apart
   Win32DeviceTree tree_;
   Win32PassThroughPort system_{true};
   nt::BridgeOnlyPassThroughPort bridges_{system_, tree_};
@@ -154,6 +156,7 @@ BOOL WINAPI OnConsoleStop(DWORD) {
   // while the flash is being rewritten the request waits; otherwise the
   // default handler ends the process, after the JSON object a script waits for
   if (NoteStopRequest() != StopTiming::AtOnce) return TRUE;
+  RestoreConsoleMode();  // the default handler ends the process without exit()
   const char* report = StoppedReport();
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), report, static_cast<DWORD>(std::strlen(report)),
