@@ -30,6 +30,10 @@ std::string_view HardwarePart(std::string_view deviceId) {
   return deviceId.substr(first + 1, last - first - 1);
 }
 
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
 bool IsUsbDeviceId(std::string_view deviceId) {
   return StartsWithText(deviceId, "USB\\") && !HardwarePart(deviceId).empty();
 }
@@ -208,7 +212,7 @@ std::string SerialOf(std::string_view deviceId, const bool* unique) {
   for (char c : serial) {
     if (c == '&') {
       ++fields;
-    } else if (!std::isxdigit(static_cast<unsigned char>(c))) {
+    } else if (!IsHexDigit(c)) {
       return std::string(serial);
     }
   }

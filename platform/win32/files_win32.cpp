@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "app/path_name.h"
@@ -156,11 +157,14 @@ class StandardOutputFile : public OutputFile {
   bool Write(const uint8_t* data, uint32_t length, uint32_t& written) override {
     written = 0;
     const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    // a pipe may take less than asked at a time
+    // a pipe may take less than asked at a time, and consoles before 8
+    // refuse one large write
+    constexpr uint32_t MOST_AT_ONCE = 16384;
     while (written < length) {
       DWORD done = 0;
+      const DWORD want = (std::min)(length - written, MOST_AT_ONCE);
       if (out == nullptr || out == INVALID_HANDLE_VALUE ||
-          !WriteFile(out, data + written, length - written, &done, nullptr) || done == 0) {
+          !WriteFile(out, data + written, want, &done, nullptr) || done == 0) {
         const DWORD error =
             out == nullptr || out == INVALID_HANDLE_VALUE ? ERROR_INVALID_HANDLE : GetLastError();
         Fail(report_, "standard output", SystemReason(error == NO_ERROR ? ERROR_DISK_FULL : error));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/win32/device_tree_win32.h"
+#include "platform/win32/system_library.h"
 
 namespace zq {
 namespace {
@@ -39,6 +40,23 @@ TEST(Win32DeviceTree, TheSystemDriveIsAMountPointOfSomeVolume) {
     for (const std::string& point : points) found = found || nt::SameText(point, "C:\\");
   }
   EXPECT_TRUE(found);
+}
+
+// Whatever lies beside the program, a system DLL is the system folder's.
+TEST(SystemLibraries, ComeFromTheSystemFolderOnly) {
+  char folder[MAX_PATH + 1] = {};
+  ASSERT_NE(GetSystemDirectoryA(folder, MAX_PATH), 0u);
+  const std::string path = SystemLibraryPath("SETUPAPI.DLL");
+  EXPECT_TRUE(nt::SameText(path, std::string(folder) + "\\SETUPAPI.DLL")) << path;
+  const HMODULE module = LoadSystemLibrary("SETUPAPI.DLL");
+  ASSERT_NE(module, nullptr);
+  char loaded[MAX_PATH + 1] = {};
+  ASSERT_NE(GetModuleFileNameA(module, loaded, MAX_PATH), 0u);
+  EXPECT_TRUE(nt::SameText(loaded, path)) << loaded;
+  FreeLibrary(module);
+  EXPECT_EQ(LoadSystemLibrary("ZQ-NO-SUCH-LIBRARY.DLL"), nullptr);
+  EXPECT_NE(SetupApi::Get(), nullptr);
+  EXPECT_NE(ConfigManager::Get(), nullptr);
 }
 
 TEST(Win32VolumeLocker, AVolumeThatIsNotThereIsNotHeld) {
