@@ -107,6 +107,11 @@ make_prefix() {  # folder, windows version
 }
 make_prefix "$prefix-nt" winxp
 make_prefix "$prefix-98" win98
+# a floppy drive A: on the NT side, which the volume check must place on no disk
+mkdir -p "$work/floppy"
+ln -sfn "$work/floppy" "$prefix-nt/dosdevices/a:"
+WINEPREFIX=$prefix-nt wine reg add 'HKLM\Software\Wine\Drives' /v a: /d floppy /f >/dev/null 2>&1
+WINEPREFIX=$prefix-nt wineserver -w
 
 passed=0
 failed=0

@@ -312,6 +312,11 @@ TEST(NtVolumeCheck, PlacesAVolumeOnItsDisksOrOnNone) {
   nt::VolumeAnswers spanning = unanswered(nt::ERROR_CODE_INVALID_FUNCTION, 0);
   spanning.extentsKnown = true;
   spanning.extentDisks = {0, 2};
+  const auto named = [](nt::VolumeAnswers a, const char* ntDevice) {
+    a.ntDevice = ntDevice;
+    a.characteristicsKnown = false;  // as Wine answers
+    return a;
+  };
   nt::VolumeAnswers floppyUnanswered = unanswered(NOT_READY, NOT_READY);
   floppyUnanswered.characteristicsKnown = true;
   floppyUnanswered.characteristics = nt::CHARACTERISTIC_FLOPPY | 0x01;
@@ -322,6 +327,15 @@ TEST(NtVolumeCheck, PlacesAVolumeOnItsDisksOrOnNone) {
       {"a USB floppy answers as disk 1",
        numbered(nt::DEVICE_TYPE_DISK, 1, nt::CHARACTERISTIC_FLOPPY | 0x01), true, ""},
       {"a floppy drive without a disk", floppyUnanswered, true, ""},
+      {"a floppy told by its device's name",
+       named(numbered(nt::DEVICE_TYPE_DISK, 0, 0), "\\Device\\Floppy0"), true, ""},
+      {"a partition told by its device's name",
+       named(numbered(nt::DEVICE_TYPE_DISK, 2, 0), "\\Device\\HarddiskVolume3"), true,
+       "PhysicalDrive2"},
+      {"a CD-ROM told by its device's name",
+       named(numbered(nt::DEVICE_TYPE_CD_ROM, 1, 0), "\\Device\\CdRom1"), true, "CdRom1"},
+      {"a RAM disk answering as disk 1",
+       named(numbered(nt::DEVICE_TYPE_DISK, 1, 0), "\\Device\\Ramdisk"), true, "other 1"},
       {"a volume over two disks", spanning, true, "PhysicalDrive0 PhysicalDrive2"},
       {"a RAM disk knows neither query",
        unanswered(nt::ERROR_CODE_NOT_SUPPORTED, nt::ERROR_CODE_INVALID_FUNCTION), true, ""},
@@ -337,7 +351,9 @@ TEST(NtVolumeCheck, PlacesAVolumeOnItsDisksOrOnNone) {
     EXPECT_EQ(nt::PlaceVolume(row.answers, disks), row.told);
     std::string names;
     for (const nt::StorageNumber& disk : disks) {
-      names += (names.empty() ? "" : " ") + nt::StorageName(disk);
+      const std::string name = nt::StorageName(disk);
+      names += (names.empty() ? "" : " ") +
+               (name.empty() ? "other " + std::to_string(disk.number) : name);
     }
     if (row.told) {
       EXPECT_EQ(names, row.disks);

@@ -41,6 +41,22 @@ bool VolumesOn(DeviceTree& tree, const StorageNumber& disk, std::vector<std::str
   return true;
 }
 
+bool StartsWithText(const std::string& text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         SameText(std::string_view(text).substr(0, prefix.size()), prefix);
+}
+
+// Floppy drivers name their devices \Device\FloppyN; the disk and CD-ROM
+// stacks name theirs \Device\HarddiskVolumeN, \Device\HarddiskN\PartitionM
+// (and dynamic volumes below \Device\HarddiskDmVolumes), \Device\CdRomN.
+bool FloppyDevice(const std::string& ntDevice) {
+  return StartsWithText(ntDevice, "\\Device\\Floppy");
+}
+bool DiskStackDevice(const std::string& ntDevice) {
+  return ntDevice.empty() || StartsWithText(ntDevice, "\\Device\\Harddisk") ||
+         StartsWithText(ntDevice, "\\Device\\CdRom");
+}
+
 }  // namespace
 
 StorageNumber DriverStorageNumber(uint32_t deviceType, uint32_t deviceNumber,
@@ -58,12 +74,15 @@ StorageNumber DriverStorageNumber(uint32_t deviceType, uint32_t deviceNumber,
 
 bool PlaceVolume(const VolumeAnswers& answers, std::vector<StorageNumber>& disks) {
   disks.clear();
-  if (answers.characteristicsKnown && (answers.characteristics & CHARACTERISTIC_FLOPPY) != 0) {
+  if ((answers.characteristicsKnown && (answers.characteristics & CHARACTERISTIC_FLOPPY) != 0) ||
+      FloppyDevice(answers.ntDevice)) {
     return true;
   }
   if (answers.numbered) {
-    disks.push_back(
-        DriverStorageNumber(answers.deviceType, answers.deviceNumber, answers.characteristics));
+    StorageNumber number =
+        DriverStorageNumber(answers.deviceType, answers.deviceNumber, answers.characteristics);
+    if (!DiskStackDevice(answers.ntDevice)) number.type = StorageType::Other;
+    disks.push_back(number);
     return true;
   }
   if (answers.extentsKnown) {

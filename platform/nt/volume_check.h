@@ -28,6 +28,7 @@ StorageNumber DriverStorageNumber(uint32_t deviceType, uint32_t deviceNumber,
 
 // What a volume's driver answered to the queries that place it on disks.
 struct VolumeAnswers {
+  std::string ntDevice;  // what its name links to, "\Device\HarddiskVolume3"; empty: unknown
   bool characteristicsKnown = false;
   uint32_t characteristics = 0;
   bool numbered = false;  // the device-number query answered
@@ -40,8 +41,9 @@ struct VolumeAnswers {
 };
 
 // The disks a volume lies on. A floppy, and a volume whose driver knows
-// neither query (a RAM disk, a virtual drive), lie on none. False when the
-// queries failed otherwise: it may then be on any disk.
+// neither query (a RAM disk, a virtual drive), lie on none; the number a
+// device outside the disk and CD-ROM drivers gives is no disk's. False when
+// the queries failed otherwise: it may then be on any disk.
 bool PlaceVolume(const VolumeAnswers& answers, std::vector<StorageNumber>& disks);
 
 // Where volumes are mounted, asked one path at a time: the way 2000 offers,

@@ -145,6 +145,27 @@ bool DeviceCharacteristics(HANDLE handle, uint32_t& characteristics) {
   return true;
 }
 
+// The device a volume's name links to ("\\Device\\Floppy0"), asked of the
+// object manager without opening anything; empty when it cannot say.
+std::string NtDeviceOf(const std::string& volume) {
+  // "\\?\Volume{...}\" and "\\.\E:" are links named "Volume{...}" and "E:"
+  std::string name = VolumeDevice(volume);
+  if (name.size() > 4 &&
+      (name.compare(0, 4, "\\\\?\\") == 0 || name.compare(0, 4, "\\\\.\\") == 0)) {
+    name = name.substr(4);
+  }
+  // NT only: the consumer family's kernel32 does not export it
+  static const auto query = [] {
+    decltype(&QueryDosDeviceA) entry = nullptr;
+    const HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    if (kernel != nullptr) BindEntry(kernel, "QueryDosDeviceA", entry);
+    return entry;
+  }();
+  char target[1024] = {};
+  if (query == nullptr || query(name.c_str(), target, sizeof target - 1) == 0) return {};
+  return std::string(target, strnlen(target, sizeof target - 1));
+}
+
 // IOCTL_STORAGE_GET_DEVICE_NUMBER; false with the system's error code.
 bool AskDeviceNumber(HANDLE handle, STORAGE_DEVICE_NUMBER& reply, DWORD& error) {
   std::memset(&reply, 0, sizeof reply);
@@ -356,6 +377,7 @@ bool Win32DeviceTree::VolumeDisks(const std::string& volume,
   const OpenHandle device(OpenForQueries(VolumeDevice(volume)));
   if (!device.Valid()) return false;
   nt::VolumeAnswers answers;
+  answers.ntDevice = NtDeviceOf(volume);
   answers.characteristicsKnown = DeviceCharacteristics(device.Get(), answers.characteristics);
   // a partition or a CD-ROM answers for itself; a volume over several
   // disks (dynamic disks) gives its extents instead

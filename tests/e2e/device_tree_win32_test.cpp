@@ -42,6 +42,16 @@ TEST(Win32DeviceTree, TheSystemDriveIsAMountPointOfSomeVolume) {
   EXPECT_TRUE(found);
 }
 
+// A floppy drive (e2e.sh makes A: one) lies on no disk, whatever number
+// its driver gives: it never blocks an update nor lends a disk its letter.
+TEST(Win32DeviceTree, AFloppyLiesOnNoDisk) {
+  if (GetDriveTypeA("A:\\") != DRIVE_REMOVABLE) GTEST_SKIP() << "no floppy drive A:";
+  Win32DeviceTree tree;
+  std::vector<nt::StorageNumber> disks = {{nt::StorageType::Disk, 0}};
+  EXPECT_TRUE(tree.VolumeDisks("\\\\.\\A:", disks));
+  EXPECT_TRUE(disks.empty());
+}
+
 // Whatever lies beside the program, a system DLL is the system folder's.
 TEST(SystemLibraries, ComeFromTheSystemFolderOnly) {
   char folder[MAX_PATH + 1] = {};
