@@ -91,9 +91,22 @@ bool Devices::Open(const DeviceOptions& options, DevicesProblem& problem) {
 // bridges are opened, let alone sent the chip-information command.
 bool Devices::ResolveNamed() {
   resolved_.clear();
+  chosenTargets_.clear();
   for (const std::string& wanted : options_.devices) {
     std::vector<std::string> names;
     std::string why;
+    if (aspi_) {
+      // the layer names its devices by adapter and target, which is all there is
+      AspiAddress address;
+      if (!ParseAdapterTarget(wanted, address)) {
+        resolveProblem_ = EscapeControls(wanted) +
+                          ": no ASPI device; name one as list shows it (\"adapter 0, target 1\")";
+        return false;
+      }
+      chosenTargets_.push_back(address);
+      resolved_.push_back({AdapterTargetName(address.hostAdapter, address.target)});
+      continue;
+    }
     if (storage_ && !storage_->Resolve(wanted, names, why)) {
       resolveProblem_ = EscapeControls(wanted) + ": " + why;
       return false;
@@ -114,9 +127,11 @@ std::vector<FoundBridge> Devices::FindAll() {
       }
     }
   }
+  const bool named = !options_.devices.empty();
   std::vector<std::unique_ptr<Bridge>> bridges =
       passThrough_ ? passThrough_->FindBridges(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID)
-                   : aspi_->FindBridgesByType(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID);
+                   : aspi_->FindBridgesByType(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID,
+                                              named ? &chosenTargets_ : nullptr);
   std::vector<FoundBridge> found;
   for (auto& bridge : bridges) {
     FoundBridge entry;
@@ -135,8 +150,10 @@ std::vector<FoundBridge> Devices::FindAll() {
     const bool onPassThrough = passThrough_ != nullptr;
     const std::string name = emulated_->NameOf(i, onPassThrough);
     // one the user did not name was never looked for
-    const auto& only = chosenPort_ ? chosenPort_->only : std::nullopt;
-    if (only && std::find(only->begin(), only->end(), name) == only->end()) continue;
+    const bool looked = !named || std::any_of(resolved_.begin(), resolved_.end(), [&](auto& names) {
+      return std::find(names.begin(), names.end(), name) != names.end();
+    });
+    if (!looked) continue;
     unseen_.push_back(
         {name, ProblemKind::Other, name + ": " + emulated_->WhyUnseen(i, onPassThrough)});
   }

@@ -101,7 +101,8 @@ class Devices {
   std::vector<std::vector<std::string>> resolved_;
   std::string resolveProblem_;
   std::unique_ptr<AspiTransport> aspi_;
-  std::vector<DeviceProblem> unseen_;  // emulated bridges discovery did not find
+  std::vector<AspiAddress> chosenTargets_;  // on ASPI, what --device named
+  std::vector<DeviceProblem> unseen_;       // emulated bridges discovery did not find
 };
 
 // "emulated1 (emulated bridge)", "/dev/sg2 (/dev/sdb, USB 2-1.4, serial 123)".

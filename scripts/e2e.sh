@@ -26,7 +26,7 @@ if [[ ! -f $build/build.ninja ]]; then
     -DCMAKE_BUILD_TYPE=Release || exit 2
 fi
 cmake --build "$build" -j2 --target zq5210-updater zq5210-updater-emulated WNASPI32 \
-  zq-e2e-driver win32_bindings_test zq5210 session_end_probe || exit 2
+  zq-e2e-driver win32_bindings_test zq5210 session_end_probe planted_library || exit 2
 if [[ $arch == i686 ]]; then cmake --build "$build" -j2 --target semaphore_check || exit 2; fi
 if [[ $arch == i686 ]] && [[ ! -x /usr/lib/wine/wine ]]; then
   echo "e2e: Wine's 32-bit loader is missing (scripts/deps.sh all installs wine32:i386)" >&2
@@ -107,6 +107,11 @@ make_prefix() {  # folder, windows version
 }
 make_prefix "$prefix-nt" winxp
 make_prefix "$prefix-98" win98
+# a floppy drive A: on the NT side, which the volume check must place on no disk
+mkdir -p "$work/floppy"
+ln -sfn "$work/floppy" "$prefix-nt/dosdevices/a:"
+WINEPREFIX=$prefix-nt wine reg add 'HKLM\Software\Wine\Drives' /v a: /d floppy /f >/dev/null 2>&1
+WINEPREFIX=$prefix-nt wineserver -w
 
 passed=0
 failed=0
@@ -238,12 +243,49 @@ verify "cli-session-end status 130" test $session_status = 130
 verify "cli-session-end stopped after writing" grep -qF \
   "Stopped after writing: the flash holds the new image, not verified." session.err
 verify "cli-session-end flash" cmp -s -n 32768 session.bin session-image.bin
+# system DLLs come from the system folder: copies planted beside the program
+# (preferred to Wine's own by the override) are never loaded
+mkdir -p "$work/planted"
+cp "$cli" "$work/planted/"
+for name in SETUPAPI CFGMGR32 WINMM; do
+  cp "$build/tests/win32/planted_library.dll" "$work/planted/$name.DLL"
+done
+WINEDLLOVERRIDES="setupapi,cfgmgr32,winmm=n,b" \
+  run_cli cli-planted-libraries "$prefix-nt" "$work/planted" 1 list
+verify "cli-planted-libraries none loaded" test -z "$(ls "$work/planted" | grep '^planted-')"
+# data on standard output goes out byte for byte: line feeds get no carriage
+# return, and no file named "-" is made
+head -c 65536 /dev/zero | tr '\0' '\n' >"$work/cli/lf-flash.bin"
+cp "$work/cli/lf-flash.bin" "$work/cli/lf-flash-2.bin"
+head -c 4096 "$work/cli/lf-flash.bin" >"$work/cli/lf-image.bin"
+run_cli cli-read-rom-stdout "$prefix-nt" "$work/cli" 0 read-rom - --emulate \
+  --emulate-flash lf-flash.bin &&
+  verify "cli-read-rom-stdout unchanged" cmp -s "$work/cli/cli-read-rom-stdout.out" "$work/cli/lf-flash.bin"
+run_cli cli-check-stdout "$prefix-nt" "$work/cli" 0 check lf-image.bin --output - &&
+  verify "cli-check-stdout unchanged" cmp -s "$work/cli/cli-check-stdout.out" "$work/cli/lf-image.bin"
+run_cli cli-backup-stdout "$prefix-nt" "$work/cli" 0 update lf-image.bin --yes --rewrite \
+  --backup - --emulate --emulate-flash lf-flash-2.bin &&
+  verify "cli-backup-stdout unchanged" cmp -s "$work/cli/cli-backup-stdout.out" "$work/cli/lf-flash.bin"
+verify "cli-stdout no file named -" test ! -e "$work/cli/-"
 cd "$root" || exit 2
 
 # the ASPI path: Windows 98 and the emulated WNASPI32.DLL beside the program
 export WINEDLLOVERRIDES=wnaspi32=n ZQ_EMU_BUSY=3 ZQ_EMU_FLASH=$work/cli-aspi/flash.bin
 run_cli cli-aspi-update "$prefix-98" "$work/cli-aspi" 0 update --transport aspi --yes \
   "$(winpath "$root/examples/sample.hex")" && verify cli-aspi-flash holds_sample "$ZQ_EMU_FLASH"
+# --device names a bridge as list shows it on this path: adapter and target
+run_cli cli-aspi-list "$prefix-98" "$work/cli-aspi" 0 list --transport aspi &&
+  aspi_name=$(cut -d' ' -f1-4 "$work/cli-aspi/cli-aspi-list.out") &&
+  verify "cli-aspi-list names adapter and target" test "$aspi_name" = "adapter 0, target 0" &&
+  run_cli cli-aspi-device "$prefix-98" "$work/cli-aspi" 0 info --transport aspi \
+    --device "$aspi_name" &&
+  verify "cli-aspi-device says which" grep -qF "device adapter 0, target 0" \
+    "$work/cli-aspi/cli-aspi-device.err"
+run_cli cli-aspi-device-short "$prefix-98" "$work/cli-aspi" 0 info --transport aspi --device 0:0
+run_cli cli-aspi-device-absent "$prefix-98" "$work/cli-aspi" 1 info --transport aspi \
+  --device "adapter 0, target 5" &&
+  verify "cli-aspi-device-absent says so" grep -qF "adapter 0, target 5: no bridge found there" \
+    "$work/cli-aspi/cli-aspi-device-absent.err"
 run_cli cli-aspi-read-rom "$prefix-98" "$work/cli-aspi" 0 read-rom --transport aspi \
   "$(winpath "$work/cli-aspi/dump.bin")" &&
   verify cli-aspi-dump cmp -s "$work/cli-aspi/dump.bin" "$ZQ_EMU_FLASH"

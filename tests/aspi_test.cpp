@@ -481,6 +481,56 @@ TEST_F(AspiTest, SearchByTypeSendsOnlyToStorageTypes) {
   }
 }
 
+// Named targets only: nothing reaches another, bridge or not.
+TEST_F(AspiTest, SearchByTypeAsksOnlyTheNamedTargets) {
+  BridgeDevice other;
+  layer.SetHostAdapterCount(2);
+  layer.SetTarget(0, 1, AspiTargetKind::Bridge, &other);
+  layer.SetTarget(1, 3, AspiTargetKind::Bridge, &bridge);
+  const std::vector<AspiAddress> only = {{1, 3}, {0, 5}};
+  const auto bridges = transport->FindBridgesByType(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, &only);
+  ASSERT_EQ(bridges.size(), 1u);
+  EXPECT_EQ(bridges[0]->Name(), "adapter 1, target 3");
+  for (const AspiRequestRecord& r : layer.Requests()) {
+    EXPECT_EQ(std::make_pair(int{r.hostAdapter}, int{r.target}), std::make_pair(1, 3));
+  }
+  EXPECT_TRUE(other.Log().empty());
+}
+
+TEST(AspiNames, TakeTheNameListGivesInAnyCaseOrTheShortForm) {
+  struct Row {
+    const char* text;
+    bool parsed;
+    AspiAddress address;
+  };
+  const std::vector<Row> rows = {
+      {"adapter 0, target 1", true, {0, 1}},
+      {"Adapter 2,Target 15", true, {2, 15}},
+      {"ADAPTER 1 target 0 ", true, {1, 0}},
+      {"1:4", true, {1, 4}},
+      {"255:0", true, {255, 0}},
+      {"adapter 0, target 16", false, {}},
+      {"256:0", false, {}},
+      {"adapter 0", false, {}},
+      {"adapter 0, target 1x", false, {}},
+      {"0:1:2", false, {}},
+      {"emulated1", false, {}},
+      {"E:", false, {}},
+      {"", false, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    AspiAddress address{9, 9};
+    EXPECT_EQ(ParseAdapterTarget(row.text, address), row.parsed);
+    if (row.parsed) {
+      EXPECT_EQ(address, row.address);
+      EXPECT_EQ(AdapterTargetName(address.hostAdapter, address.target),
+                "adapter " + std::to_string(row.address.hostAdapter) + ", target " +
+                    std::to_string(row.address.target));
+    }
+  }
+}
+
 // A layer that will not say what is there gets no vendor command.
 TEST_F(AspiTest, SearchByTypeWithoutAnswersSendsNothing) {
   struct Row {

@@ -55,6 +55,46 @@ TEST(ChosenDevices, OnlyTheNamedBridgeIsOpened) {
   }
 }
 
+// On ASPI a bridge is named by adapter and target, as list shows it; only
+// the named targets are asked, and one not named is no failure.
+TEST(ChosenDevices, AspiBridgesAreNamedAsListShowsThem) {
+  struct Row {
+    std::vector<std::string> named;
+    std::vector<std::string> kept;  // empty: refused
+    std::string problem;
+  };
+  const std::vector<Row> rows = {
+      {{"adapter 0, target 1"}, {"adapter 0, target 1"}, ""},
+      {{"Adapter 0,Target 2", "0:0"}, {"adapter 0, target 2", "adapter 0, target 0"}, ""},
+      {{"0:7"}, {}, "0:7: no bridge found there"},
+      {{"emulated1"},
+       {},
+       "emulated1: no ASPI device; name one as list shows it (\"adapter 0, target 1\")"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.named.front());
+    DeviceOptions options;
+    options.emulate = true;
+    options.transport = "aspi";
+    options.emulation.bridges = 3;
+    options.devices = row.named;
+    Devices devices;
+    DevicesProblem problem;
+    ASSERT_TRUE(devices.Open(options, problem)) << problem.text;
+    std::vector<FoundBridge> found = devices.FindAll();
+    EXPECT_LE(found.size(), row.named.size());
+    EXPECT_TRUE(devices.Problems().empty());
+    std::string why;
+    EXPECT_EQ(devices.KeepNamed(found, why), !row.kept.empty());
+    std::vector<std::string> kept;
+    for (const FoundBridge& bridge : found) kept.push_back(bridge.bridge->Name());
+    if (!row.kept.empty()) {
+      EXPECT_EQ(kept, row.kept);
+    }
+    EXPECT_EQ(why, row.problem);
+  }
+}
+
 // A bridge that answers busy until its erase ends: the time waited past the
 // end is what an update loses to polling.
 class ErasingBridge final : public Bridge {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -57,6 +59,24 @@ TEST(NtUsbIdentity, WalksEachInterfaceUpToItsUsbDevice) {
       {"serial made up by the system",
        [](auto& t) { t.AddUsbDisk({.path = "p", .usbId = "USB\\VID_3F1D&PID_5210\\6&1a2b&0&4"}); },
        "p bridge port=1-4 serial= PhysicalDrive1:"},
+      {"a real serial holding '&'",
+       [](auto& t) {
+         t.AddUsbDisk({.path = "p", .usbId = "USB\\VID_3F1D&PID_5210\\AB&CD", .uniqueId = 1});
+       },
+       "p bridge port=1-4 serial=AB&CD PhysicalDrive1:"},
+      {"a real serial holding '&', the system silent",
+       [](auto& t) { t.AddUsbDisk({.path = "p", .usbId = "USB\\VID_3F1D&PID_5210\\AB&CD"}); },
+       "p bridge port=1-4 serial=AB&CD PhysicalDrive1:"},
+      {"a real serial shaped like a made-up one",
+       [](auto& t) {
+         t.AddUsbDisk({.path = "p", .usbId = "USB\\VID_3F1D&PID_5210\\1&2&3&4", .uniqueId = 1});
+       },
+       "p bridge port=1-4 serial=1&2&3&4 PhysicalDrive1:"},
+      {"an ID the system says it made up",
+       [](auto& t) {
+         t.AddUsbDisk({.path = "p", .usbId = "USB\\VID_3F1D&PID_5210\\ZQ&X", .uniqueId = 0});
+       },
+       "p bridge port=1-4 serial= PhysicalDrive1:"},
       {"no location offered (2000)", [](auto& t) { t.AddUsbDisk({.path = "p", .ports = {}}); },
        "p bridge port= serial=ZQ0001 PhysicalDrive1:"},
       {"CD-ROM face with its letter",
@@ -89,6 +109,12 @@ TEST(NtUsbIdentity, WalksEachInterfaceUpToItsUsbDevice) {
          t.AddVolume("\\\\?\\Volume{d}", {DRIVE0}, {"D:\\", "C:\\data\\"});
        },
        "p other port= serial= PhysicalDrive0: C:\\ D:\\ C:\\data\\"},
+      {"a floppy numbered as the disk keeps its letter",
+       [](auto& t) {
+         t.AddUsbDisk({.path = "p"});
+         t.AddVolume("\\\\?\\Volume{a}", {{nt::StorageType::Floppy, 1}}, {"A:\\"});
+       },
+       "p bridge port=1-4 serial=ZQ0001 PhysicalDrive1:"},
       {"storage number unknown",
        [](auto& t) {
          t.AddUsbDisk({.path = "p"});
@@ -335,6 +361,13 @@ TEST(NtVolumeCheck, RefusesWhatIsMountedOrCannotBeTold) {
        "cannot tell where the volume \\\\?\\Volume{g} is mounted"},
       {"storage number unknown", [](auto& t) { t.unnumbered.insert(BRIDGE); }, false,
        "the system does not say which disk it is"},
+      {"a floppy numbered as the bridge's disk",
+       [](auto& t) {
+         t.AddVolume("\\\\?\\Volume{a}", {{nt::StorageType::Floppy, 2}}, {"A:\\"});
+       },
+       true, "G:\\"},
+      {"a RAM disk on no disk", [](auto& t) { t.AddVolume("\\\\?\\Volume{r}", {}, {"R:\\"}); },
+       true, "G:\\"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -357,6 +390,145 @@ TEST(NtVolumeCheck, RefusesWhatIsMountedOrCannotBeTold) {
   std::string problem;
   EXPECT_TRUE(nt::MountPointsOn(quiet, DRIVE2, points, problem));
   EXPECT_TRUE(points.empty());
+}
+
+// What a volume's driver answers, turned into the disks it lies on: a floppy
+// and a volume no disk driver serves lie on none, and block nothing.
+TEST(NtVolumeCheck, PlacesAVolumeOnItsDisksOrOnNone) {
+  constexpr uint32_t NOT_READY = 21;
+  constexpr uint32_t ACCESS_DENIED = 5;
+  struct Row {
+    const char* name;
+    nt::VolumeAnswers answers;
+    bool told;
+    std::string disks;
+  };
+  const auto numbered = [](uint32_t type, uint32_t number, uint32_t characteristics) {
+    nt::VolumeAnswers a;
+    a.characteristicsKnown = true;
+    a.characteristics = characteristics;
+    a.numbered = true;
+    a.deviceType = type;
+    a.deviceNumber = number;
+    return a;
+  };
+  const auto unanswered = [](uint32_t numberError, uint32_t extentsError) {
+    nt::VolumeAnswers a;
+    a.numberError = numberError;
+    a.extentsError = extentsError;
+    return a;
+  };
+  nt::VolumeAnswers spanning = unanswered(nt::ERROR_CODE_INVALID_FUNCTION, 0);
+  spanning.extentsKnown = true;
+  spanning.extentDisks = {0, 2};
+  const auto named = [](nt::VolumeAnswers a, const char* ntDevice) {
+    a.ntDevice = ntDevice;
+    a.characteristicsKnown = false;  // as Wine answers
+    return a;
+  };
+  nt::VolumeAnswers floppyUnanswered = unanswered(NOT_READY, NOT_READY);
+  floppyUnanswered.characteristicsKnown = true;
+  floppyUnanswered.characteristics = nt::CHARACTERISTIC_FLOPPY | 0x01;
+  const std::vector<Row> rows = {
+      {"a partition", numbered(nt::DEVICE_TYPE_DISK, 2, 0x01), true, "PhysicalDrive2"},
+      {"a CD-ROM", numbered(nt::DEVICE_TYPE_CD_ROM, 0, 0x01), true, "CdRom0"},
+      {"a DVD drive", numbered(nt::DEVICE_TYPE_DVD, 1, 0x01), true, "CdRom1"},
+      {"a USB floppy answers as disk 1",
+       numbered(nt::DEVICE_TYPE_DISK, 1, nt::CHARACTERISTIC_FLOPPY | 0x01), true, ""},
+      {"a floppy drive without a disk", floppyUnanswered, true, ""},
+      {"a floppy told by its device's name",
+       named(numbered(nt::DEVICE_TYPE_DISK, 0, 0), "\\Device\\Floppy0"), true, ""},
+      {"a partition told by its device's name",
+       named(numbered(nt::DEVICE_TYPE_DISK, 2, 0), "\\Device\\HarddiskVolume3"), true,
+       "PhysicalDrive2"},
+      {"a CD-ROM told by its device's name",
+       named(numbered(nt::DEVICE_TYPE_CD_ROM, 1, 0), "\\Device\\CdRom1"), true, "CdRom1"},
+      {"a RAM disk answering as disk 1",
+       named(numbered(nt::DEVICE_TYPE_DISK, 1, 0), "\\Device\\Ramdisk"), true, "other 1"},
+      {"a volume over two disks", spanning, true, "PhysicalDrive0 PhysicalDrive2"},
+      {"a RAM disk knows neither query",
+       unanswered(nt::ERROR_CODE_NOT_SUPPORTED, nt::ERROR_CODE_INVALID_FUNCTION), true, ""},
+      {"a virtual drive refuses the parameters",
+       unanswered(nt::ERROR_CODE_INVALID_PARAMETER, nt::ERROR_CODE_INVALID_PARAMETER), true, ""},
+      {"not ready", unanswered(NOT_READY, NOT_READY), false, ""},
+      {"one query unknown, the other failing",
+       unanswered(nt::ERROR_CODE_INVALID_FUNCTION, ACCESS_DENIED), false, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<nt::StorageNumber> disks = {DRIVE0};
+    EXPECT_EQ(nt::PlaceVolume(row.answers, disks), row.told);
+    std::string names;
+    for (const nt::StorageNumber& disk : disks) {
+      const std::string name = nt::StorageName(disk);
+      names += (names.empty() ? "" : " ") +
+               (name.empty() ? "other " + std::to_string(disk.number) : name);
+    }
+    if (row.told) {
+      EXPECT_EQ(names, row.disks);
+    }
+  }
+  // a floppy's number is its own, whatever kind it answers as
+  EXPECT_EQ(nt::DriverStorageNumber(nt::DEVICE_TYPE_DISK, 1, nt::CHARACTERISTIC_FLOPPY).type,
+            nt::StorageType::Floppy);
+  EXPECT_NE(nt::DriverStorageNumber(nt::DEVICE_TYPE_DISK, 1, nt::CHARACTERISTIC_FLOPPY), DRIVE1);
+}
+
+// Mount points as 2000 tells them, one letter or folder at a time.
+class FakeMountTable final : public nt::MountTable {
+ public:
+  std::vector<std::string> DriveRoots() override { return {"C:\\", "D:\\", "E:\\"}; }
+  bool VolumeAt(const std::string& path, std::string& volume) override {
+    const auto found = mounted.find(path);
+    if (found == mounted.end()) return false;
+    volume = found->second;
+    return true;
+  }
+  bool FoldersOn(const std::string& volume, std::vector<std::string>& list) override {
+    if (unlistable.count(volume) != 0) return false;
+    const auto found = folders.find(volume);
+    if (found != folders.end()) list = found->second;
+    return true;
+  }
+  std::map<std::string, std::string> mounted = {
+      {"C:\\", "V{c}"},
+      {"D:\\", "V{d}"},
+      {"C:\\mnt\\card\\", "V{g}"},
+      {"C:\\mnt\\card\\inner\\", "V{h}"},
+      {"D:\\again\\", "V{d}"},
+  };
+  std::map<std::string, std::vector<std::string>> folders = {
+      {"V{c}", {"mnt\\card\\"}}, {"V{g}", {"inner\\"}}, {"V{d}", {"again\\"}}};
+  std::set<std::string> unlistable;
+};
+
+TEST(NtVolumeCheck, FindsADiskMountedOnlyInAFolder) {
+  struct Row {
+    const char* volume;
+    bool told;
+    std::string points;
+  };
+  const std::vector<Row> rows = {
+      {"V{g}", true, "C:\\mnt\\card\\"},
+      {"V{h}", true, "C:\\mnt\\card\\inner\\"},
+      {"V{d}", true, "D:\\ D:\\again\\"},
+      {"v{C}", true, "C:\\"},
+      {"V{x}", true, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.volume);
+    FakeMountTable table;
+    std::vector<std::string> points;
+    EXPECT_EQ(nt::FindMountPoints(table, row.volume, points), row.told);
+    std::string joined;
+    for (const std::string& point : points) joined += (joined.empty() ? "" : " ") + point;
+    EXPECT_EQ(joined, row.points);
+  }
+  // a volume whose folders cannot be listed may hold the one asked for
+  FakeMountTable table;
+  table.unlistable.insert("V{c}");
+  std::vector<std::string> points;
+  EXPECT_FALSE(nt::FindMountPoints(table, "V{g}", points));
 }
 
 TEST(NtVolumeCheck, HoldsEveryVolumeOfTheDiskLockedUntilReleased) {

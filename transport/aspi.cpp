@@ -1,6 +1,7 @@
 #include "transport/aspi.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <new>
 #include <string>
@@ -221,8 +222,8 @@ bool AspiTransport::DeviceTypeAt(uint8_t hostAdapter, uint8_t target, uint8_t& d
   return true;
 }
 
-std::vector<std::unique_ptr<Bridge>> AspiTransport::FindBridgesByType(uint16_t vendorId,
-                                                                      uint16_t productId) {
+std::vector<std::unique_ptr<Bridge>> AspiTransport::FindBridgesByType(
+    uint16_t vendorId, uint16_t productId, const std::vector<AspiAddress>* only) {
   std::vector<std::unique_ptr<Bridge>> found;
   ChipInfo record;
   const uint8_t adapters = HostAdapters();
@@ -230,6 +231,10 @@ std::vector<std::unique_ptr<Bridge>> AspiTransport::FindBridgesByType(uint16_t v
     const auto adapter = static_cast<uint8_t>(a);
     const uint8_t targets = TargetsOf(adapter);
     for (uint8_t t = 0; t < targets; ++t) {
+      if (only != nullptr &&
+          std::find(only->begin(), only->end(), AspiAddress{adapter, t}) == only->end()) {
+        continue;
+      }
       uint8_t deviceType = 0;
       // a tape, a scanner or an empty ID never sees the vendor opcode
       if (!DeviceTypeAt(adapter, t, deviceType) || !MayBeBridge(deviceType)) continue;
@@ -264,13 +269,61 @@ bool AspiTransport::ReadChipInfo(uint8_t hostAdapter, uint8_t target, ChipInfo& 
   return true;
 }
 
-namespace {
-
 std::string AdapterTargetName(uint8_t hostAdapter, uint8_t target) {
   return "adapter " + std::to_string(hostAdapter) + ", target " + std::to_string(target);
 }
 
+namespace {
+
+// Reads a word in any letter case, or a number below 256, after any spaces.
+bool TakeWord(std::string_view& text, std::string_view word) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  if (text.size() < word.size()) return false;
+  for (size_t i = 0; i < word.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != word[i]) return false;
+  }
+  text.remove_prefix(word.size());
+  return true;
+}
+
+bool TakeNumber(std::string_view& text, uint8_t& number) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  uint32_t value = 0;
+  size_t digits = 0;
+  while (digits < text.size() && digits < 4 && text[digits] >= '0' && text[digits] <= '9') {
+    value = value * 10 + static_cast<uint32_t>(text[digits] - '0');
+    ++digits;
+  }
+  if (digits == 0 || value > 255) return false;
+  text.remove_prefix(digits);
+  number = static_cast<uint8_t>(value);
+  return true;
+}
+
+bool AllSpaces(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c == ' '; });
+}
+
 }  // namespace
+
+bool ParseAdapterTarget(std::string_view text, AspiAddress& address) {
+  AspiAddress read;
+  std::string_view rest = text;
+  if (TakeNumber(rest, read.hostAdapter)) {
+    // the short form, "0:1"
+    if (!TakeWord(rest, ":") || !TakeNumber(rest, read.target) || !AllSpaces(rest)) return false;
+  } else {
+    rest = text;
+    if (!TakeWord(rest, "adapter") || !TakeNumber(rest, read.hostAdapter)) return false;
+    TakeWord(rest, ",");
+    if (!TakeWord(rest, "target") || !TakeNumber(rest, read.target) || !AllSpaces(rest)) {
+      return false;
+    }
+  }
+  if (read.target >= ASPI_MOST_TARGETS) return false;
+  address = read;
+  return true;
+}
 
 AspiBridge::AspiBridge(AspiTransport& transport, uint8_t hostAdapter, uint8_t target,
                        const ChipInfo& info)

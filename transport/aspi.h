@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "protocol/bridge.h"
@@ -156,6 +158,18 @@ class AspiLayer {
 // Whether a device of this peripheral type may be a bridge.
 bool MayBeBridge(uint8_t deviceType);
 
+// Where a device sits on the layer.
+struct AspiAddress {
+  uint8_t hostAdapter = 0;
+  uint8_t target = 0;
+  bool operator==(const AspiAddress&) const = default;
+};
+
+// "adapter 0, target 1": how an ASPI bridge is named.
+std::string AdapterTargetName(uint8_t hostAdapter, uint8_t target);
+// That name in any letter case and spacing, or "0:1"; false for anything else.
+bool ParseAdapterTarget(std::string_view text, AspiAddress& address);
+
 struct AspiRequest;
 
 class AspiTransport {
@@ -176,7 +190,9 @@ class AspiTransport {
   // Every bridge, asking each adapter how many targets it has and each
   // target what it holds first: the vendor command goes only to disks,
   // CD-ROMs and optical or simplified direct-access devices.
-  std::vector<std::unique_ptr<Bridge>> FindBridgesByType(uint16_t vendorId, uint16_t productId);
+  // With `only`, nothing is sent to any other target.
+  std::vector<std::unique_ptr<Bridge>> FindBridgesByType(
+      uint16_t vendorId, uint16_t productId, const std::vector<AspiAddress>* only = nullptr);
   bool ReadChipInfo(uint8_t hostAdapter, uint8_t target, ChipInfo& info);
 
   // One request of its own, as Bridge::Carry describes.

@@ -30,6 +30,10 @@ std::string_view HardwarePart(std::string_view deviceId) {
   return deviceId.substr(first + 1, last - first - 1);
 }
 
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
 bool IsUsbDeviceId(std::string_view deviceId) {
   return StartsWithText(deviceId, "USB\\") && !HardwarePart(deviceId).empty();
 }
@@ -101,7 +105,8 @@ void Identify(DeviceTree& tree, DeviceInstance instance, StorageDevice& device) 
   }
   device.usbDeviceId = id;
   device.bridge = IsBridgeDeviceId(id);
-  device.serial = SerialOf(id);
+  bool unique = false;
+  device.serial = SerialOf(id, tree.UniqueInstanceId(instance, unique) ? &unique : nullptr);
   device.usbPort = PortPath(tree, instance);
 }
 
@@ -221,12 +226,25 @@ bool IsBridgeDeviceId(std::string_view deviceId) {
          SameText(HardwarePart(deviceId), bridge.substr(enumerator + 1));
 }
 
-std::string SerialOf(std::string_view deviceId) {
+std::string SerialOf(std::string_view deviceId, const bool* unique) {
   const size_t last = deviceId.rfind('\\');
   if (last == std::string_view::npos) return {};
   const std::string_view serial = deviceId.substr(last + 1);
-  if (serial.find('&') != std::string_view::npos) return {};
-  return std::string(serial);
+  if (unique != nullptr) return *unique ? std::string(serial) : std::string();
+  // what the system makes up: its parent's prefix ("6&1a2b3c4d&0"), then
+  // the bus's own instance (a port), hex fields joined by '&'
+  int fields = 1;
+  for (char c : serial) {
+    if (c == '&') {
+      ++fields;
+    } else if (!IsHexDigit(c)) {
+      return std::string(serial);
+    }
+  }
+  return fields >= 3 && serial.front() != '&' && serial.back() != '&' &&
+                 serial.find("&&") == std::string_view::npos
+             ? std::string()
+             : std::string(serial);
 }
 
 bool ParseLocation(std::string_view location, uint32_t& port, uint32_t& hub) {
@@ -245,6 +263,7 @@ std::string StorageName(const StorageNumber& number) {
       return "PhysicalDrive" + std::to_string(number.number);
     case StorageType::CdRom:
       return "CdRom" + std::to_string(number.number);
+    case StorageType::Floppy:
     case StorageType::Other:
       break;
   }

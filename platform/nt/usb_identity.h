@@ -22,8 +22,9 @@ struct StorageInterface {
   DeviceInstance instance = 0;
 };
 
-// What the storage driver calls a device: its kind and its number.
-enum class StorageType { Disk, CdRom, Other };
+// What the storage driver calls a device: its kind and its number. Floppies
+// are numbered among themselves, so Floppy1 is no PhysicalDrive1.
+enum class StorageType { Disk, CdRom, Floppy, Other };
 struct StorageNumber {
   StorageType type = StorageType::Other;
   uint32_t number = 0;
@@ -44,12 +45,19 @@ class DeviceTree {
   // "Port_#0004.Hub_#0002" for a USB device; false when the system offers
   // none (before XP).
   virtual bool Location(DeviceInstance instance, std::string& location) = 0;
+  // Whether the system took a device's instance ID as its bus gave it (a
+  // USB serial) rather than making one up; false when it cannot say.
+  virtual bool UniqueInstanceId(DeviceInstance, bool& unique) {
+    (void)unique;
+    return false;
+  }
   // The storage number of an interface or a volume, asked of a handle opened
   // without access rights; false when it cannot be had.
   virtual bool Number(const std::string& path, StorageNumber& number) = 0;
   // The names volumes are opened by; false when they cannot be listed.
   virtual bool Volumes(std::vector<std::string>& volumes) = 0;
-  // The disks (or the CD-ROM) a volume lies on; false when that cannot be told.
+  // The disks (or the CD-ROM) a volume lies on: none for a volume on no
+  // disk (a floppy, a RAM disk); false when that cannot be told.
   virtual bool VolumeDisks(const std::string& volume, std::vector<StorageNumber>& disks) = 0;
   // Where a volume is mounted: "E:\", "C:\mnt\card\"; false when that cannot be told.
   virtual bool MountPoints(const std::string& volume, std::vector<std::string>& points) = 0;
@@ -81,8 +89,10 @@ bool IsCompositeFunction(std::string_view deviceId);
 // Whether a USB device's ID names a bridge (any case), composite level excluded.
 bool IsBridgeDeviceId(std::string_view deviceId);
 // The serial in a USB device's ID: its last segment, unless the system made
-// one up (those hold '&'); empty then.
-std::string SerialOf(std::string_view deviceId);
+// one up ("6&1a2b3c4d&0&4": three or more hex fields joined by '&'); empty
+// then.
+// `unique`, where the system says, decides instead.
+std::string SerialOf(std::string_view deviceId, const bool* unique = nullptr);
 // "Port_#0004.Hub_#0002" -> port 4 on hub 2; false for anything else.
 bool ParseLocation(std::string_view location, uint32_t& port, uint32_t& hub);
 // "PhysicalDrive1", "CdRom0"; empty for another kind.

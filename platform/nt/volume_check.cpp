@@ -5,6 +5,12 @@
 namespace zq::nt {
 namespace {
 
+// A driver that does not handle a query completes it with one of these.
+bool NotHandled(uint32_t error) {
+  return error == ERROR_CODE_INVALID_FUNCTION || error == ERROR_CODE_NOT_SUPPORTED ||
+         error == ERROR_CODE_INVALID_PARAMETER;
+}
+
 // The volumes lying on `disk`, with where each is mounted.
 bool VolumesOn(DeviceTree& tree, const StorageNumber& disk, std::vector<std::string>& names,
                std::vector<std::string>& points, std::string& problem) {
@@ -35,7 +41,80 @@ bool VolumesOn(DeviceTree& tree, const StorageNumber& disk, std::vector<std::str
   return true;
 }
 
+bool StartsWithText(const std::string& text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         SameText(std::string_view(text).substr(0, prefix.size()), prefix);
+}
+
+// Floppy drivers name their devices \Device\FloppyN; the disk and CD-ROM
+// stacks name theirs \Device\HarddiskVolumeN, \Device\HarddiskN\PartitionM
+// (and dynamic volumes below \Device\HarddiskDmVolumes), \Device\CdRomN.
+bool FloppyDevice(const std::string& ntDevice) {
+  return StartsWithText(ntDevice, "\\Device\\Floppy");
+}
+bool DiskStackDevice(const std::string& ntDevice) {
+  return ntDevice.empty() || StartsWithText(ntDevice, "\\Device\\Harddisk") ||
+         StartsWithText(ntDevice, "\\Device\\CdRom");
+}
+
 }  // namespace
+
+StorageNumber DriverStorageNumber(uint32_t deviceType, uint32_t deviceNumber,
+                                  uint32_t characteristics) {
+  StorageNumber number{StorageType::Other, deviceNumber};
+  if ((characteristics & CHARACTERISTIC_FLOPPY) != 0) {
+    number.type = StorageType::Floppy;
+  } else if (deviceType == DEVICE_TYPE_DISK) {
+    number.type = StorageType::Disk;
+  } else if (deviceType == DEVICE_TYPE_CD_ROM || deviceType == DEVICE_TYPE_DVD) {
+    number.type = StorageType::CdRom;  // named CdRomN either way
+  }
+  return number;
+}
+
+bool PlaceVolume(const VolumeAnswers& answers, std::vector<StorageNumber>& disks) {
+  disks.clear();
+  if ((answers.characteristicsKnown && (answers.characteristics & CHARACTERISTIC_FLOPPY) != 0) ||
+      FloppyDevice(answers.ntDevice)) {
+    return true;
+  }
+  if (answers.numbered) {
+    StorageNumber number =
+        DriverStorageNumber(answers.deviceType, answers.deviceNumber, answers.characteristics);
+    if (!DiskStackDevice(answers.ntDevice)) number.type = StorageType::Other;
+    disks.push_back(number);
+    return true;
+  }
+  if (answers.extentsKnown) {
+    for (uint32_t disk : answers.extentDisks) disks.push_back({StorageType::Disk, disk});
+    return true;
+  }
+  // a partition or a volume of the disk stack answers one of them
+  return NotHandled(answers.numberError) && NotHandled(answers.extentsError);
+}
+
+bool FindMountPoints(MountTable& table, const std::string& volume,
+                     std::vector<std::string>& points) {
+  // each volume with the path it is reached by, letters first, then what is
+  // mounted in their folders, and so on down
+  std::vector<std::pair<std::string, std::string>> reached;
+  for (const std::string& root : table.DriveRoots()) {
+    std::string at;
+    if (table.VolumeAt(root, at)) reached.emplace_back(at, root);
+  }
+  constexpr size_t MOST_MOUNTS = 1024;  // the system's own tables end well before
+  for (size_t i = 0; i < reached.size() && i < MOST_MOUNTS; ++i) {
+    const auto [name, path] = reached[i];
+    if (SameText(name, volume)) points.push_back(path);
+    std::vector<std::string> folders;
+    if (!table.FoldersOn(name, folders)) return false;
+    for (const std::string& folder : folders) {
+      std::string at;
+      if (table.VolumeAt(path + folder, at)) reached.emplace_back(at, path + folder);
+    }
+  }
+  return true;
+}
 
 bool MountPointsOn(DeviceTree& tree, const StorageNumber& disk, std::vector<std::string>& points,
                    std::string& problem) {

@@ -11,6 +11,60 @@
 
 namespace zq::nt {
 
+// The system's numbers for what a storage driver answers, as its headers
+// spell them.
+constexpr uint32_t DEVICE_TYPE_CD_ROM = 0x02;
+constexpr uint32_t DEVICE_TYPE_DISK = 0x07;
+constexpr uint32_t DEVICE_TYPE_DVD = 0x33;
+constexpr uint32_t CHARACTERISTIC_FLOPPY = 0x04;  // FILE_FLOPPY_DISKETTE, the drivers' headers only
+constexpr uint32_t ERROR_CODE_INVALID_FUNCTION = 1;
+constexpr uint32_t ERROR_CODE_NOT_SUPPORTED = 50;
+constexpr uint32_t ERROR_CODE_INVALID_PARAMETER = 87;
+
+// A device-number answer in the tree's terms. Floppy drivers answer as a
+// disk with the floppy's own number; their characteristics tell them apart.
+StorageNumber DriverStorageNumber(uint32_t deviceType, uint32_t deviceNumber,
+                                  uint32_t characteristics);
+
+// What a volume's driver answered to the queries that place it on disks.
+struct VolumeAnswers {
+  std::string ntDevice;  // what its name links to, "\Device\HarddiskVolume3"; empty: unknown
+  bool characteristicsKnown = false;
+  uint32_t characteristics = 0;
+  bool numbered = false;  // the device-number query answered
+  uint32_t deviceType = 0;
+  uint32_t deviceNumber = 0;
+  uint32_t numberError = 0;   // the system's error code when it did not
+  bool extentsKnown = false;  // the disk-extents query answered
+  std::vector<uint32_t> extentDisks;
+  uint32_t extentsError = 0;
+};
+
+// The disks a volume lies on. A floppy, and a volume whose driver knows
+// neither query (a RAM disk, a virtual drive), lie on none; the number a
+// device outside the disk and CD-ROM drivers gives is no disk's. False when
+// the queries failed otherwise: it may then be on any disk.
+bool PlaceVolume(const VolumeAnswers& answers, std::vector<StorageNumber>& disks);
+
+// Where volumes are mounted, asked one path at a time: the way 2000 offers,
+// which has no call that lists them by volume.
+class MountTable {
+ public:
+  virtual ~MountTable() = default;
+  // "C:\", one per drive letter.
+  virtual std::vector<std::string> DriveRoots() = 0;
+  // The volume mounted at a letter or folder ("C:\mnt\card\"); false when none.
+  virtual bool VolumeAt(const std::string& path, std::string& volume) = 0;
+  // The folders mounted on a volume, relative to its root ("mnt\card\");
+  // false when they cannot be listed.
+  virtual bool FoldersOn(const std::string& volume, std::vector<std::string>& folders) = 0;
+};
+
+// Every letter and folder where `volume` is mounted, folders in folders
+// included. False when the folders of a volume it could be in cannot be listed.
+bool FindMountPoints(MountTable& table, const std::string& volume,
+                     std::vector<std::string>& points);
+
 // Locking volumes changes what the system does with them: a port of its own.
 class VolumeLocker {
  public:

@@ -19,6 +19,7 @@
 #include "platform/win32/pass_through_win32.h"
 #include "platform/win32/platform_win32.h"
 #include "platform/win32/standard_streams_win32.h"
+#include "platform/win32/system_library.h"
 
 namespace zq::cli {
 namespace {
@@ -108,6 +109,7 @@ class Win32Storage final : public SystemStorage {
     return devices_;
   }
 
+  FinerTimer timer_;  // erase polls 5 ms apart
   Win32DeviceTree tree_;
   Win32PassThroughPort system_{true};
   nt::BridgeOnlyPassThroughPort bridges_{system_, tree_};
@@ -155,6 +157,7 @@ void WriteStoppedReport() {
 // A bridge failed after its erase and nothing else is written: the process
 // ends now with that failure's status, saying what the bridge may hold.
 [[noreturn]] void EndAfterDamage() {
+  RestoreConsoleMode();  // ExitProcess runs no exit handlers
   DWORD written = 0;
   static const char NOTE[] = "\nzq5210: ";
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), NOTE, sizeof NOTE - 1, &written, nullptr);
@@ -191,7 +194,8 @@ BOOL WINAPI OnConsoleStop(DWORD type) {
   const EventAnswer answer = TakeConsoleEvent(event, waits);
   if (answer == EventAnswer::Taken) return TRUE;
   if (answer == EventAnswer::EndAfterDamage) EndAfterDamage();
-  // nothing held: the default handler ends the process
+  // nothing held: the default handler ends the process, without exit()
+  RestoreConsoleMode();
   WriteStoppedReport();
   return FALSE;
 }

@@ -8,9 +8,11 @@
 // clang-format on
 
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/win32/platform_win32.h"
+#include "platform/win32/system_library.h"
 
 namespace zq {
 namespace {
@@ -25,6 +27,7 @@ static_assert(sizeof(DISK_EXTENT) == 24 && offsetof(VOLUME_DISK_EXTENTS, Extents
 static_assert(FSCTL_LOCK_VOLUME == 0x90018 && FSCTL_DISMOUNT_VOLUME == 0x90020 &&
               FSCTL_UNLOCK_VOLUME == 0x9001C);
 static_assert(CM_DRP_LOCATION_INFORMATION == 0x0E && MAX_DEVICE_ID_LEN == 200);
+static_assert(CM_DRP_CAPABILITIES == 0x10 && CM_DEVCAP_UNIQUEID == 0x10);
 
 // the interface classes, spelt out so no GUID library is needed
 constexpr GUID INTERFACE_DISK = {
@@ -36,90 +39,15 @@ constexpr GUID INTERFACE_CDROM = {
 constexpr DWORD CONSOLE_VIRTUAL_TERMINAL_PROCESSING = 0x0004;                // Windows 10
 using GetVolumePathNamesEntry = BOOL(WINAPI*)(LPCSTR, LPCH, DWORD, PDWORD);  // XP
 
-// GetProcAddress hands out one generic function type; go through the type
-// that converts to every other without a warning.
-template <typename Entry>
-bool BindEntry(HMODULE module, const char* name, Entry& entry) {
-  entry = reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-  return entry != nullptr;
-}
-
-// One library's entries, bound all or none; the library is freed on the
-// failure path and otherwise kept for the rest of the process.
-class Library {
- public:
-  explicit Library(const char* name) : module_(LoadLibraryA(name)) {}
-  ~Library() {
-    if (module_ != nullptr && !kept_) FreeLibrary(module_);
-  }
-  Library(const Library&) = delete;
-  Library& operator=(const Library&) = delete;
-
-  template <typename Entry>
-  bool Bind(const char* name, Entry& entry) {
-    return module_ != nullptr && BindEntry(module_, name, entry);
-  }
-  void Keep() { kept_ = true; }
-
- private:
-  HMODULE module_;
-  bool kept_ = false;
-};
-
-struct SetupApi {
-  decltype(&SetupDiGetClassDevsA) getClassDevs = nullptr;
-  decltype(&SetupDiEnumDeviceInterfaces) enumInterfaces = nullptr;
-  decltype(&SetupDiGetDeviceInterfaceDetailA) getInterfaceDetail = nullptr;
-  decltype(&SetupDiDestroyDeviceInfoList) destroyList = nullptr;
-
-  // Null when the library or one of its entries is missing.
-  static const SetupApi* Get() {
-    static const SetupApi* const loaded = [] {
-      static SetupApi api;
-      Library library("SETUPAPI.DLL");
-      if (!library.Bind("SetupDiGetClassDevsA", api.getClassDevs) ||
-          !library.Bind("SetupDiEnumDeviceInterfaces", api.enumInterfaces) ||
-          !library.Bind("SetupDiGetDeviceInterfaceDetailA", api.getInterfaceDetail) ||
-          !library.Bind("SetupDiDestroyDeviceInfoList", api.destroyList)) {
-        return static_cast<const SetupApi*>(nullptr);
-      }
-      library.Keep();
-      return static_cast<const SetupApi*>(&api);
-    }();
-    return loaded;
-  }
-};
-
-struct ConfigManager {
-  decltype(&CM_Get_Parent) getParent = nullptr;
-  decltype(&CM_Get_Device_IDA) getDeviceId = nullptr;
-  decltype(&CM_Get_DevNode_Registry_PropertyA) getProperty = nullptr;
-
-  static const ConfigManager* Get() {
-    static const ConfigManager* const loaded = [] {
-      static ConfigManager api;
-      // 2000 has them in both libraries; CFGMGR32 is where later systems keep them
-      for (const char* name : {"CFGMGR32.DLL", "SETUPAPI.DLL"}) {
-        Library library(name);
-        if (library.Bind("CM_Get_Parent", api.getParent) &&
-            library.Bind("CM_Get_Device_IDA", api.getDeviceId) &&
-            library.Bind("CM_Get_DevNode_Registry_PropertyA", api.getProperty)) {
-          library.Keep();
-          return static_cast<const ConfigManager*>(&api);
-        }
-      }
-      return static_cast<const ConfigManager*>(nullptr);
-    }();
-    return loaded;
-  }
-};
-
 // The volume calls of kernel32 that NT 4 lacks (2000), and one XP added.
 struct VolumeApi {
   decltype(&FindFirstVolumeA) findFirst = nullptr;
   decltype(&FindNextVolumeA) findNext = nullptr;
   decltype(&FindVolumeClose) findClose = nullptr;
   decltype(&GetVolumeNameForVolumeMountPointA) nameForMountPoint = nullptr;
+  decltype(&FindFirstVolumeMountPointA) findFirstFolder = nullptr;
+  decltype(&FindNextVolumeMountPointA) findNextFolder = nullptr;
+  decltype(&FindVolumeMountPointClose) findFolderClose = nullptr;
   GetVolumePathNamesEntry pathNames = nullptr;  // null before XP
 
   static const VolumeApi* Get() {
@@ -129,7 +57,10 @@ struct VolumeApi {
       if (kernel == nullptr || !BindEntry(kernel, "FindFirstVolumeA", api.findFirst) ||
           !BindEntry(kernel, "FindNextVolumeA", api.findNext) ||
           !BindEntry(kernel, "FindVolumeClose", api.findClose) ||
-          !BindEntry(kernel, "GetVolumeNameForVolumeMountPointA", api.nameForMountPoint)) {
+          !BindEntry(kernel, "GetVolumeNameForVolumeMountPointA", api.nameForMountPoint) ||
+          !BindEntry(kernel, "FindFirstVolumeMountPointA", api.findFirstFolder) ||
+          !BindEntry(kernel, "FindNextVolumeMountPointA", api.findNextFolder) ||
+          !BindEntry(kernel, "FindVolumeMountPointClose", api.findFolderClose)) {
         return static_cast<const VolumeApi*>(nullptr);
       }
       BindEntry(kernel, "GetVolumePathNamesForVolumeNameA", api.pathNames);
@@ -174,28 +105,80 @@ bool IsLetterDevice(const std::string& volume) {
   return volume.size() == 6 && volume.compare(0, 4, "\\\\.\\") == 0 && volume[5] == ':';
 }
 
-bool StorageNumberOf(HANDLE handle, nt::StorageNumber& number) {
-  STORAGE_DEVICE_NUMBER reply;
+// FILE_FS_DEVICE_INFORMATION, which the I/O manager answers from the device
+// object itself: no request reaches the driver or the device.
+struct IoStatus {
+  union {
+    LONG status;
+    void* pointer;
+  };
+  ULONG_PTR information;
+};
+struct FsDeviceInformation {
+  ULONG deviceType;
+  ULONG characteristics;
+};
+constexpr int FILE_FS_DEVICE_INFORMATION_CLASS = 4;
+using QueryVolumeEntry = LONG(NTAPI*)(HANDLE, IoStatus*, void*, ULONG, int);
+static_assert(nt::DEVICE_TYPE_DISK == FILE_DEVICE_DISK &&
+              nt::DEVICE_TYPE_CD_ROM == FILE_DEVICE_CD_ROM &&
+              nt::DEVICE_TYPE_DVD == FILE_DEVICE_DVD);
+static_assert(nt::ERROR_CODE_INVALID_FUNCTION == ERROR_INVALID_FUNCTION &&
+              nt::ERROR_CODE_NOT_SUPPORTED == ERROR_NOT_SUPPORTED &&
+              nt::ERROR_CODE_INVALID_PARAMETER == ERROR_INVALID_PARAMETER);
+
+bool DeviceCharacteristics(HANDLE handle, uint32_t& characteristics) {
+  // ntdll is in every NT process already: looked up, never loaded
+  static const QueryVolumeEntry query = [] {
+    QueryVolumeEntry entry = nullptr;
+    const HMODULE ntdll = GetModuleHandleA("NTDLL.DLL");
+    if (ntdll != nullptr) BindEntry(ntdll, "NtQueryVolumeInformationFile", entry);
+    return entry;
+  }();
+  if (query == nullptr) return false;
+  IoStatus status{};
+  FsDeviceInformation info{};
+  if (query(handle, &status, &info, sizeof info, FILE_FS_DEVICE_INFORMATION_CLASS) < 0) {
+    return false;
+  }
+  characteristics = info.characteristics;
+  return true;
+}
+
+// The device a volume's name links to ("\\Device\\Floppy0"), asked of the
+// object manager without opening anything; empty when it cannot say.
+std::string NtDeviceOf(const std::string& volume) {
+  // "\\?\Volume{...}\" and "\\.\E:" are links named "Volume{...}" and "E:"
+  std::string name = VolumeDevice(volume);
+  if (name.size() > 4 &&
+      (name.compare(0, 4, "\\\\?\\") == 0 || name.compare(0, 4, "\\\\.\\") == 0)) {
+    name = name.substr(4);
+  }
+  // NT only: the consumer family's kernel32 does not export it
+  static const auto query = [] {
+    decltype(&QueryDosDeviceA) entry = nullptr;
+    const HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    if (kernel != nullptr) BindEntry(kernel, "QueryDosDeviceA", entry);
+    return entry;
+  }();
+  char target[1024] = {};
+  if (query == nullptr || query(name.c_str(), target, sizeof target - 1) == 0) return {};
+  return std::string(target, strnlen(target, sizeof target - 1));
+}
+
+// IOCTL_STORAGE_GET_DEVICE_NUMBER; false with the system's error code.
+bool AskDeviceNumber(HANDLE handle, STORAGE_DEVICE_NUMBER& reply, DWORD& error) {
   std::memset(&reply, 0, sizeof reply);
   DWORD returned = 0;
   if (!DeviceIoControl(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &reply, sizeof reply,
-                       &returned, nullptr) ||
-      returned < sizeof reply) {
+                       &returned, nullptr)) {
+    error = GetLastError();
     return false;
   }
-  switch (reply.DeviceType) {
-    case FILE_DEVICE_DISK:
-      number.type = nt::StorageType::Disk;
-      break;
-    case FILE_DEVICE_CD_ROM:
-    case FILE_DEVICE_DVD:
-      number.type = nt::StorageType::CdRom;  // named CdRomN either way
-      break;
-    default:
-      number.type = nt::StorageType::Other;
-      break;
+  if (returned < sizeof reply) {
+    error = ERROR_INVALID_DATA;
+    return false;
   }
-  number.number = reply.DeviceNumber;
   return true;
 }
 
@@ -209,6 +192,46 @@ std::vector<std::string> DriveRoots() {
   }
   return roots;
 }
+
+// 2000's way to where a volume is mounted: each letter and folder asked
+// which volume it is.
+class Win32MountTable final : public nt::MountTable {
+ public:
+  explicit Win32MountTable(const VolumeApi& api) : api_(api) {}
+
+  std::vector<std::string> DriveRoots() override { return zq::DriveRoots(); }
+
+  bool VolumeAt(const std::string& path, std::string& volume) override {
+    char name[MAX_PATH + 1] = {};
+    if (!api_.nameForMountPoint(path.c_str(), name, MAX_PATH)) return false;
+    volume.assign(name, strnlen(name, MAX_PATH));
+    return true;
+  }
+
+  bool FoldersOn(const std::string& volume, std::vector<std::string>& folders) override {
+    char folder[MAX_PATH + 1] = {};
+    const HANDLE search = api_.findFirstFolder(volume.c_str(), folder, MAX_PATH);
+    if (search == INVALID_HANDLE_VALUE) {
+      // only an administrator may list them; a volume without a file system
+      // that keeps folders (not ready, FAT) holds none
+      return GetLastError() != ERROR_ACCESS_DENIED;
+    }
+    bool complete = true;
+    for (;;) {
+      folders.emplace_back(folder, strnlen(folder, MAX_PATH));
+      std::memset(folder, 0, sizeof folder);
+      if (!api_.findNextFolder(search, folder, MAX_PATH)) {
+        complete = GetLastError() == ERROR_NO_MORE_FILES;
+        break;
+      }
+    }
+    api_.findFolderClose(search);
+    return complete;
+  }
+
+ private:
+  const VolumeApi& api_;
+};
 
 std::string SystemText(DWORD error) {
   char text[256] = {};
@@ -276,7 +299,7 @@ bool Win32DeviceTree::Parent(nt::DeviceInstance child, nt::DeviceInstance& paren
 bool Win32DeviceTree::DeviceId(nt::DeviceInstance instance, std::string& id) {
   const ConfigManager* api = ConfigManager::Get();
   char text[MAX_DEVICE_ID_LEN + 1] = {};
-  if (api == nullptr || api->getDeviceId(instance, text, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) {
+  if (api == nullptr || api->getDeviceId(instance, text, sizeof text, 0) != CR_SUCCESS) {
     return false;
   }
   id.assign(text, strnlen(text, MAX_DEVICE_ID_LEN));
@@ -298,9 +321,32 @@ bool Win32DeviceTree::Location(nt::DeviceInstance instance, std::string& locatio
   return true;
 }
 
+bool Win32DeviceTree::UniqueInstanceId(nt::DeviceInstance instance, bool& unique) {
+  // the bus's own instance ID (a USB serial) is kept as it is only when the
+  // device says it is unique; otherwise the system makes one up
+  const ConfigManager* api = ConfigManager::Get();
+  DWORD capabilities = 0;
+  ULONG type = 0;
+  ULONG length = sizeof capabilities;
+  if (api == nullptr ||
+      api->getProperty(instance, CM_DRP_CAPABILITIES, &type, &capabilities, &length, 0) !=
+          CR_SUCCESS ||
+      type != REG_DWORD || length != sizeof capabilities) {
+    return false;
+  }
+  unique = (capabilities & CM_DEVCAP_UNIQUEID) != 0;
+  return true;
+}
+
 bool Win32DeviceTree::Number(const std::string& path, nt::StorageNumber& number) {
   const OpenHandle device(OpenForQueries(path));
-  return device.Valid() && StorageNumberOf(device.Get(), number);
+  STORAGE_DEVICE_NUMBER reply;
+  DWORD error = 0;
+  if (!device.Valid() || !AskDeviceNumber(device.Get(), reply, error)) return false;
+  uint32_t characteristics = 0;
+  DeviceCharacteristics(device.Get(), characteristics);
+  number = nt::DriverStorageNumber(reply.DeviceType, reply.DeviceNumber, characteristics);
+  return true;
 }
 
 bool Win32DeviceTree::Volumes(std::vector<std::string>& volumes) {
@@ -330,32 +376,42 @@ bool Win32DeviceTree::VolumeDisks(const std::string& volume,
                                   std::vector<nt::StorageNumber>& disks) {
   const OpenHandle device(OpenForQueries(VolumeDevice(volume)));
   if (!device.Valid()) return false;
+  nt::VolumeAnswers answers;
+  answers.ntDevice = NtDeviceOf(volume);
+  answers.characteristicsKnown = DeviceCharacteristics(device.Get(), answers.characteristics);
   // a partition or a CD-ROM answers for itself; a volume over several
   // disks (dynamic disks) gives its extents instead
-  nt::StorageNumber number;
-  if (StorageNumberOf(device.Get(), number)) {
-    disks.push_back(number);
-    return true;
+  STORAGE_DEVICE_NUMBER reply;
+  DWORD error = 0;
+  answers.numbered = AskDeviceNumber(device.Get(), reply, error);
+  answers.numberError = error;
+  answers.deviceType = reply.DeviceType;
+  answers.deviceNumber = reply.DeviceNumber;
+  if (!answers.numbered) {
+    constexpr DWORD MAX_EXTENTS = 64;
+    std::vector<unsigned char> block(offsetof(VOLUME_DISK_EXTENTS, Extents) +
+                                     MAX_EXTENTS * sizeof(DISK_EXTENT));
+    DWORD returned = 0;
+    if (!DeviceIoControl(device.Get(), IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0,
+                         block.data(), static_cast<DWORD>(block.size()), &returned, nullptr)) {
+      answers.extentsError = GetLastError();
+    } else {
+      const auto* extents = reinterpret_cast<const VOLUME_DISK_EXTENTS*>(block.data());
+      const DWORD count = returned < offsetof(VOLUME_DISK_EXTENTS, Extents)
+                              ? MAX_EXTENTS + 1
+                              : extents->NumberOfDiskExtents;
+      if (count > MAX_EXTENTS ||
+          returned < offsetof(VOLUME_DISK_EXTENTS, Extents) + count * sizeof(DISK_EXTENT)) {
+        answers.extentsError = ERROR_INVALID_DATA;
+      } else {
+        answers.extentsKnown = true;
+        for (DWORD i = 0; i < count; ++i) {
+          answers.extentDisks.push_back(extents->Extents[i].DiskNumber);
+        }
+      }
+    }
   }
-  constexpr DWORD MAX_EXTENTS = 64;
-  std::vector<unsigned char> block(offsetof(VOLUME_DISK_EXTENTS, Extents) +
-                                   MAX_EXTENTS * sizeof(DISK_EXTENT));
-  DWORD returned = 0;
-  if (!DeviceIoControl(device.Get(), IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, block.data(),
-                       static_cast<DWORD>(block.size()), &returned, nullptr) ||
-      returned < offsetof(VOLUME_DISK_EXTENTS, Extents)) {
-    return false;
-  }
-  const auto* extents = reinterpret_cast<const VOLUME_DISK_EXTENTS*>(block.data());
-  const DWORD count = extents->NumberOfDiskExtents;
-  if (count > MAX_EXTENTS ||
-      returned < offsetof(VOLUME_DISK_EXTENTS, Extents) + count * sizeof(DISK_EXTENT)) {
-    return false;
-  }
-  for (DWORD i = 0; i < count; ++i) {
-    disks.push_back({nt::StorageType::Disk, extents->Extents[i].DiskNumber});
-  }
-  return true;
+  return nt::PlaceVolume(answers, disks);
 }
 
 bool Win32DeviceTree::MountPoints(const std::string& volume, std::vector<std::string>& points) {
@@ -381,13 +437,9 @@ bool Win32DeviceTree::MountPoints(const std::string& volume, std::vector<std::st
     }
     return true;
   }
-  // 2000: letters only, each asked which volume it is
-  for (const std::string& root : DriveRoots()) {
-    char name[MAX_PATH + 1] = {};
-    if (!api->nameForMountPoint(root.c_str(), name, MAX_PATH)) continue;
-    if (nt::SameText(name, volume)) points.push_back(root);
-  }
-  return true;
+  // 2000: a disk mounted only in a folder is as mounted as one with a letter
+  Win32MountTable table(*api);
+  return nt::FindMountPoints(table, volume, points);
 }
 
 bool Win32VolumeLocker::LockAndDismount(const std::string& volume, Handle& handle,
@@ -423,6 +475,21 @@ void Win32VolumeLocker::Release(Handle handle) {
   CloseHandle(device);
 }
 
+namespace {
+
+// The console's mode before escape sequences were turned on: the console
+// outlives us, and the shell behind it did not ask for them.
+HANDLE changedConsole = nullptr;
+DWORD savedConsoleMode = 0;
+
+}  // namespace
+
+void RestoreConsoleMode() {
+  const HANDLE console = changedConsole;
+  changedConsole = nullptr;
+  if (console != nullptr) SetConsoleMode(console, savedConsoleMode);
+}
+
 bool StandardErrorTakesEscapes() {
   // the consumer family's console takes none, whatever it answers
   if (QueryPlatformFamily() != PlatformFamily::Nt) return false;
@@ -435,6 +502,11 @@ bool StandardErrorTakesEscapes() {
   // consoles before Windows 10 refuse the flag and would print the
   // sequences as they are; asked back, so a console that drops it says so
   if (!SetConsoleMode(console, mode | CONSOLE_VIRTUAL_TERMINAL_PROCESSING)) return false;
+  if (changedConsole == nullptr) {
+    savedConsoleMode = mode;
+    changedConsole = console;
+    std::atexit(RestoreConsoleMode);
+  }
   DWORD now = 0;
   return GetConsoleMode(console, &now) && (now & CONSOLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }

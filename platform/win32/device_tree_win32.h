@@ -20,6 +20,7 @@ class Win32DeviceTree final : public nt::DeviceTree {
   bool Parent(nt::DeviceInstance child, nt::DeviceInstance& parent) override;
   bool DeviceId(nt::DeviceInstance instance, std::string& id) override;
   bool Location(nt::DeviceInstance instance, std::string& location) override;
+  bool UniqueInstanceId(nt::DeviceInstance instance, bool& unique) override;
   bool Number(const std::string& path, nt::StorageNumber& number) override;
   bool Volumes(std::vector<std::string>& volumes) override;
   bool VolumeDisks(const std::string& volume, std::vector<nt::StorageNumber>& disks) override;
@@ -37,5 +38,8 @@ class Win32VolumeLocker final : public nt::VolumeLocker {
 // it is asked to, since consoles before Windows 10 show them as they are.
 // False for a pipe or a file, and on the consumer family.
 bool StandardErrorTakesEscapes();
+// Puts back the console mode StandardErrorTakesEscapes changed; at exit
+// by itself, and by whatever ends the process without exit().
+void RestoreConsoleMode();
 
 }  // namespace zq

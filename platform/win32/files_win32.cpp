@@ -2,6 +2,12 @@
 
 #include "platform/win32/win32_headers.h"
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
+#include <cstdio>
+
 #include "app/path_name.h"
 #include "platform/win32/code_page_win32.h"
 #include "platform/win32/platform_win32.h"
@@ -141,6 +147,42 @@ class Win32OutputFile : public OutputFile {
   bool committed_ = false;
 };
 
+// Standard output, written as it is: bytes through the handle itself, never
+// through the run-time's text mode, which would add a carriage return
+// before each line feed.
+class StandardOutputFile : public OutputFile {
+ public:
+  explicit StandardOutputFile(Report report) : report_(std::move(report)) {}
+
+  bool Write(const uint8_t* data, uint32_t length, uint32_t& written) override {
+    written = 0;
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    // a pipe may take less than asked at a time, and consoles before 8
+    // refuse one large write
+    constexpr uint32_t MOST_AT_ONCE = 16384;
+    while (written < length) {
+      DWORD done = 0;
+      const DWORD want = (std::min)(length - written, MOST_AT_ONCE);
+      if (out == nullptr || out == INVALID_HANDLE_VALUE ||
+          !WriteFile(out, data + written, want, &done, nullptr) || done == 0) {
+        const DWORD error =
+            out == nullptr || out == INVALID_HANDLE_VALUE ? ERROR_INVALID_HANDLE : GetLastError();
+        Fail(report_, "standard output", SystemReason(error == NO_ERROR ? ERROR_DISK_FULL : error));
+        failed_ = true;
+        return false;
+      }
+      written += done;
+    }
+    return true;
+  }
+  bool Flush() override { return !failed_; }
+  bool Commit() override { return !failed_; }
+
+ private:
+  Report report_;
+  bool failed_ = false;
+};
+
 // Opens an existing destination for writing, as the save will: a read-only
 // file, a folder or a file another program holds without sharing refuse it.
 HANDLE OpenDestination(const std::string& path, DWORD disposition) {
@@ -170,6 +212,13 @@ std::unique_ptr<InputFile> Win32FilePort::OpenForRead(const std::string& path) {
 }
 
 std::unique_ptr<OutputFile> Win32FilePort::CreateForWrite(const std::string& path) {
+  if (path == "-") {
+    // whatever the run-time buffered goes first; anything it writes later
+    // goes out unchanged as well
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+    return std::make_unique<StandardOutputFile>(lastFailure_);
+  }
   // refuse a destination that is a folder before making anything
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {

@@ -13,7 +13,8 @@ class Win32FilePort : public FilePort {
   std::unique_ptr<InputFile> OpenForRead(const std::string& path) override;
   // Writes go to a new temporary file in the destination's folder; Commit
   // moves it over the destination, so a failed save never harms an old file.
-  // Where no temporary can be made the save is refused.
+  // Where no temporary can be made the save is refused. "-" is standard
+  // output, written byte for byte.
   std::unique_ptr<OutputFile> CreateForWrite(const std::string& path) override;
   std::string LastFailure() const override { return *lastFailure_; }
 

@@ -1,6 +1,7 @@
 #include "platform/win32/pass_through_win32.h"
 
 #include "platform/win32/message_pump.h"
+#include "platform/win32/system_library.h"
 
 // clang-format off
 #include "platform/win32/win32_headers.h"
@@ -40,6 +41,7 @@ static_assert(offsetof(ScsiPassThroughHeader, Cdb) == offsetof(SCSI_PASS_THROUGH
 static_assert(sizeof(ScsiPassThroughHeader::Cdb) == sizeof(SCSI_PASS_THROUGH::Cdb));
 static_assert(SCSI_IOCTL_DATA_IN == 1 && SCSI_IOCTL_DATA_OUT == 0);
 static_assert(IOCTL_SCSI_PASS_THROUGH == 0x4D004);
+static_assert(IOCTL_STORAGE_MCN_CONTROL == 0x2D0944 && sizeof(PREVENT_MEDIA_REMOVAL) == 1);
 
 // the size fields SetupAPI insists on differ by width
 constexpr bool WIDTH_32 = sizeof(void*) == 4;
@@ -59,47 +61,6 @@ bool accessDenied = false;
 HANDLE ToHandle(DeviceHandle device) {
   return reinterpret_cast<HANDLE>(device);
 }
-
-// GetProcAddress hands out one generic function type; go through the type
-// that converts to every other without a warning.
-template <typename Entry>
-bool BindEntry(HMODULE module, const char* name, Entry& entry) {
-  entry = reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-  return entry != nullptr;
-}
-
-// SetupAPI's device-interface calls, looked up when first needed: the
-// consumer family may lack the library or these entries, and a program that
-// imported them would not start there at all.
-class SetupApi {
- public:
-  decltype(&SetupDiGetClassDevsA) getClassDevs = nullptr;
-  decltype(&SetupDiEnumDeviceInterfaces) enumInterfaces = nullptr;
-  decltype(&SetupDiGetDeviceInterfaceDetailA) getInterfaceDetail = nullptr;
-  decltype(&SetupDiDestroyDeviceInfoList) destroyList = nullptr;
-
-  // Null when the library or one of its entries is missing; loaded once and
-  // kept for the rest of the process.
-  static const SetupApi* Get() {
-    static const SetupApi* const loaded = Load();
-    return loaded;
-  }
-
- private:
-  static const SetupApi* Load() {
-    const HMODULE module = LoadLibraryA("SETUPAPI.DLL");
-    if (module == nullptr) return nullptr;
-    static SetupApi api;
-    if (BindEntry(module, "SetupDiGetClassDevsA", api.getClassDevs) &&
-        BindEntry(module, "SetupDiEnumDeviceInterfaces", api.enumInterfaces) &&
-        BindEntry(module, "SetupDiGetDeviceInterfaceDetailA", api.getInterfaceDetail) &&
-        BindEntry(module, "SetupDiDestroyDeviceInfoList", api.destroyList)) {
-      return &api;
-    }
-    FreeLibrary(module);
-    return nullptr;
-  }
-};
 
 class SetupDiInterfaceList final : public InterfaceList {
  public:
@@ -166,6 +127,15 @@ DeviceHandle Win32PassThroughPort::Open(const std::string& path) {
     if (lastOpenError_ == ERROR_ACCESS_DENIED) accessDenied = true;
     return INVALID_DEVICE_HANDLE;
   }
+  // the class driver polls removable media with TEST UNIT READY; paused
+  // while this handle is open (the driver resumes it when the handle closes),
+  // so nothing but our commands reaches the bridge while its flash is
+  // rewritten. A driver that does not poll refuses, which changes nothing.
+  PREVENT_MEDIA_REMOVAL pause;
+  pause.PreventMediaRemoval = TRUE;
+  DWORD returned = 0;
+  DeviceIoControl(device, IOCTL_STORAGE_MCN_CONTROL, &pause, sizeof pause, nullptr, 0, &returned,
+                  nullptr);
   return reinterpret_cast<DeviceHandle>(device);
 }
 

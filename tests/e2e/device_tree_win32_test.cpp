@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/win32/device_tree_win32.h"
+#include "platform/win32/system_library.h"
 
 namespace zq {
 namespace {
@@ -39,6 +40,33 @@ TEST(Win32DeviceTree, TheSystemDriveIsAMountPointOfSomeVolume) {
     for (const std::string& point : points) found = found || nt::SameText(point, "C:\\");
   }
   EXPECT_TRUE(found);
+}
+
+// A floppy drive (e2e.sh makes A: one) lies on no disk, whatever number
+// its driver gives: it never blocks an update nor lends a disk its letter.
+TEST(Win32DeviceTree, AFloppyLiesOnNoDisk) {
+  if (GetDriveTypeA("A:\\") != DRIVE_REMOVABLE) GTEST_SKIP() << "no floppy drive A:";
+  Win32DeviceTree tree;
+  std::vector<nt::StorageNumber> disks = {{nt::StorageType::Disk, 0}};
+  EXPECT_TRUE(tree.VolumeDisks("\\\\.\\A:", disks));
+  EXPECT_TRUE(disks.empty());
+}
+
+// Whatever lies beside the program, a system DLL is the system folder's.
+TEST(SystemLibraries, ComeFromTheSystemFolderOnly) {
+  char folder[MAX_PATH + 1] = {};
+  ASSERT_NE(GetSystemDirectoryA(folder, MAX_PATH), 0u);
+  const std::string path = SystemLibraryPath("SETUPAPI.DLL");
+  EXPECT_TRUE(nt::SameText(path, std::string(folder) + "\\SETUPAPI.DLL")) << path;
+  const HMODULE module = LoadSystemLibrary("SETUPAPI.DLL");
+  ASSERT_NE(module, nullptr);
+  char loaded[MAX_PATH + 1] = {};
+  ASSERT_NE(GetModuleFileNameA(module, loaded, MAX_PATH), 0u);
+  EXPECT_TRUE(nt::SameText(loaded, path)) << loaded;
+  FreeLibrary(module);
+  EXPECT_EQ(LoadSystemLibrary("ZQ-NO-SUCH-LIBRARY.DLL"), nullptr);
+  EXPECT_NE(SetupApi::Get(), nullptr);
+  EXPECT_NE(ConfigManager::Get(), nullptr);
 }
 
 TEST(Win32VolumeLocker, AVolumeThatIsNotThereIsNotHeld) {

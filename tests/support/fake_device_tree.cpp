@@ -48,6 +48,7 @@ nt::DeviceInstance FakeDeviceTree::AddUsbDisk(const UsbDisk& disk) {
                          : "Port_#" + std::to_string(10000 + disk.ports.back()).substr(1) +
                                ".Hub_#" + std::to_string(10000 + hubNumber).substr(1);
   const nt::DeviceInstance usb = AddNode(disk.usbId, parent, location);
+  if (disk.uniqueId >= 0) uniqueIds_[usb] = disk.uniqueId != 0;
   AddUnit(usb, disk);
   return usb;
 }
@@ -108,6 +109,13 @@ bool FakeDeviceTree::Location(nt::DeviceInstance instance, std::string& location
   const auto node = nodes_.find(instance);
   if (node == nodes_.end() || node->second.location.empty()) return false;
   location = node->second.location;
+  return true;
+}
+
+bool FakeDeviceTree::UniqueInstanceId(nt::DeviceInstance instance, bool& unique) {
+  const auto known = uniqueIds_.find(instance);
+  if (known == uniqueIds_.end()) return false;
+  unique = known->second;
   return true;
 }
 

@@ -26,6 +26,7 @@ class FakeDeviceTree final : public nt::DeviceTree {
     std::vector<uint32_t> ports = {4};  // from the root hub down; empty: no location offered
     uint32_t number = 1;                // PhysicalDriveN or CdRomN
     uint32_t unit = 0;                  // the logical unit, ending the storage node's ID
+    int uniqueId = -1;                  // the system's word on its instance ID; -1: none
   };
 
   FakeDeviceTree();
@@ -59,6 +60,7 @@ class FakeDeviceTree final : public nt::DeviceTree {
   bool Parent(nt::DeviceInstance child, nt::DeviceInstance& parent) override;
   bool DeviceId(nt::DeviceInstance instance, std::string& id) override;
   bool Location(nt::DeviceInstance instance, std::string& location) override;
+  bool UniqueInstanceId(nt::DeviceInstance instance, bool& unique) override;
   bool Number(const std::string& path, nt::StorageNumber& number) override;
   bool Volumes(std::vector<std::string>& volumes) override;
   bool VolumeDisks(const std::string& volume, std::vector<nt::StorageNumber>& disks) override;
@@ -85,6 +87,7 @@ class FakeDeviceTree final : public nt::DeviceTree {
   nt::DeviceInstance root_ = 0;
   std::map<nt::DeviceInstance, Node> nodes_;
   std::map<uint32_t, nt::DeviceInstance> rootHubs_;
+  std::map<nt::DeviceInstance, bool> uniqueIds_;
   std::vector<Interface> interfaces_;
   std::vector<Volume> volumes_;
   std::vector<std::string> numberQueries_;
