@@ -3,13 +3,16 @@
 // its own.
 #pragma once
 
-#include <CLI/CLI.hpp>
 #include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "cli/devices.h"
+
+namespace CLI {
+class App;
+}
 
 namespace zq::cli {
 
@@ -51,6 +54,10 @@ std::span<const Command> Commands();
 // Null for a word that names no command.
 const Command* FindCommand(const std::string& name);
 std::string UsageText();
+
+// Parses the arguments and runs the command they name: the exit status.
+// VERSION is what --version prints.
+int ParseAndRun(int argc, char** argv, const std::string& version);
 
 std::unique_ptr<CommandRun> MakeCheckCommand();
 std::unique_ptr<CommandRun> MakeListCommand();

@@ -1,6 +1,7 @@
 // The command line's own pieces: its table of commands, its exit statuses and
 // how stop requests meet the hold an update takes.
 #include <gtest/gtest.h>
+#include <CLI/CLI.hpp>
 
 #include <atomic>
 #include <thread>
