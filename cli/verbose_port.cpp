@@ -12,7 +12,7 @@ namespace zq::cli {
 DeviceHandle VerbosePort::Open(const std::string& path) {
   const DeviceHandle device = inner_.Open(path);
   if (device != INVALID_DEVICE_HANDLE) {
-    Lock lock(busy_);
+    SpinLock lock(busy_);
     names_[device] = path;
   }
   return device;
@@ -27,7 +27,7 @@ bool VerbosePort::Control(DeviceHandle device, PassThroughBuffer& buffer, uint32
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   std::string name;
   {
-    Lock lock(busy_);
+    SpinLock lock(busy_);
     const auto it = names_.find(device);
     name = it == names_.end() ? "device" : it->second;
   }
@@ -40,7 +40,7 @@ bool VerbosePort::Control(DeviceHandle device, PassThroughBuffer& buffer, uint32
 
 void VerbosePort::Close(DeviceHandle device) {
   {
-    Lock lock(busy_);
+    SpinLock lock(busy_);
     names_.erase(device);
   }
   inner_.Close(device);

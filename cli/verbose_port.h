@@ -11,6 +11,7 @@
 #include <string>
 
 #include "transport/pass_through.h"
+#include "transport/spin_lock.h"
 
 namespace zq::cli {
 
@@ -34,21 +35,7 @@ class VerbosePort final : public PassThroughPort {
   PassThroughPort& inner_;
   std::FILE* log_;
   std::function<std::string(DeviceHandle)> explain_;
-  // Bridges updated at once share the port. A flag, not a mutex: the
-  // Windows build's threads have none, and the map is held for moments.
-  class Lock {
-   public:
-    explicit Lock(std::atomic_flag& flag) : flag_(flag) {
-      while (flag_.test_and_set(std::memory_order_acquire)) {
-      }
-    }
-    ~Lock() { flag_.clear(std::memory_order_release); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-   private:
-    std::atomic_flag& flag_;
-  };
+  // Bridges updated at once share the port (SpinLock: no mutex on Windows).
 
   std::map<DeviceHandle, std::string> names_;
   std::atomic_flag busy_;  // clear until held

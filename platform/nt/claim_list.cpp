@@ -5,12 +5,12 @@
 namespace zq::nt {
 
 void ClaimList::Add(DeviceHandle device, const std::string& name, Claim claim) {
-  const Lock lock(busy_);
+  const SpinLock lock(busy_);
   entries_.push_back({device, name, claim});
 }
 
 bool ClaimList::Take(DeviceHandle device, Claim& claim) {
-  const Lock lock(busy_);
+  const SpinLock lock(busy_);
   const auto entry = std::find_if(entries_.begin(), entries_.end(),
                                   [device](const Entry& e) { return e.device == device; });
   if (entry == entries_.end()) return false;
@@ -20,7 +20,7 @@ bool ClaimList::Take(DeviceHandle device, Claim& claim) {
 }
 
 std::vector<ClaimList::Claim> ClaimList::TakeAll() {
-  const Lock lock(busy_);
+  const SpinLock lock(busy_);
   std::vector<Claim> claims;
   for (const Entry& entry : entries_) claims.push_back(entry.claim);
   entries_.clear();
@@ -28,7 +28,7 @@ std::vector<ClaimList::Claim> ClaimList::TakeAll() {
 }
 
 bool ClaimList::Holds(const std::string& name) const {
-  const Lock lock(busy_);
+  const SpinLock lock(busy_);
   return std::any_of(entries_.begin(), entries_.end(),
                      [&name](const Entry& e) { return e.name == name; });
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "transport/pass_through.h"
+#include "transport/spin_lock.h"
 
 namespace zq::nt {
 
@@ -32,21 +33,7 @@ class ClaimList {
     std::string name;
     Claim claim;
   };
-  // A flag, not a mutex: the Windows build's threads have none, and the
-  // list is held for moments.
-  class Lock {
-   public:
-    explicit Lock(std::atomic_flag& flag) : flag_(flag) {
-      while (flag_.test_and_set(std::memory_order_acquire)) {
-      }
-    }
-    ~Lock() { flag_.clear(std::memory_order_release); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-   private:
-    std::atomic_flag& flag_;
-  };
+  // held for moments (SpinLock: no mutex on Windows)
 
   mutable std::atomic_flag busy_;  // clear until held
   std::vector<Entry> entries_;

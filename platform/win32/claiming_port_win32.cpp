@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/win32/platform_win32.h"
+#include "platform/win32/system_text_win32.h"
 
 namespace zq {
 namespace {
@@ -13,18 +14,6 @@ namespace {
 // (NT 5.0); the consumer family and NT 4 know only their own.
 bool GlobalNamesExist() {
   return QueryPlatformFamily() == PlatformFamily::Nt && QueryMajorVersion() >= 5;
-}
-
-std::string SystemText(DWORD error) {
-  char text[256] = {};
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, error, 0, text, sizeof text, nullptr);
-  std::string words(text, length);
-  while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' ' ||
-                            words.back() == '.')) {
-    words.pop_back();
-  }
-  return (words.empty() ? "error" : words + ", error") + " " + std::to_string(error);
 }
 
 }  // namespace
@@ -52,8 +41,8 @@ DeviceHandle ClaimingPort::Open(const std::string& path) {
       Refuse({path, Kind::InUse, path + ": in use by another zq5210 (run with other rights)"});
     } else {
       Refuse({path, Kind::Other,
-              path + ": cannot be claimed against other runs (" + name +
-                  "): " + SystemText(claimError)});
+              path + ": cannot be claimed against other runs (" + name + "): " +
+                  SystemReason(claimError) + " (error " + std::to_string(claimError) + ")"});
     }
     return INVALID_DEVICE_HANDLE;
   }

@@ -13,6 +13,7 @@
 
 #include "platform/win32/platform_win32.h"
 #include "platform/win32/system_library.h"
+#include "platform/win32/system_text_win32.h"
 
 namespace zq {
 namespace {
@@ -233,18 +234,6 @@ class Win32MountTable final : public nt::MountTable {
   const VolumeApi& api_;
 };
 
-std::string SystemText(DWORD error) {
-  char text[256] = {};
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, error, 0, text, sizeof text, nullptr);
-  std::string words(text, length);
-  while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' ' ||
-                            words.back() == '.')) {
-    words.pop_back();
-  }
-  return words.empty() ? "error " + std::to_string(error) : words;
-}
-
 }  // namespace
 
 bool Win32DeviceTree::Interfaces(InterfaceClass cls, std::vector<nt::StorageInterface>& found) {
@@ -448,18 +437,18 @@ bool Win32VolumeLocker::LockAndDismount(const std::string& volume, Handle& handl
       CreateFileA(VolumeDevice(volume).c_str(), GENERIC_READ | GENERIC_WRITE,
                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (device == INVALID_HANDLE_VALUE) {
-    problem = SystemText(GetLastError());
+    problem = SystemReason(GetLastError());
     return false;
   }
   DWORD returned = 0;
   // the lock fails while files on the volume are open: nothing is dismounted under a user
   if (!DeviceIoControl(device, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr)) {
-    problem = "in use (" + SystemText(GetLastError()) + ")";
+    problem = "in use (" + SystemReason(GetLastError()) + ")";
     CloseHandle(device);
     return false;
   }
   if (!DeviceIoControl(device, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr)) {
-    problem = SystemText(GetLastError());
+    problem = SystemReason(GetLastError());
     DeviceIoControl(device, FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr);
     CloseHandle(device);
     return false;

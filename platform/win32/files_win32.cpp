@@ -11,6 +11,7 @@
 #include "app/path_name.h"
 #include "platform/win32/code_page_win32.h"
 #include "platform/win32/platform_win32.h"
+#include "platform/win32/system_text_win32.h"
 
 #include <string>
 #include <utility>
@@ -19,19 +20,6 @@ namespace zq {
 namespace {
 
 using Report = std::shared_ptr<std::string>;
-
-// The system's own words for an error code, without the closing line break.
-std::string SystemReason(DWORD error) {
-  char text[512] = {};
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, error, 0, text, sizeof text, nullptr);
-  std::string reason(text, length);
-  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
-                             reason.back() == ' ' || reason.back() == '.')) {
-    reason.pop_back();
-  }
-  return reason.empty() ? "error " + std::to_string(error) : reason;
-}
 
 void Fail(const Report& report, const std::string& path, const std::string& why) {
   *report = "'" + path + "': " + why;
