@@ -9,6 +9,15 @@ namespace {
 char stoppedReport[128] = "";
 char damagedReport[256] = "";
 
+// A stop's object, made while allocating is still safe: the signal or
+// console handler that ends the process only writes it.
+template <size_t N>
+void Prepare(char (&report)[N], int exitCode, const char* message) {
+  const std::string text =
+      nlohmann::json{{"exit_code", exitCode}, {"message", message}}.dump(2) + "\n";
+  std::snprintf(report, N, "%s", text.c_str());
+}
+
 // Length of the valid UTF-8 sequence at `at`, 0 when there is none.
 size_t Utf8Length(const std::string& text, size_t at) {
   const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
@@ -75,14 +84,8 @@ void Report::UseJson(bool json) {
     damagedReport[0] = '\0';
     return;
   }
-  const std::string stopped =
-      nlohmann::json{{"exit_code", EXIT_STOPPED}, {"message", "stopped"}}.dump(2) + "\n";
-  std::snprintf(stoppedReport, sizeof stoppedReport, "%s", stopped.c_str());
-  const std::string damaged =
-      nlohmann::json{{"exit_code", EXIT_AFTER_ERASE}, {"message", TEXT_STOPPED_AFTER_DAMAGE}}.dump(
-          2) +
-      "\n";
-  std::snprintf(damagedReport, sizeof damagedReport, "%s", damaged.c_str());
+  Prepare(stoppedReport, EXIT_STOPPED, "stopped");
+  Prepare(damagedReport, EXIT_AFTER_ERASE, TEXT_STOPPED_AFTER_DAMAGE);
 }
 
 bool Report::Finish(int exitCode) {

@@ -120,10 +120,8 @@ build() {
 }
 
 tsan() {
-  [ -f build-tsan/build.ninja ] ||
-    cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQ_SANITIZE_THREAD=ON -DZQ_WERROR=ON
-  cmake --build build-tsan -j "$jobs" --target claim_list_test
-  build-tsan/tests/claim_list_test
+  build build-tsan claim_list_test -DCMAKE_BUILD_TYPE=Debug -DZQ_SANITIZE_THREAD=ON &&
+    build-tsan/tests/claim_list_test
 }
 clang_build() { CC=clang CXX=clang++ build build-clang "$1" "${native[@]}" -DZQ_FUZZ=ON; }
 

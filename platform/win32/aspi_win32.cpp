@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/win32/message_pump.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/win32_headers.h"
 
 namespace zq {
@@ -10,13 +11,6 @@ namespace {
 
 HMODULE ModuleOf(void* module) {
   return static_cast<HMODULE>(module);
-}
-
-// GetProcAddress hands out one generic function type; go through the type
-// that converts to every other without a warning.
-template <typename Entry>
-Entry EntryCast(FARPROC address) {
-  return reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(address));
 }
 
 }  // namespace
@@ -29,15 +23,11 @@ bool Win32AspiLayer::Load() {
 
 bool Win32AspiLayer::Bind(const char* name) {
   if (module_ == nullptr || name == nullptr) return false;
-  const FARPROC address = GetProcAddress(ModuleOf(module_), name);
-  if (address == nullptr) return false;
   if (std::strcmp(name, ASPI_SUPPORT_INFO_ENTRY) == 0) {
-    getSupportInfo_ = EntryCast<GetSupportInfoEntry>(address);
-    return true;
+    return BindEntry(ModuleOf(module_), name, getSupportInfo_);
   }
   if (std::strcmp(name, ASPI_SEND_COMMAND_ENTRY) == 0) {
-    sendCommand_ = EntryCast<SendCommandEntry>(address);
-    return true;
+    return BindEntry(ModuleOf(module_), name, sendCommand_);
   }
   return false;
 }

@@ -262,11 +262,10 @@ void StartSessionWindow() {
   if (QueryPlatformFamily() != PlatformFamily::Nt || QueryMajorVersion() < 6) return;
   const HMODULE user = GetModuleHandleA("USER32.DLL");
   if (user == nullptr) return;
-  blockReasonCreate = reinterpret_cast<BlockReasonCreate>(
-      reinterpret_cast<void (*)()>(GetProcAddress(user, "ShutdownBlockReasonCreate")));
-  blockReasonDestroy = reinterpret_cast<BlockReasonDestroy>(
-      reinterpret_cast<void (*)()>(GetProcAddress(user, "ShutdownBlockReasonDestroy")));
-  if (blockReasonCreate == nullptr || blockReasonDestroy == nullptr) return;
+  if (!BindEntry(user, "ShutdownBlockReasonCreate", blockReasonCreate) ||
+      !BindEntry(user, "ShutdownBlockReasonDestroy", blockReasonDestroy)) {
+    return;
+  }
   DWORD id = 0;
   const HANDLE thread = CreateThread(nullptr, 0, RunSessionWindow, nullptr, 0, &id);
   if (thread != nullptr) CloseHandle(thread);  // it runs until the process ends

@@ -67,16 +67,13 @@ fi
 
 # the programs from the Release build that is packaged (no sanitizers in the
 # VM); another tree given with --build is built as it is configured
-if [ "$build" = "$root/build-release" ] || [ ! -f "$build/CMakeCache.txt" ]; then
-  if [ "$build" = "$root/build-release" ]; then
-    "$root/scripts/release_build.sh" zq5210 zq_usb_bridge_function >"$vm/build.log" 2>&1
-  else
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-      -DZQ_KERNEL_RIG=ON >"$vm/build.log" 2>&1 &&
-      cmake --build "$build" -j 2 --target zq5210 zq_usb_bridge_function >>"$vm/build.log" 2>&1
-  fi
+if [ "$build" = "$root/build-release" ]; then
+  "$root/scripts/release_build.sh" zq5210 zq_usb_bridge_function >"$vm/build.log" 2>&1
 else
-  cmake --build "$build" -j 2 --target zq5210 zq_usb_bridge_function >"$vm/build.log" 2>&1
+  { [ -f "$build/CMakeCache.txt" ] ||
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+      -DZQ_KERNEL_RIG=ON; } >"$vm/build.log" 2>&1 &&
+    cmake --build "$build" -j 2 --target zq5210 zq_usb_bridge_function >>"$vm/build.log" 2>&1
 fi || { cat "$vm/build.log" >&2; exit 1; }
 # the command line as a 32-bit program too, for the kernel's ia32 emulation;
 # linked statically, since the VM has no 32-bit libraries
