@@ -17,10 +17,6 @@ char Lower(char c) {
   return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
 }
 
-bool StartsWithText(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && SameText(text.substr(0, prefix.size()), prefix);
-}
-
 // "USB\VID_3F1D&PID_5210\ZQ0001" -> "VID_3F1D&PID_5210"; empty when the ID
 // has not three parts.
 std::string_view HardwarePart(std::string_view deviceId) {
@@ -207,6 +203,10 @@ std::string WhyNotABridge(const StorageDevice& device) {
 bool SameText(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
                                             [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+bool StartsWithText(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && SameText(text.substr(0, prefix.size()), prefix);
 }
 
 bool IsCompositeFunction(std::string_view deviceId) {

@@ -83,6 +83,8 @@ constexpr const char* BRIDGE_HARDWARE_ID = "USB\\VID_3F1D&PID_5210";
 
 // Case-insensitive comparison of ASCII text, as the system compares names.
 bool SameText(std::string_view a, std::string_view b);
+// Whether `text` begins with `prefix`, compared so.
+bool StartsWithText(std::string_view text, std::string_view prefix);
 
 // "USB\VID_3F1D&PID_5210&MI_00\7&1a2b&0&0000" -> true: a composite function.
 bool IsCompositeFunction(std::string_view deviceId);

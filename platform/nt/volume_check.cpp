@@ -41,11 +41,6 @@ bool VolumesOn(DeviceTree& tree, const StorageNumber& disk, std::vector<std::str
   return true;
 }
 
-bool StartsWithText(const std::string& text, std::string_view prefix) {
-  return text.size() >= prefix.size() &&
-         SameText(std::string_view(text).substr(0, prefix.size()), prefix);
-}
-
 // Floppy drivers name their devices \Device\FloppyN; the disk and CD-ROM
 // stacks name theirs \Device\HarddiskVolumeN, \Device\HarddiskN\PartitionM
 // (and dynamic volumes below \Device\HarddiskDmVolumes), \Device\CdRomN.
