@@ -390,11 +390,20 @@ partition_of() {
   echo "$disk$2"
 }
 
+# whether process $1 still runs (a zombie has already closed its files)
+running() { [ -r "/proc/$1/status" ] && ! grep -q '^State:.*[ZX] (' "/proc/$1/status"; }
+# whether process $1 has the node $2 open
+holds_open() {
+  local f
+  for f in /proc/"$1"/fd/*; do [ "$(readlink "$f")" = "$2" ] && return 0; done
+  return 1
+}
+
 # An MBR disk with a FAT partition: a mounted partition is named and nothing
 # is erased; unmounted, the update claims the disk, a mount tried every
 # 100 ms meanwhile fails, and the update succeeds
 scenario_mbr_fat_partition_updates_while_mounts_fail() {
-  local s part reads mounted=0
+  local s part disk pid reads mounted=0 held=0
   s=$(new_serial 1)
   bridge_up 1 3f1d 5210 "$s" --partition-table mbr --slow e2@1:1500
   part=$(partition_of "$s" 1)
@@ -408,20 +417,26 @@ scenario_mbr_fat_partition_updates_while_mounts_fail() {
   [ "$(count_op 1 e1)" = 0 ] || fail "erased while mounted"
 
   reads=$(count_op 1 e3)
-  rm -f /tmp/rc
-  (zq5210 update "$IMAGE" --yes >/tmp/out 2>/tmp/err; echo $? >/tmp/rc) &
+  disk=$(disk_of "$s")
+  zq5210 update "$IMAGE" --yes >/tmp/out 2>/tmp/err &
+  pid=$!
   # the disk is claimed before the flash is read
   for i in $(seq 200); do [ "$(count_op 1 e3)" -gt "$reads" ] && break; sleep 0.05; done
-  while [ ! -s /tmp/rc ]; do
-    if mount -t vfat "$part" /mnt/bridge 2>/dev/null; then
-      mounted=$((mounted + 1))
+  # A mount counts only while the program holds the disk before and after it:
+  # the claim ends when the program exits, before the shell sees it gone.
+  while running "$pid"; do
+    holds_open "$pid" "$disk" && held=1
+    if [ "$held" = 1 ] && mount -t vfat "$part" /mnt/bridge 2>/dev/null; then
+      holds_open "$pid" "$disk" && mounted=$((mounted + 1))
       umount /mnt/bridge
     fi
     sleep 0.1
   done
-  rc=$(cat /tmp/rc)
+  wait "$pid"
+  rc=$?
   cat /tmp/err
   expect_rc 0
+  [ "$held" = 1 ] || fail "the update never held $disk open"
   [ "$mounted" = 0 ] || fail "$part was mounted $mounted times during the update"
   mount -t vfat "$part" /mnt/bridge || fail "$part does not mount after the update"
   umount /mnt/bridge
