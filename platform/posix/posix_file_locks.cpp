@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "emulator/flash_file.h"
+#include "image/file_locks.h"
 
 namespace zq {
 namespace {

@@ -37,7 +37,6 @@ constexpr GUID INTERFACE_CDROM = {
     0x53f56308, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
 
 // newer than the headers' floor: declared here, looked up at run time
-constexpr DWORD CONSOLE_VIRTUAL_TERMINAL_PROCESSING = 0x0004;                // Windows 10
 using GetVolumePathNamesEntry = BOOL(WINAPI*)(LPCSTR, LPCH, DWORD, PDWORD);  // XP
 
 // The volume calls of kernel32 that NT 4 lacks (2000), and one XP added.
@@ -462,42 +461,6 @@ void Win32VolumeLocker::Release(Handle handle) {
   DWORD returned = 0;
   DeviceIoControl(device, FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr);
   CloseHandle(device);
-}
-
-namespace {
-
-// The console's mode before escape sequences were turned on: the console
-// outlives us, and the shell behind it did not ask for them.
-HANDLE changedConsole = nullptr;
-DWORD savedConsoleMode = 0;
-
-}  // namespace
-
-void RestoreConsoleMode() {
-  const HANDLE console = changedConsole;
-  changedConsole = nullptr;
-  if (console != nullptr) SetConsoleMode(console, savedConsoleMode);
-}
-
-bool StandardErrorTakesEscapes() {
-  // the consumer family's console takes none, whatever it answers
-  if (QueryPlatformFamily() != PlatformFamily::Nt) return false;
-  const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
-  DWORD mode = 0;
-  if (console == nullptr || console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode)) {
-    return false;  // a pipe or a file
-  }
-  if ((mode & CONSOLE_VIRTUAL_TERMINAL_PROCESSING) != 0) return true;
-  // consoles before Windows 10 refuse the flag and would print the
-  // sequences as they are; asked back, so a console that drops it says so
-  if (!SetConsoleMode(console, mode | CONSOLE_VIRTUAL_TERMINAL_PROCESSING)) return false;
-  if (changedConsole == nullptr) {
-    savedConsoleMode = mode;
-    changedConsole = console;
-    std::atexit(RestoreConsoleMode);
-  }
-  DWORD now = 0;
-  return GetConsoleMode(console, &now) && (now & CONSOLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 }  // namespace zq

@@ -2,7 +2,7 @@
 // that opens the same emulated flash is told it is in use.
 #include "platform/win32/win32_headers.h"
 
-#include "emulator/flash_file.h"
+#include "image/file_locks.h"
 
 namespace zq {
 namespace {

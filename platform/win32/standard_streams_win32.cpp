@@ -6,6 +6,8 @@
 #include <io.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include "platform/win32/platform_win32.h"
 
 namespace zq {
 namespace {
@@ -59,6 +61,44 @@ bool ReopenClosedStandardStreams() {
     }
   }
   return allOpen;
+}
+
+constexpr DWORD CONSOLE_VIRTUAL_TERMINAL_PROCESSING = 0x0004;  // Windows 10
+
+namespace {
+
+// The console's mode before escape sequences were turned on: the console
+// outlives us, and the shell behind it did not ask for them.
+HANDLE changedConsole = nullptr;
+DWORD savedConsoleMode = 0;
+
+}  // namespace
+
+void RestoreConsoleMode() {
+  const HANDLE console = changedConsole;
+  changedConsole = nullptr;
+  if (console != nullptr) SetConsoleMode(console, savedConsoleMode);
+}
+
+bool StandardErrorTakesEscapes() {
+  // the consumer family's console takes none, whatever it answers
+  if (QueryPlatformFamily() != PlatformFamily::Nt) return false;
+  const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (console == nullptr || console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode)) {
+    return false;  // a pipe or a file
+  }
+  if ((mode & CONSOLE_VIRTUAL_TERMINAL_PROCESSING) != 0) return true;
+  // consoles before Windows 10 refuse the flag and would print the
+  // sequences as they are; asked back, so a console that drops it says so
+  if (!SetConsoleMode(console, mode | CONSOLE_VIRTUAL_TERMINAL_PROCESSING)) return false;
+  if (changedConsole == nullptr) {
+    savedConsoleMode = mode;
+    changedConsole = console;
+    std::atexit(RestoreConsoleMode);
+  }
+  DWORD now = 0;
+  return GetConsoleMode(console, &now) && (now & CONSOLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 }  // namespace zq

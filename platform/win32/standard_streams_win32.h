@@ -10,4 +10,12 @@ namespace zq {
 // missing.
 bool ReopenClosedStandardStreams();
 
+// Whether standard error is a console that takes escape sequences ("\r\033[K"):
+// it is asked to, since consoles before Windows 10 show them as they are.
+// False for a pipe or a file, and on the consumer family.
+bool StandardErrorTakesEscapes();
+// Puts back the console mode StandardErrorTakesEscapes changed; at exit
+// by itself, and by whatever ends the process without exit().
+void RestoreConsoleMode();
+
 }  // namespace zq

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/win32/device_tree_win32.h"
+#include "platform/win32/standard_streams_win32.h"
 #include "platform/win32/system_library.h"
 
 namespace zq {

@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "emulator/emulated_pass_through.h"
-#include "platform/win32/dialog.h"
-#include "platform/win32/file_dialog_text.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/message_pump.h"
-#include "platform/win32/updater_window.h"
-#include "platform/win32/window_port_win32.h"
+#include "platform/win32/window/dialog.h"
+#include "platform/win32/window/file_dialog_text.h"
+#include "platform/win32/window/updater_window.h"
+#include "platform/win32/window/window_port_win32.h"
 #include "resources/resource.h"
 #include "tests/e2e/test_thread.h"
 #include "tests/e2e/window_text.h"

@@ -1,4 +1,4 @@
-#include "platform/win32/window_port_win32.h"
+#include "platform/win32/window/window_port_win32.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -8,9 +8,9 @@
 
 #include "app/old_systems.h"
 #include "platform/win32/code_page_win32.h"
-#include "platform/win32/file_dialog_text.h"
 #include "platform/win32/message_pump.h"
 #include "platform/win32/platform_win32.h"
+#include "platform/win32/window/file_dialog_text.h"
 
 namespace zq {
 namespace {

@@ -5,8 +5,8 @@
 #include "platform/win32/win32_headers.h"
 
 #include "app/updater_dialog.h"
-#include "platform/win32/dialog.h"
-#include "platform/win32/window_port_win32.h"
+#include "platform/win32/window/dialog.h"
+#include "platform/win32/window/window_port_win32.h"
 
 namespace zq {
 

@@ -1,4 +1,4 @@
-#include "platform/win32/file_dialog_text.h"
+#include "platform/win32/window/file_dialog_text.h"
 
 namespace zq {
 

@@ -1,4 +1,4 @@
-#include "platform/win32/dialog.h"
+#include "platform/win32/window/dialog.h"
 
 namespace zq {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/win32/updater_window.h"
+#include "platform/win32/window/updater_window.h"
 
 #include "platform/win32/win32_headers.h"
 

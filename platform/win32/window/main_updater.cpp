@@ -5,7 +5,7 @@
 #include "platform/win32/device_tree_win32.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/platform_win32.h"
-#include "platform/win32/updater_app.h"
+#include "platform/win32/window/updater_app.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // the window claims each device it opens, as the command line does

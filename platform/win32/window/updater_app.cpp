@@ -1,10 +1,10 @@
-#include "platform/win32/updater_app.h"
+#include "platform/win32/window/updater_app.h"
 
 #include <commctrl.h>
 
 #include <memory>
 
-#include "platform/win32/updater_window.h"
+#include "platform/win32/window/updater_window.h"
 
 namespace zq {
 

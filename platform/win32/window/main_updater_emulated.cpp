@@ -15,7 +15,7 @@
 #include "platform/win32/files_win32.h"
 #include "platform/win32/message_pump.h"
 #include "platform/win32/platform_win32.h"
-#include "platform/win32/updater_app.h"
+#include "platform/win32/window/updater_app.h"
 
 namespace zq {
 namespace {
