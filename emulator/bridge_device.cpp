@@ -180,7 +180,7 @@ DeviceAnswer BridgeDevice::Read(uint16_t address, uint16_t count, DataDirection 
   if (uint32_t{address} + count > EMULATED_FLASH_SIZE) return DeviceAnswer::CheckCondition;
   if (Hits(faults_.failRead, reads_)) return DeviceAnswer::CheckCondition;
   // a short read hands back only the first half, leaving the rest as it was
-  const uint32_t delivered = Hits(faults_.shortRead, reads_) ? count / 2 : count;
+  const uint32_t delivered = Hits(faults_.shortRead, reads_) ? count / 2u : count;
   if (delivered < count) moved_ = delivered;
   for (uint32_t i = 0; i < delivered; ++i) {
     const uint32_t at = address + i;

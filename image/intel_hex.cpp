@@ -244,8 +244,8 @@ class HexScanner {
   }
 
   Finish FinishData() {
-    uint32_t sum = byteCount_ + (recordAddress_ >> 8) + (recordAddress_ & 0xFF) + recordType_ +
-                   recordChecksum_;
+    uint32_t sum = uint32_t{byteCount_} + (recordAddress_ >> 8u) + (recordAddress_ & 0xFFu) +
+                   recordType_ + recordChecksum_;
     for (uint32_t i = 0; i < byteCount_; ++i) sum += recordData_[i];
     if ((sum & 0xFF) != 0) return Failed("Check sum error");
     // 64-bit so that a high linear base cannot wrap the end back below the ROM size
@@ -261,7 +261,8 @@ class HexScanner {
     if (digitCount_ != 14 || byteCount_ != 2 || recordAddress_ != 0) {
       return Failed("Invalid file format[Type:0x04].");
     }
-    const uint32_t sum = recordData_[0] + recordData_[1] + recordChecksum_ + recordType_ + 2u;
+    const uint32_t sum =
+        uint32_t{recordData_[0]} + recordData_[1] + recordChecksum_ + recordType_ + 2u;
     if ((sum & 0xFF) != 0) return Failed("Check sum error");
     const uint32_t value = static_cast<uint32_t>(recordData_[0]) << 8 | recordData_[1];
     addressBase_ = recordType_ == TYPE_SEGMENT_BASE ? value << 4 : value << 16;

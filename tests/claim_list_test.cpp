@@ -30,7 +30,7 @@ TEST(ClaimList, EachClaimIsHandedBackOnceWhateverThreadsCloseTogether) {
         if (i % 2 == 1) {
           for (const DeviceHandle done : {device - 1, device}) {
             nt::ClaimList::Claim claim = 0;
-            if (list.Take(done, claim)) released[t].push_back(claim);
+            if (list.Take(done, claim)) released[static_cast<size_t>(t)].push_back(claim);
           }
         }
       }

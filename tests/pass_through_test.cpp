@@ -446,9 +446,9 @@ TEST(PassThroughErase, RefusedEraseIsCheckedByReadingBack) {
     const auto bound = BindFirstDisk(port);
     Steps steps;
     EXPECT_EQ(bound->EraseAndWait(steps, 1100), row.result);
-    const size_t reads = std::count_if(device.chip->Log().begin(), device.chip->Log().end(),
-                                       [](const auto& e) { return e.opcode == CMD_READ; });
-    EXPECT_EQ(reads, row.reads);
+    const auto reads = std::count_if(device.chip->Log().begin(), device.chip->Log().end(),
+                                     [](const auto& e) { return e.opcode == CMD_READ; });
+    EXPECT_EQ(static_cast<size_t>(reads), row.reads);
   }
 }
 

@@ -89,7 +89,8 @@ TEST(VendorCommands, SuccessRulesOfBothCarriers) {
         << c.callOk << " " << int{c.scsiStatus};
   }
   EXPECT_TRUE(AspiCommandSucceeded(1));
-  for (uint8_t status : {0x00, 0x02, 0x04, 0x80, 0xFF}) {
+  for (const uint8_t status :
+       {uint8_t{0x00}, uint8_t{0x02}, uint8_t{0x04}, uint8_t{0x80}, uint8_t{0xFF}}) {
     EXPECT_FALSE(AspiCommandSucceeded(status)) << int{status};
   }
 }

@@ -357,7 +357,7 @@ class DirectFile : public OutputFile {
 std::string TemporarySuffix(uint32_t attempt) {
   static std::atomic<uint32_t> counter{0};
   const uint64_t mix =
-      static_cast<uint64_t>(getpid()) * 0x9E3779B97F4A7C15ull ^
+      static_cast<uint64_t>(getpid()) * uint64_t{0x9E3779B97F4A7C15} ^
       static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
       (static_cast<uint64_t>(counter.fetch_add(1)) << 20) ^ attempt;
   static const char ALPHABET[] = "abcdefghijklmnopqrstuvwxyz0123456789";

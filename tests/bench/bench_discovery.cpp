@@ -98,7 +98,7 @@ int main() {
   for (int round = 0; round < ROUNDS; ++round) {
     bool listed = false;
     for (const zq::ScsiGenericNode& node : zq::ScanScsiGeneric(tree.Root(), listed)) {
-      bridges += zq::IsBridge(node) ? 1 : 0;
+      if (zq::IsBridge(node)) ++bridges;
     }
   }
   const double scan = MicrosecondsSince(start) / ROUNDS;

@@ -40,8 +40,9 @@ std::string FullImageText() {
       b = static_cast<uint8_t>(state >> 24);
       sum += b;
     }
-    int n = std::snprintf(line, sizeof line, ":10%04X00", address);
-    for (uint8_t b : bytes) n += std::snprintf(line + n, sizeof line - n, "%02X", b);
+    size_t n = static_cast<size_t>(std::snprintf(line, sizeof line, ":10%04X00", address));
+    for (uint8_t b : bytes)
+      n += static_cast<size_t>(std::snprintf(line + n, sizeof line - n, "%02X", b));
     std::snprintf(line + n, sizeof line - n, "%02X\n", static_cast<unsigned>(-sum & 0xFF));
     text += line;
   }

@@ -233,9 +233,10 @@ void Shot(const Program& program, const std::string& name) {
   info.biPlanes = 1;
   info.biBitCount = 24;
   info.biCompression = BI_RGB;
-  const DWORD stride = ((w * 3) + 3) & ~3u;
-  std::vector<unsigned char> pixels(stride * h);
-  GetDIBits(memory, bitmap, 0, h, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info),
+  const UINT rows = static_cast<UINT>(h);
+  const DWORD stride = ((static_cast<DWORD>(w) * 3) + 3) & ~3u;
+  std::vector<unsigned char> pixels(size_t{stride} * rows);
+  GetDIBits(memory, bitmap, 0, rows, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info),
             DIB_RGB_COLORS);
   DeleteObject(bitmap);
   DeleteDC(memory);

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -399,11 +400,13 @@ TEST(FileDialogText, FilterBecomesNulSeparatedWithClosingPair) {
 // ---- the message pump ----
 
 TEST(MessagePump, InputMessagesAreTheKeyboardAndMouseOnes) {
-  for (UINT m : {WM_KEYDOWN, WM_KEYUP, WM_CHAR, WM_SYSKEYDOWN, WM_LBUTTONDOWN, WM_LBUTTONUP,
-                 WM_RBUTTONDOWN, WM_MOUSEMOVE, WM_MOUSEWHEEL, WM_NCLBUTTONDOWN, WM_NCMOUSEMOVE}) {
+  for (UINT m : std::initializer_list<UINT>{
+           WM_KEYDOWN, WM_KEYUP, WM_CHAR, WM_SYSKEYDOWN, WM_LBUTTONDOWN, WM_LBUTTONUP,
+           WM_RBUTTONDOWN, WM_MOUSEMOVE, WM_MOUSEWHEEL, WM_NCLBUTTONDOWN, WM_NCMOUSEMOVE}) {
     EXPECT_TRUE(IsUserInputMessage(m)) << std::hex << m;
   }
-  for (UINT m : {WM_PAINT, WM_TIMER, WM_COMMAND, WM_APP, WM_SETTEXT, WM_NULL, WM_CLOSE}) {
+  for (UINT m : std::initializer_list<UINT>{WM_PAINT, WM_TIMER, WM_COMMAND, WM_APP, WM_SETTEXT,
+                                            WM_NULL, WM_CLOSE}) {
     EXPECT_FALSE(IsUserInputMessage(m)) << std::hex << m;
   }
 }

@@ -101,25 +101,26 @@ inline ReferenceResult ReferenceDecodeHex(const uint8_t* text, size_t length, ui
       if (c == '\r' || c == '\n') continue;
       return fail("Invalid file format[unknown data byte].");
     }
+    const uint32_t u = static_cast<uint32_t>(v);
     const uint32_t n = ++digits;
     if (n <= 2) {
-      byteCount = n == 1 ? v * 16u : byteCount + v;
+      byteCount = n == 1 ? u * 16u : byteCount + u;
     } else if (n <= 6) {
-      address += static_cast<uint32_t>(v) << (4 * (6 - n));
+      address += u << (4 * (6 - n));
     } else if (n <= 8) {
-      type = n == 7 ? v * 16u : type + v;
+      type = n == 7 ? u * 16u : type + u;
     } else if (byteCount == 0) {
       if (n >= 11) return fail("Invalid file format(3).");
-      checksum = n == 9 ? v * 16u : checksum + v;
+      checksum = n == 9 ? u * 16u : checksum + u;
     } else if (n == 2 * byteCount + 9) {
-      checksum = v * 16u;
+      checksum = u * 16u;
     } else if (n == 2 * byteCount + 10) {
-      checksum += v;
+      checksum += u;
     } else if (n <= 2 * byteCount + 8) {
       if (n % 2 == 1) {
-        recordData[(n - 9) / 2] = static_cast<uint8_t>(v * 16);
+        recordData[(n - 9) / 2] = static_cast<uint8_t>(u * 16);
       } else {
-        recordData[(n - 10) / 2] = static_cast<uint8_t>(recordData[(n - 10) / 2] + v);
+        recordData[(n - 10) / 2] = static_cast<uint8_t>(recordData[(n - 10) / 2] + u);
       }
     }
   }

@@ -154,7 +154,7 @@ bool WritePartitionTable(const std::string& kind, std::vector<uint8_t>& disk) {
     const uint8_t type[16] = {0xA2, 0xA0, 0xD0, 0xEB, 0xE5, 0xB9, 0x33, 0x44,
                               0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7};
     std::memcpy(entry, type, sizeof type);
-    for (int b = 0; b < 16; ++b) entry[16 + b] = static_cast<uint8_t>(0x10 * (i + 1) + b);
+    for (uint32_t b = 0; b < 16; ++b) entry[16 + b] = static_cast<uint8_t>(0x10 * (i + 1) + b);
     const uint64_t first = FIRST_PARTITION_LBA + uint64_t{i} * half;
     PutLittle64(entry + 32, first);
     PutLittle64(entry + 40, first + half - 1);
