@@ -30,12 +30,6 @@ static_assert(FSCTL_LOCK_VOLUME == 0x90018 && FSCTL_DISMOUNT_VOLUME == 0x90020 &
 static_assert(CM_DRP_LOCATION_INFORMATION == 0x0E && MAX_DEVICE_ID_LEN == 200);
 static_assert(CM_DRP_CAPABILITIES == 0x10 && CM_DEVCAP_UNIQUEID == 0x10);
 
-// the interface classes, spelt out so no GUID library is needed
-constexpr GUID INTERFACE_DISK = {
-    0x53f56307, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
-constexpr GUID INTERFACE_CDROM = {
-    0x53f56308, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
-
 // newer than the headers' floor: declared here, looked up at run time
 using GetVolumePathNamesEntry = BOOL(WINAPI*)(LPCSTR, LPCH, DWORD, PDWORD);  // XP
 

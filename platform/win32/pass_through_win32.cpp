@@ -50,12 +50,6 @@ static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == (WIDTH_32 ? 5 : 8));
 static_assert((DIGCF_PRESENT | DIGCF_DEVICEINTERFACE) == 0x12);
 static_assert(ERROR_INSUFFICIENT_BUFFER == 122);
 
-// the interface classes, spelt out so no GUID library is needed
-constexpr GUID INTERFACE_DISK = {
-    0x53f56307, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
-constexpr GUID INTERFACE_CDROM = {
-    0x53f56308, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
-
 bool accessDenied = false;
 
 HANDLE ToHandle(DeviceHandle device) {

@@ -52,6 +52,13 @@ class SystemLibrary {
   bool kept_ = false;
 };
 
+// The device interface classes of disks and CD-ROM drives, spelt out so no
+// GUID library is needed.
+constexpr GUID INTERFACE_DISK = {
+    0x53f56307, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
+constexpr GUID INTERFACE_CDROM = {
+    0x53f56308, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
+
 // SetupAPI's device-interface calls. The consumer family and NT 4 may lack
 // the library or these entries, and a program that imported them would not
 // start there at all. Null when any is missing.
