@@ -20,10 +20,13 @@ mkdir -p "$out"
 SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null || date +%s)
 export SOURCE_DATE_EPOCH
 scripts/release_build.sh >&2
-rm -f "$out"/zq5210_*.deb
+# this machine's architecture; the boards' packages (scripts/board_build.sh)
+# lie beside it
+arch=$(dpkg --print-architecture)
+rm -f "$out"/zq5210_*_"$arch".deb
 (cd build-release && cpack -G DEB -B "$PWD/../$out" >&2)
 rm -rf "$out/_CPack_Packages"
-deb=$(ls "$PWD/$out"/zq5210_*.deb)
+deb=$(ls "$PWD/$out"/zq5210_*_"$arch".deb)
 echo "$deb"
 
 if [ "${1:-all}" = deb ]; then exit 0; fi

@@ -145,6 +145,10 @@ stage win-x86_64 ~fuzz-build build build-win-x86_64 all -DCMAKE_BUILD_TYPE=Relea
 stage win-i686 ~win-x86_64 build build-win-i686 all -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 stage clang ~win-i686,~fuzz-build clang_build all
+# the command line for stations on arm64 and armhf boards, packaged and run
+# under qemu-user
+stage arm64 ~clang scripts/board_build.sh arm64
+stage armhf ~arm64 scripts/board_build.sh armhf
 
 # what runs on what was built
 stage kernel release tests/kernel/run_kernel_tests.sh --build build-release --timeout 480
