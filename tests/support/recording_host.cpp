@@ -102,20 +102,19 @@ std::vector<int> RecordingWindow::ProgressTrail() const {
   return result;
 }
 
-bool FakePlatform::LoadAspiLibrary() {
+AspiLayer* FakePlatform::LoadAspi() {
   calls.push_back("LoadLibrary WNASPI32");
   libraryLoaded = libraryPresent;
-  return libraryPresent;
-}
-
-bool FakePlatform::BindAspiEntryPoint(const char* name) {
-  calls.push_back(std::string("GetProcAddress ") + name);
-  return std::find(entryPoints.begin(), entryPoints.end(), name) != entryPoints.end();
-}
-
-void FakePlatform::FreeAspiLibrary() {
+  if (!libraryPresent) return nullptr;
+  bool bound = true;
+  for (const char* name : {"GetASPI32SupportInfo", "SendASPI32Command"}) {
+    calls.push_back(std::string("GetProcAddress ") + name);
+    bound = std::find(entryPoints.begin(), entryPoints.end(), name) != entryPoints.end() && bound;
+  }
+  if (bound) return aspi_;
   calls.push_back("FreeLibrary");
   libraryLoaded = false;
+  return nullptr;
 }
 
 }  // namespace zq::test

@@ -12,6 +12,7 @@
 
 #include "app/platform.h"
 #include "app/window_port.h"
+#include "resources/resource.h"
 
 namespace zq::test {
 
@@ -81,10 +82,8 @@ class FakePlatform : public Platform {
       : passThrough_(passThrough), aspi_(aspi) {}
 
   PlatformFamily Family() override { return family; }
-  bool LoadAspiLibrary() override;
-  bool BindAspiEntryPoint(const char* name) override;
-  void FreeAspiLibrary() override;
-  AspiLayer& Aspi() override { return *aspi_; }
+  // Records the library calls a Windows platform makes on the way.
+  AspiLayer* LoadAspi() override;
   PassThroughPort& PassThrough() override { return *passThrough_; }
 
   PlatformFamily family = PlatformFamily::Nt;
