@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "resources/resource.h"
+#include "protocol/chip_info_display.h"
 
 namespace zq::test {
 
@@ -100,6 +100,12 @@ std::vector<int> RecordingWindow::ProgressTrail() const {
     if (e.rfind("pos ", 0) == 0) result.push_back(std::stoi(e.substr(4)));
   }
   return result;
+}
+
+void RecordingView::ShowChipInfo(const ChipInfo& info) {
+  const ChipLabels labels = FormatChipLabels(info);
+  events.push_back("chip" + labels.vendor + " /" + labels.chip + " /" + labels.romSize + " /" +
+                   labels.fwVersion);
 }
 
 AspiLayer* FakePlatform::LoadAspi() {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/operation_view.h"
 #include "app/platform.h"
 #include "app/window_port.h"
 #include "resources/resource.h"
@@ -74,6 +75,21 @@ class RecordingWindow : public WindowPort {
   bool Answer(std::deque<std::optional<std::string>>& answers, FileChoice& choice);
   std::deque<std::optional<std::string>> openAnswers;
   std::deque<std::optional<std::string>> saveAnswers;
+};
+
+// An operation's view with no window behind it: every call as a line that
+// names what was shown ("status Erasing...", "progress 40", "chip ...").
+class RecordingView final : public OperationView {
+ public:
+  void ShowStatus(const std::string& text) override { events.push_back("status " + text); }
+  void BeginProgress() override { events.push_back("progress begun"); }
+  void ShowProgress(uint8_t pos) override { events.push_back("progress " + std::to_string(pos)); }
+  void HideProgress() override { events.push_back("progress hidden"); }
+  void ShowChipInfo(const ChipInfo& info) override;
+  void ShowError(const std::string& text) override { events.push_back("error " + text); }
+  void ShowNotice(const std::string& text) override { events.push_back("notice " + text); }
+
+  std::vector<std::string> events;
 };
 
 class FakePlatform : public Platform {
