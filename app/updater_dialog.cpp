@@ -1,9 +1,4 @@
 #include "app/updater_dialog.h"
-
-#include <algorithm>
-#include <cstdio>
-#include <cstring>
-
 #include "app/texts.h"
 #include "protocol/chip_info_display.h"
 #include "resources/resource.h"
@@ -17,12 +12,6 @@ constexpr const char* SAVE_FILTER = "ROM Code Files (*.bin)|*.bin||";
 constexpr const char* SAVE_DEFAULT_NAME = "output.bin";
 
 }  // namespace
-
-std::string CodeSizeLabel(uint32_t codeSize) {
-  char label[48];
-  std::snprintf(label, sizeof label, " Code size: %d(B)", static_cast<int>(codeSize));
-  return label;
-}
 
 UpdaterDialog::UpdaterDialog(WindowPort& windowPort, FilePort& filePort, Platform& platformPort)
     : window(windowPort), files(filePort), platform(platformPort) {}

@@ -24,9 +24,6 @@ namespace zq {
 
 inline constexpr const char* TITLE_PREFIX = "ZQ5210  Tarnwick 2.1.4 QD94N - ";
 
-// The code size label as a load shows it.
-std::string CodeSizeLabel(uint32_t codeSize);
-
 // An operation's view as the window's controls: the status line, the
 // progress bar, the four chip labels and message boxes.
 class DialogControls final : public OperationView {
