@@ -16,12 +16,10 @@ class Platform {
  public:
   virtual ~Platform() = default;
   virtual PlatformFamily Family() = 0;
-  // Loads the ASPI library by the name "WNASPI32".
-  virtual bool LoadAspiLibrary() = 0;
-  virtual bool BindAspiEntryPoint(const char* name) = 0;
-  virtual void FreeAspiLibrary() = 0;
-  // Valid once both entry points are bound.
-  virtual AspiLayer& Aspi() = 0;
+  // The ASPI layer, its library loaded and both entry points bound; null
+  // (the library released again) where either is missing. It stays loaded
+  // while the platform lives.
+  virtual AspiLayer* LoadAspi() = 0;
   virtual PassThroughPort& PassThrough() = 0;
 };
 

@@ -2,6 +2,10 @@
 // for it.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
 namespace zq {
 
 inline constexpr const char* TEXT_PLATFORM = "The program only works on Win2000/XP/Me/98.";
@@ -21,5 +25,12 @@ inline constexpr const char* TEXT_VERIFY_FAILED = "ROM code verification error."
 inline constexpr const char* TEXT_UPDATED = "Updated OK!";
 inline constexpr const char* TEXT_READ_DONE = "Finished read! (Save As...)";
 inline constexpr const char* TEXT_WRITE_FILE_FAILED = "Write file error";
+
+// The code size label as a load shows it.
+inline std::string CodeSizeLabel(uint32_t codeSize) {
+  char label[48];
+  std::snprintf(label, sizeof label, " Code size: %d(B)", static_cast<int>(codeSize));
+  return label;
+}
 
 }  // namespace zq

@@ -35,35 +35,48 @@ const char* OutcomeWord(UpdateOutcome outcome) {
 }
 
 BridgeRun::BridgeRun(FoundBridge chosen, Devices& devices, std::FILE* out, bool bar,
-                     std::string prefix, UpdateChoices choices)
+                     std::string prefix, std::FILE* chipInfo, UpdateChoices choices)
     : files(MakeFilePort()),
-      window(out, stderr, bar, std::move(prefix)),
+      view(out, stderr, bar, std::move(prefix), chipInfo),
       found(std::move(chosen)),
       name(found.bridge ? found.bridge->Name() : ""),
-      check(window, *files, std::move(choices)),
-      dialog(std::make_unique<UpdaterDialog>(window, *files, devices.Ports())) {
-  window.WatchFileFailures(files.get());
-  dialog->UseTextsOf(devices.PassThroughPath());
-  dialog->OnInitDialog();
+      passThroughPath(devices.PassThroughPath()),
+      check(view, *files, std::move(choices)),
+      operations(view, *files) {
+  view.WatchFileFailures(files.get());
 }
 
-void BridgeRun::Update(const ImageBuffer& image, const FileChoice& choice, bool verify) {
+bool BridgeRun::ShowChipInfo() {
+  const std::unique_ptr<Bridge> bridge = std::move(found.bridge);
+  return operations.ShowChipInfo(bridge.get());
+}
+
+bool BridgeRun::ReadRom(const std::string& path) {
+  ReadRomOptions options;
+  options.target = ChoiceForPath(path, &IsPathLeadByte);
+  // the window's status line says so only on the pass-through path
+  options.sayReading = passThroughPath;
+  const std::unique_ptr<Bridge> bridge = std::move(found.bridge);
+  return operations.ReadRom(bridge.get(), options);
+}
+
+void BridgeRun::Update(const ImageBuffer& image, bool verify) {
   const auto start = std::chrono::steady_clock::now();
-  window.verify = verify;
-  dialog->UseLoadedImage(image, choice);
-  dialog->UpdateBridge(std::move(found.bridge), check.Steps());
-  status = ExitStatusOf(dialog->LastUpdate());
-  if (dialog->LastUpdate() == UpdateResult::StoppedAfterWrite) {
+  // the update lowers the code size to what it writes: a copy of each run's own
+  const auto own = std::make_unique<ImageBuffer>(image);
+  const std::unique_ptr<Bridge> bridge = std::move(found.bridge);
+  result = operations.Update(bridge.get(), *own, UpdateOptions{verify, {}, check.Steps()});
+  status = ExitStatusOf(result);
+  if (result == UpdateResult::StoppedAfterWrite) {
     finalText = "Stopped after writing: the flash holds the new image, not verified.";
-    window.Say(finalText);
+    view.Say(finalText);
   } else if (status == EXIT_AFTER_ERASE) {
-    window.Say("zq5210: the bridge may hold no working firmware now; run the update again");
+    view.Say("zq5210: the bridge may hold no working firmware now; run the update again");
   }
   seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 nlohmann::json BridgeRun::UpdateJson(bool verify, uint32_t writeLength) const {
-  const UpdateResult result = dialog->LastUpdate();
   const UpdateOutcome outcome = OutcomeOf(result);
   nlohmann::json update;
   update["device"] = name;
@@ -80,9 +93,9 @@ nlohmann::json BridgeRun::UpdateJson(bool verify, uint32_t writeLength) const {
     update["bytes_written"] = allWritten ? writeLength : 0;
   }
   update["seconds"] = seconds;
-  update["message"] = !finalText.empty()    ? finalText
-                      : window.ErrorShown() ? window.LastError()
-                                            : window.LastNotice();
+  update["message"] = !finalText.empty()  ? finalText
+                      : view.ErrorShown() ? view.LastError()
+                                          : view.LastNotice();
   return update;
 }
 

@@ -1,5 +1,5 @@
-// One bridge's window behind the terminal: the dialog, its terminal view and
-// its files, and what its update came to.
+// One bridge's operation on the terminal: its view, its files, its safety
+// checks, and what its update came to.
 #pragma once
 
 #include <cstdio>
@@ -7,7 +7,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "app/updater_dialog.h"
+#include "app/bridge_operations.h"
+#include "app/update_result.h"
 #include "cli/devices.h"
 #include "cli/safe_update.h"
 #include "cli/terminal_window.h"
@@ -21,23 +22,28 @@ const char* OutcomeWord(UpdateOutcome outcome);
 
 struct BridgeRun {
   // `chosen` may hold no bridge: the window's own "not found" texts follow.
+  // The chip's labels go to `chipInfo` (null: nowhere).
   BridgeRun(FoundBridge chosen, Devices& devices, std::FILE* out, bool bar, std::string prefix,
-            UpdateChoices choices = {});
+            std::FILE* chipInfo, UpdateChoices choices = {});
 
-  void ShowChipInfo() { dialog->ShowChipInfoOf(std::move(found.bridge)); }
-  void ReadRom() { dialog->ReadRomOf(std::move(found.bridge)); }
+  // Each operation closes the bridge's device once done; false when it
+  // showed an error.
+  bool ShowChipInfo();
+  bool ReadRom(const std::string& path);
   // Updates the bridge with `image`, timing it.
-  void Update(const ImageBuffer& image, const FileChoice& choice, bool verify);
+  void Update(const ImageBuffer& image, bool verify);
 
   // What --json tells of this bridge's update.
   nlohmann::json UpdateJson(bool verify, uint32_t writeLength) const;
 
   std::unique_ptr<FilePort> files;
-  TerminalWindow window;
-  FoundBridge found;  // its bridge goes to the dialog when the operation starts
+  TerminalView view;
+  FoundBridge found;  // its bridge goes once its operation has run
   std::string name;
+  bool passThroughPath;
   SafeUpdateCheck check;
-  std::unique_ptr<UpdaterDialog> dialog;
+  BridgeOperations operations;
+  UpdateResult result = UpdateResult::NotRun;
   int status = 0;
   double seconds = 0;
   std::string finalText;  // the command line's own last word, when it had one

@@ -2,7 +2,7 @@
 // its code size; --output writes the loaded code bytes.
 #include <memory>
 
-#include "app/updater_dialog.h"
+#include "app/texts.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/exit_status.h"

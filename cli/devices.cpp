@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "app/texts.h"
-#include "app/updater_dialog.h"
 #include "cli/terminal_window.h"
 #include "cli/verbose_port.h"
 #include "protocol/chip_info_display.h"
@@ -67,11 +66,12 @@ bool Devices::Open(const DeviceOptions& options, DevicesProblem& problem) {
                         ? !options.emulate && ports->Family() == PlatformFamily::Consumer
                         : options.transport == "aspi";
   if (aspi) {
-    if (!BindAspiLayer(*ports)) {
+    AspiLayer* layer = ports->LoadAspi();
+    if (layer == nullptr) {
       problem = {DevicesProblem::Kind::WindowText, TEXT_NO_ASPI};
       return false;
     }
-    aspi_ = std::make_unique<AspiTransport>(ports->Aspi());
+    aspi_ = std::make_unique<AspiTransport>(*layer);
   } else {
     chosenPort_ = std::make_unique<ChosenPort>(ports->PassThrough());
     PassThroughPort* port = chosenPort_.get();

@@ -2,7 +2,7 @@
 // the README) and for scripts.
 #pragma once
 
-#include "app/updater_dialog.h"
+#include "app/update_result.h"
 
 namespace zq::cli {
 

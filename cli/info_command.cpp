@@ -23,12 +23,10 @@ class InfoCommand final : public BridgeCommand {
         bridges.push_back(BridgeJson(bridge));
       }
       if (several) std::fprintf(results, "%s\n", DeviceLine(bridge).c_str());
-      BridgeRun run(std::move(bridge), devices, results, StderrTakesProgressBar(), "");
-      run.window.labelStream = results;
-      run.ShowChipInfo();
-      if (run.window.ErrorShown()) {
+      BridgeRun run(std::move(bridge), devices, results, StderrTakesProgressBar(), "", results);
+      if (!run.ShowChipInfo()) {
         status = EXIT_FAILED;
-        TheReport().Message(run.window.LastError());
+        TheReport().Message(run.view.LastError());
       }
     }
     // every bridge is shown, or the command says which could not be and fails

@@ -1,5 +1,5 @@
-// zq5210: the updater driven from the command line. The same window
-// behaviour runs behind it; the terminal stands in for the window.
+// zq5210: the updater driven from the command line. The window's
+// operations on a bridge run behind it, shown on the terminal.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>

@@ -37,22 +37,20 @@ class ReadRomCommand final : public BridgeCommand {
     }
     // with the dump on standard output, the notice goes with the other texts
     BridgeRun run(std::move(found[0]), devices, path_ == "-" ? stderr : TheReport().Results(),
-                  StderrTakesProgressBar(), "");
-    run.window.savePath = path_;
-    run.window.labelStream = stderr;
-    run.ReadRom();
+                  StderrTakesProgressBar(), "", stderr);
+    const bool read = run.ReadRom(path_);
     nlohmann::json& body = TheReport().Body();
     body["device"] = run.name;
     body["output"] = path_;
-    if (run.window.ErrorShown()) {
+    if (!read) {
       if (run.name.empty()) SayWhyNone(devices);
       body["bytes"] = 0;
-      TheReport().Message(run.window.LastError());
+      TheReport().Message(run.view.LastError());
       return EXIT_FAILED;
     }
     body["bytes"] = length;
-    TheReport().Message(run.window.LastNotice());
-    run.window.FlushNotices();
+    TheReport().Message(run.view.LastNotice());
+    run.view.FlushNotices();
     return EXIT_OK;
   }
 };

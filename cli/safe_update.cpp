@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "app/bridge_operations.h"
 #include "app/texts.h"
-#include "app/updater_dialog.h"
 #include "cli/erase_polling.h"
 #include "cli/stop_requests.h"
 
@@ -21,7 +21,7 @@ UpdateSteps SafeUpdateCheck::Steps() {
 }
 
 void SafeUpdateCheck::Refuse(const std::string& text) {
-  window_.ShowBox(text, "ERROR", BoxKind::Error);
+  view_.ShowError(text);
 }
 
 EraseVerdict SafeUpdateCheck::BeforeErase(Bridge& bridge, const uint8_t* code, uint32_t length) {
@@ -49,15 +49,14 @@ EraseVerdict SafeUpdateCheck::BeforeErase(Bridge& bridge, const uint8_t* code, u
       Refuse("zq5210: cannot save the backup: " + files_.LastFailure() + "; nothing was erased");
       return EraseVerdict::Decline;
     }
-    window_.Say("zq5210: saved " + std::to_string(readLength) + " bytes of flash to '" +
-                choices_.backupPath + "'");
+    view_.Say("zq5210: saved " + std::to_string(readLength) + " bytes of flash to '" +
+              choices_.backupPath + "'");
   }
   if (!choices_.rewrite && std::memcmp(flash.data(), code, length) == 0) {
-    window_.ShowBox(TEXT_UNCHANGED, "Status", BoxKind::Notice);
+    view_.ShowNotice(TEXT_UNCHANGED);
     return EraseVerdict::Unchanged;
   }
-  if (choices_.ask &&
-      !window_.Confirm("Erase and rewrite the firmware of " + bridge.Name() + "?")) {
+  if (choices_.ask && !view_.Confirm("Erase and rewrite the firmware of " + bridge.Name() + "?")) {
     Refuse("zq5210: not confirmed; nothing changed");
     return EraseVerdict::Decline;
   }

@@ -19,8 +19,8 @@ struct UpdateChoices {
 
 class SafeUpdateCheck final : public EraseCheck {
  public:
-  SafeUpdateCheck(TerminalWindow& window, FilePort& files, UpdateChoices choices)
-      : window_(window), files_(files), choices_(std::move(choices)) {}
+  SafeUpdateCheck(TerminalView& view, FilePort& files, UpdateChoices choices)
+      : view_(view), files_(files), choices_(std::move(choices)) {}
 
   EraseVerdict BeforeErase(Bridge& bridge, const uint8_t* code, uint32_t length) override;
 
@@ -31,7 +31,7 @@ class SafeUpdateCheck final : public EraseCheck {
  private:
   void Refuse(const std::string& text);
 
-  TerminalWindow& window_;
+  TerminalView& view_;
   FilePort& files_;
   UpdateChoices choices_;
 };

@@ -17,13 +17,13 @@ void SumUp(const BridgeRuns& runs, nlohmann::json& body) {
   std::fprintf(results, "%-24s %-10s %8s\n", "DEVICE", "RESULT", "TIME");
   for (const auto& run : runs) {
     std::fprintf(results, "%-24s %-10s %7.2fs  %s\n", EscapeControls(run->name).c_str(),
-                 OutcomeWord(OutcomeOf(run->dialog->LastUpdate())), run->seconds,
-                 EscapeControls(run->window.LastError()).c_str());
+                 OutcomeWord(OutcomeOf(run->result)), run->seconds,
+                 EscapeControls(run->view.LastError()).c_str());
   }
   size_t failed = 0;
   size_t unchanged = 0;
   for (const auto& run : runs) {
-    const UpdateOutcome outcome = OutcomeOf(run->dialog->LastUpdate());
+    const UpdateOutcome outcome = OutcomeOf(run->result);
     // a stop after writing is no success for the command
     failed += outcome == UpdateOutcome::Failed || outcome == UpdateOutcome::Stopped ? 1 : 0;
     unchanged += outcome == UpdateOutcome::Unchanged ? 1 : 0;
@@ -41,7 +41,7 @@ void SumUp(const BridgeRuns& runs, nlohmann::json& body) {
                         " bridges failed");
   } else if (unchanged == runs.size()) {
     body["result"] = "unchanged";
-    TheReport().Message(runs[0]->window.LastNotice());
+    TheReport().Message(runs[0]->view.LastNotice());
   } else {
     body["result"] = "updated";
     TheReport().Message(TEXT_UPDATED);
@@ -50,15 +50,14 @@ void SumUp(const BridgeRuns& runs, nlohmann::json& body) {
 
 }  // namespace
 
-void UpdateAll(BridgeRuns& runs, const ImageBuffer& image, const FileChoice& choice, bool verify,
-               bool together) {
+void UpdateAll(BridgeRuns& runs, const ImageBuffer& image, bool verify, bool together) {
   if (!together) {
-    for (auto& run : runs) run->Update(image, choice, verify);
+    for (auto& run : runs) run->Update(image, verify);
     return;
   }
   std::vector<std::function<void()>> jobs;
   for (auto& run : runs) {
-    jobs.emplace_back([&run, &image, &choice, verify] { run->Update(image, choice, verify); });
+    jobs.emplace_back([&run, &image, verify] { run->Update(image, verify); });
   }
   RunTogether(jobs);
 }
@@ -81,7 +80,7 @@ int ReportUpdates(const BridgeRuns& runs, const Devices& devices, bool verify, u
   if (!backup.empty()) body["backup"] = backup;
   TheReport().Message(updates[0]["message"]);
   if (runs.size() == 1) {
-    if (status == EXIT_OK) runs[0]->window.FlushNotices();
+    if (status == EXIT_OK) runs[0]->view.FlushNotices();
   } else {
     SumUp(runs, body);
   }

@@ -14,8 +14,7 @@ namespace zq::cli {
 using BridgeRuns = std::vector<std::unique_ptr<BridgeRun>>;
 
 // Updates every run's bridge; one after another unless `together`.
-void UpdateAll(BridgeRuns& runs, const ImageBuffer& image, const FileChoice& choice, bool verify,
-               bool together);
+void UpdateAll(BridgeRuns& runs, const ImageBuffer& image, bool verify, bool together);
 
 // Fills the report with what every update did and, for several, prints the
 // summary table; the worst exit status of them.

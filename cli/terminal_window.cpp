@@ -1,18 +1,12 @@
 #include "cli/terminal_window.h"
 
-#include "cli/output_paths.h"
 #include "cli/terminal.h"
-#include "resources/resource.h"
+#include "protocol/chip_info_display.h"
 
 namespace zq::cli {
 namespace {
 
 constexpr int BAR_WIDTH = 40;
-
-bool IsChipLabel(int controlId) {
-  return controlId == IDC_VENDOR_ID || controlId == IDC_CHIP_ID || controlId == IDC_ROM_SIZE ||
-         controlId == IDC_FW_VERSION;
-}
 
 }  // namespace
 
@@ -37,7 +31,7 @@ std::string EscapeControls(const std::string& text) {
   return safe;
 }
 
-void TerminalWindow::Line(std::FILE* stream, const std::string& text) {
+void TerminalView::Line(std::FILE* stream, const std::string& text) {
   ClearBar();
   const std::string prefix = stream == err_ ? prefix_ : "";
   std::fprintf(stream, "%s%s\n", prefix.c_str(), EscapeControls(text).c_str());
@@ -45,37 +39,42 @@ void TerminalWindow::Line(std::FILE* stream, const std::string& text) {
   DrawBar();
 }
 
-void TerminalWindow::SetControlText(int controlId, const std::string& text) {
-  if (controlId == IDC_STATUS) {
-    if (!text.empty()) Line(err_, text);
-    return;
-  }
-  if (IsChipLabel(controlId) && labelStream != nullptr) Line(labelStream, LabelLine(text));
+void TerminalView::ShowStatus(const std::string& text) {
+  if (!text.empty()) Line(err_, text);
 }
 
-void TerminalWindow::ShowControl(int controlId, bool show) {
-  if (controlId != IDC_PROGRESS) return;
-  if (!show) ClearBar();
-  barVisible_ = show;
+void TerminalView::BeginProgress() {
+  pos_ = 0;
+  DrawBar();
+  barVisible_ = true;
   DrawBar();
 }
 
-void TerminalWindow::SetProgressPos(int controlId, int pos) {
-  if (controlId != IDC_PROGRESS) return;
+void TerminalView::ShowProgress(uint8_t pos) {
   pos_ = pos;
   DrawBar();
 }
 
-bool TerminalWindow::IsChecked(int controlId) {
-  return controlId == IDC_VERIFY && verify;
+void TerminalView::HideProgress() {
+  ClearBar();
+  barVisible_ = false;
 }
 
-void TerminalWindow::ShowBox(const std::string& text, const std::string&, BoxKind kind) {
-  if (kind == BoxKind::Notice) {
-    notices_.push_back(text);
-    lastNotice_ = text;
-    return;
+void TerminalView::ShowChipInfo(const ChipInfo& info) {
+  if (chipInfo_ == nullptr) return;
+  const ChipLabels labels = FormatChipLabels(info);
+  for (const std::string* label :
+       {&labels.vendor, &labels.chip, &labels.romSize, &labels.fwVersion}) {
+    Line(chipInfo_, LabelLine(*label));
   }
+}
+
+void TerminalView::ShowNotice(const std::string& text) {
+  notices_.push_back(text);
+  lastNotice_ = text;
+}
+
+void TerminalView::ShowError(const std::string& text) {
   lastError_ = text;
   Line(err_, text);
   if (files_ == nullptr) return;
@@ -87,44 +86,34 @@ void TerminalWindow::ShowBox(const std::string& text, const std::string&, BoxKin
   }
 }
 
-void TerminalWindow::WatchFileFailures(const FilePort* files) {
+void TerminalView::WatchFileFailures(const FilePort* files) {
   files_ = files;
   seenFailure_ = files != nullptr ? files->LastFailure() : "";
 }
 
-void TerminalWindow::Say(const std::string& text) {
+void TerminalView::Say(const std::string& text) {
   Line(err_, text);
 }
 
-bool TerminalWindow::Confirm(const std::string& question) {
+bool TerminalView::Confirm(const std::string& question) {
   ClearBar();
   const bool yes = AskOnTerminal(prefix_ + EscapeControls(question) + " [y/N] ");
   DrawBar();
   return yes;
 }
 
-void TerminalWindow::FlushNotices() {
+void TerminalView::FlushNotices() {
   for (const std::string& notice : notices_) Line(out_, notice);
   notices_.clear();
 }
 
-bool TerminalWindow::OpenFileDialog(const FileDialogRequest&, FileChoice&) {
-  return false;
-}
-
-bool TerminalWindow::SaveFileDialog(const FileDialogRequest&, FileChoice& choice) {
-  if (!savePath) return false;
-  choice = ChoiceForPath(*savePath, &cli::IsPathLeadByte);
-  return true;
-}
-
-void TerminalWindow::ClearBar() {
+void TerminalView::ClearBar() {
   if (!barDrawn_) return;
   std::fprintf(err_, "\r\033[K");
   barDrawn_ = false;
 }
 
-void TerminalWindow::DrawBar() {
+void TerminalView::DrawBar() {
   if (!drawProgress_ || !barVisible_) return;
   const int filled = pos_ * BAR_WIDTH / 100;
   std::string bar(static_cast<size_t>(filled), '#');

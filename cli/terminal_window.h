@@ -1,37 +1,39 @@
-// The window as a terminal: status texts and labels become lines, the
-// progress bar a bar on a terminal, message boxes one line each, and the
-// file dialogs the paths given on the command line.
+// What an operation shows, on a terminal: status texts and chip labels
+// become lines, the progress bar a bar drawn on the terminal, errors one
+// line each and notices lines held back until the command has succeeded.
 #pragma once
 
 #include <cstdio>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "app/window_port.h"
+#include "app/operation_view.h"
 #include "image/file_port.h"
 
 namespace zq::cli {
 
-class TerminalWindow : public WindowPort {
+class TerminalView final : public OperationView {
  public:
   // Lines for people go to `err`, prefixed by `prefix` (a device name when
-  // several bridges share the terminal); notices wait for `FlushNotices`.
-  TerminalWindow(std::FILE* out, std::FILE* err, bool drawProgress, std::string prefix = "")
-      : out_(out), err_(err), drawProgress_(drawProgress), prefix_(std::move(prefix)) {}
+  // several bridges share the terminal); notices wait for `FlushNotices`;
+  // the chip's labels go to `chipInfo` (null: nowhere).
+  TerminalView(std::FILE* out, std::FILE* err, bool drawProgress, std::string prefix = "",
+               std::FILE* chipInfo = nullptr)
+      : out_(out),
+        err_(err),
+        drawProgress_(drawProgress),
+        prefix_(std::move(prefix)),
+        chipInfo_(chipInfo) {}
 
-  void SetControlText(int controlId, const std::string& text) override;
-  void SetTitle(const std::string&) override {}
-  void EnableControl(int, bool) override {}
-  void ShowControl(int controlId, bool show) override;
-  void SetProgressRange(int, uint16_t, uint16_t) override {}
-  void SetProgressPos(int controlId, int pos) override;
-  bool IsChecked(int controlId) override;
-  void ShowBox(const std::string& text, const std::string& caption, BoxKind kind) override;
-  bool OpenFileDialog(const FileDialogRequest& request, FileChoice& choice) override;
-  bool SaveFileDialog(const FileDialogRequest& request, FileChoice& choice) override;
+  void ShowStatus(const std::string& text) override;
+  void BeginProgress() override;
+  void ShowProgress(uint8_t pos) override;
+  void HideProgress() override;
+  void ShowChipInfo(const ChipInfo& info) override;
+  void ShowError(const std::string& text) override;
+  void ShowNotice(const std::string& text) override;
 
-  // After a failed file step, the system's reason is printed below the box.
+  // After a failed file step, the system's reason is printed below the error.
   void WatchFileFailures(const FilePort* files);
   // A line of the command line's own on the people's stream.
   void Say(const std::string& text);
@@ -39,13 +41,6 @@ class TerminalWindow : public WindowPort {
   bool Confirm(const std::string& question);
   // Notices are shown only once the whole command has succeeded.
   void FlushNotices();
-
-  // What the command line stands in for: images are loaded before any
-  // window is made, so only the save dialog has an answer.
-  std::optional<std::string> savePath;
-  bool verify = false;
-  // Where the chip labels go, each as it is set (null: nowhere).
-  std::FILE* labelStream = nullptr;
 
   bool ErrorShown() const { return !lastError_.empty(); }
   const std::string& LastError() const { return lastError_; }
@@ -60,6 +55,7 @@ class TerminalWindow : public WindowPort {
   std::FILE* err_;
   bool drawProgress_;
   std::string prefix_;
+  std::FILE* chipInfo_;
   bool barVisible_ = false;
   bool barDrawn_ = false;
   int pos_ = 0;

@@ -22,7 +22,7 @@ bool ConfirmAll(const std::vector<FoundBridge>& found) {
   for (const FoundBridge& bridge : found) {
     names += (names.empty() ? "" : ", ") + bridge.bridge->Name();
   }
-  TerminalWindow asking(stdout, stderr, false);
+  TerminalView asking(stdout, stderr, false);
   return asking.Confirm("Erase and rewrite the firmware of " + names + "?");
 }
 
@@ -95,12 +95,11 @@ class UpdateCommand final : public BridgeCommand {
     const ImageBuffer& image = *image_;
     const bool named = !options.devices.empty();
     if (!all_ && !named && !OnlyOne(found)) return EXIT_FAILED;
-    const FileChoice choice = ChoiceForPath(path_, &IsPathLeadByte);
     if (found.empty()) {
-      BridgeRun run(FoundBridge{}, devices, stdout, false, "");
-      run.Update(image, choice, !noVerify_);
+      BridgeRun run(FoundBridge{}, devices, stdout, false, "", nullptr);
+      run.Update(image, !noVerify_);
       SayWhyNone(devices);
-      TheReport().Message(run.window.LastError());
+      TheReport().Message(run.view.LastError());
       TheReport().Body()["result"] = "failed";
       return EXIT_FAILED;
     }
@@ -125,11 +124,10 @@ class UpdateCommand final : public BridgeCommand {
       std::FILE* results = backup_ == "-" ? stderr : TheReport().Results();
       runs.push_back(std::make_unique<BridgeRun>(std::move(bridge), devices, results,
                                                  !several && StderrTakesProgressBar(), prefix,
-                                                 choices));
-      runs.back()->window.labelStream = stderr;
+                                                 stderr, choices));
     }
     // the ASPI layer is driven from one thread
-    UpdateAll(runs, image, choice, !noVerify_, several && devices.PassThroughPath());
+    UpdateAll(runs, image, !noVerify_, several && devices.PassThroughPath());
     for (const auto& run : runs) {
       const std::string problem = devices.StorageProblem(run->found);
       if (!problem.empty()) Say(problem);

@@ -41,10 +41,7 @@ class EmulatedBridges final : public Platform {
                bool& usage);
 
   PlatformFamily Family() override { return PlatformFamily::Nt; }
-  bool LoadAspiLibrary() override { return true; }
-  bool BindAspiEntryPoint(const char*) override { return true; }
-  void FreeAspiLibrary() override {}
-  AspiLayer& Aspi() override { return aspi_; }
+  AspiLayer* LoadAspi() override { return &aspi_; }
   PassThroughPort& PassThrough() override;
 
   // Which chip (from 0) a device found on either face is.

@@ -1,15 +1,18 @@
-// The command line's own pieces: its table of commands, its exit statuses and
-// how stop requests meet the hold an update takes.
+// The command line's own pieces: its table of commands, its exit statuses,
+// how stop requests meet the hold an update takes, and its terminal view.
 #include <gtest/gtest.h>
 #include <CLI/CLI.hpp>
 
 #include <atomic>
+#include <cstdio>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "cli/stop_requests.h"
+#include "cli/terminal_window.h"
 
 namespace zq::cli {
 namespace {
@@ -132,6 +135,70 @@ TEST(StopRequests, AStopAndAHoldNeverBothWin) {
     stopper.join();
     updater.join();
     ASSERT_NE(timing == StopTiming::AtOnce, held) << "round " << round;
+  }
+}
+
+// What an operation shows lands on the terminal's streams: chip labels on
+// the stream chosen for them, status and errors for people, notices held
+// until the command has succeeded.
+TEST(TerminalView, EachKindOfTextOnItsStream) {
+  struct Streams {
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    std::FILE* chip = std::tmpfile();
+    ~Streams() {
+      for (std::FILE* f : {out, err, chip}) std::fclose(f);
+    }
+    static std::string Text(std::FILE* f) {
+      std::string text;
+      std::rewind(f);
+      for (int c = std::fgetc(f); c != EOF; c = std::fgetc(f)) text += static_cast<char>(c);
+      return text;
+    }
+  };
+  struct FailingFiles final : FilePort {
+    std::unique_ptr<InputFile> OpenForRead(const std::string&) override { return nullptr; }
+    std::unique_ptr<OutputFile> CreateForWrite(const std::string&) override { return nullptr; }
+    std::string LastFailure() const override { return failure; }
+    std::string failure;
+  };
+  ChipInfo info;
+  info.flashMaker = 0xBF;
+  info.romSizeCode = 2;
+  struct Case {
+    bool chipStream;
+    const char* prefix;
+    const char *out, *err, *chip;
+  };
+  const Case cases[] = {
+      {true, "", "Updated OK!\n", "Erasing...\nNo ROM code to write.\nzq5210: disk full\n",
+       "Vendor ID: 0XBF\nChip ID: 0X00\nROM size: 64(KB)\nFW ver.2000.00.00.000\n"},
+      {false, "emulated1: ", "Updated OK!\n",
+       "emulated1: Erasing...\nemulated1: No ROM code to write.\nemulated1: zq5210: disk full\n",
+       ""},
+  };
+  for (const Case& c : cases) {
+    Streams streams;
+    FailingFiles files;
+    TerminalView view(streams.out, streams.err, false, c.prefix,
+                      c.chipStream ? streams.chip : nullptr);
+    view.WatchFileFailures(&files);
+    view.BeginProgress();
+    view.ShowStatus("Erasing...");
+    view.ShowStatus("");
+    view.ShowProgress(40);
+    view.ShowChipInfo(info);
+    view.ShowNotice("Updated OK!");
+    EXPECT_EQ(Streams::Text(streams.out), "") << "notices wait";
+    files.failure = "disk full";
+    view.ShowError("No ROM code to write.");
+    view.HideProgress();
+    view.FlushNotices();
+    EXPECT_EQ(Streams::Text(streams.out), c.out);
+    EXPECT_EQ(Streams::Text(streams.err), c.err);
+    EXPECT_EQ(Streams::Text(streams.chip), c.chip);
+    EXPECT_EQ(view.LastError(), "No ROM code to write.");
+    EXPECT_EQ(view.LastNotice(), "Updated OK!");
   }
 }
 

@@ -20,33 +20,14 @@
 namespace zq::cli {
 namespace {
 
-// Stands in for the layer that is not there; start-up never binds it,
-// because loading the library fails first.
-class AbsentAspiLayer final : public AspiLayer {
- public:
-  uint32_t GetASPI32SupportInfo() override { return 0; }  // status 0: no layer
-  uint32_t SendASPI32Command(SrbExecScsiCmd*) override { return 0; }
-  AspiEvent MakeEvent() override { return nullptr; }
-  void ResetEvent(AspiEvent) override {}
-  bool WaitForEvent(AspiEvent, uint32_t) override { return false; }
-  void CloseEvent(AspiEvent) override {}
-  void Sleep(uint32_t) override {}
-};
-
 class LinuxPlatform final : public Platform {
  public:
   // no Windows family: the command line picks its transport itself
   PlatformFamily Family() override { return PlatformFamily::Other; }
-  bool LoadAspiLibrary() override { return false; }  // there is none here
-  bool BindAspiEntryPoint(const char*) override { return false; }
-  void FreeAspiLibrary() override {}
-  AspiLayer& Aspi() override { return absent_; }
+  AspiLayer* LoadAspi() override { return nullptr; }  // there is none here
   PassThroughPort& PassThrough() override { return port_; }
 
   SgPassThroughPort port_;
-
- private:
-  AbsentAspiLayer absent_;
 };
 
 }  // namespace

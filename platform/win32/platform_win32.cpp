@@ -40,20 +40,14 @@ uint32_t QueryMinorVersion() {
   return QueryVersion(version) ? version.dwMinorVersion : 0;
 }
 
-bool Win32Platform::LoadAspiLibrary() {
-  return aspi_.Load();
-}
-
-bool Win32Platform::BindAspiEntryPoint(const char* name) {
-  return aspi_.Bind(name);
-}
-
-void Win32Platform::FreeAspiLibrary() {
+AspiLayer* Win32Platform::LoadAspi() {
+  if (!aspi_.Load()) return nullptr;
+  // both are bound, whichever is missing, before the library is given up
+  const bool haveSupportInfo = aspi_.Bind(ASPI_SUPPORT_INFO_ENTRY);
+  const bool haveSendCommand = aspi_.Bind(ASPI_SEND_COMMAND_ENTRY);
+  if (haveSupportInfo && haveSendCommand) return &aspi_;
   aspi_.Free();
-}
-
-AspiLayer& Win32Platform::Aspi() {
-  return aspi_;
+  return nullptr;
 }
 
 }  // namespace zq

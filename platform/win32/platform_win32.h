@@ -27,10 +27,7 @@ class Win32Platform final : public Platform {
   Win32Platform& operator=(const Win32Platform&) = delete;
 
   PlatformFamily Family() override { return QueryPlatformFamily(); }
-  bool LoadAspiLibrary() override;
-  bool BindAspiEntryPoint(const char* name) override;
-  void FreeAspiLibrary() override;
-  AspiLayer& Aspi() override;
+  AspiLayer* LoadAspi() override;
   PassThroughPort& PassThrough() override { return passThrough_; }
 
  private:

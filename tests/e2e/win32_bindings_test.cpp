@@ -612,10 +612,7 @@ class StandInPlatform : public Platform {
  public:
   explicit StandInPlatform(PlatformFamily family) : family_(family) {}
   PlatformFamily Family() override { return family_; }
-  bool LoadAspiLibrary() override { return false; }
-  bool BindAspiEntryPoint(const char*) override { return false; }
-  void FreeAspiLibrary() override {}
-  AspiLayer& Aspi() override { std::abort(); }
+  AspiLayer* LoadAspi() override { return nullptr; }
   PassThroughPort& PassThrough() override { return port_; }
   EmulatedPassThroughPort port_;  // no devices at all
 

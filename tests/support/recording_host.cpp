@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "resources/resource.h"
+#include "protocol/chip_info_display.h"
 
 namespace zq::test {
 
@@ -102,20 +102,25 @@ std::vector<int> RecordingWindow::ProgressTrail() const {
   return result;
 }
 
-bool FakePlatform::LoadAspiLibrary() {
+void RecordingView::ShowChipInfo(const ChipInfo& info) {
+  const ChipLabels labels = FormatChipLabels(info);
+  events.push_back("chip" + labels.vendor + " /" + labels.chip + " /" + labels.romSize + " /" +
+                   labels.fwVersion);
+}
+
+AspiLayer* FakePlatform::LoadAspi() {
   calls.push_back("LoadLibrary WNASPI32");
   libraryLoaded = libraryPresent;
-  return libraryPresent;
-}
-
-bool FakePlatform::BindAspiEntryPoint(const char* name) {
-  calls.push_back(std::string("GetProcAddress ") + name);
-  return std::find(entryPoints.begin(), entryPoints.end(), name) != entryPoints.end();
-}
-
-void FakePlatform::FreeAspiLibrary() {
+  if (!libraryPresent) return nullptr;
+  bool bound = true;
+  for (const char* name : {"GetASPI32SupportInfo", "SendASPI32Command"}) {
+    calls.push_back(std::string("GetProcAddress ") + name);
+    bound = std::find(entryPoints.begin(), entryPoints.end(), name) != entryPoints.end() && bound;
+  }
+  if (bound) return aspi_;
   calls.push_back("FreeLibrary");
   libraryLoaded = false;
+  return nullptr;
 }
 
 }  // namespace zq::test

@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "app/operation_view.h"
 #include "app/platform.h"
 #include "app/window_port.h"
+#include "resources/resource.h"
 
 namespace zq::test {
 
@@ -75,16 +77,29 @@ class RecordingWindow : public WindowPort {
   std::deque<std::optional<std::string>> saveAnswers;
 };
 
+// An operation's view with no window behind it: every call as a line that
+// names what was shown ("status Erasing...", "progress 40", "chip ...").
+class RecordingView final : public OperationView {
+ public:
+  void ShowStatus(const std::string& text) override { events.push_back("status " + text); }
+  void BeginProgress() override { events.push_back("progress begun"); }
+  void ShowProgress(uint8_t pos) override { events.push_back("progress " + std::to_string(pos)); }
+  void HideProgress() override { events.push_back("progress hidden"); }
+  void ShowChipInfo(const ChipInfo& info) override;
+  void ShowError(const std::string& text) override { events.push_back("error " + text); }
+  void ShowNotice(const std::string& text) override { events.push_back("notice " + text); }
+
+  std::vector<std::string> events;
+};
+
 class FakePlatform : public Platform {
  public:
   FakePlatform(PassThroughPort* passThrough, AspiLayer* aspi)
       : passThrough_(passThrough), aspi_(aspi) {}
 
   PlatformFamily Family() override { return family; }
-  bool LoadAspiLibrary() override;
-  bool BindAspiEntryPoint(const char* name) override;
-  void FreeAspiLibrary() override;
-  AspiLayer& Aspi() override { return *aspi_; }
+  // Records the library calls a Windows platform makes on the way.
+  AspiLayer* LoadAspi() override;
   PassThroughPort& PassThrough() override { return *passThrough_; }
 
   PlatformFamily family = PlatformFamily::Nt;
