@@ -78,9 +78,18 @@ fi || { cat "$vm/build.log" >&2; exit 1; }
 # the command line as a 32-bit program too, for the kernel's ia32 emulation;
 # linked statically, since the VM has no 32-bit libraries
 m32="$build/m32"
+# gcc-multilib's /usr/include/asm cannot be installed beside the boards' cross
+# compilers; x86's kernel headers serve both widths, so a folder holding a
+# link to them stands in for it
+m32_flags=-m32
+if [ ! -e /usr/include/asm ] && [ -d /usr/include/x86_64-linux-gnu/asm ]; then
+  mkdir -p "$vm/m32-include"
+  ln -sfn /usr/include/x86_64-linux-gnu/asm "$vm/m32-include/asm"
+  m32_flags="-m32 -isystem $vm/m32-include"
+fi
 if echo 'int main() {}' | g++ -m32 -static -x c++ - -o "$vm/m32-probe" 2>/dev/null; then
   if [ ! -f "$m32/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$m32" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32 \
+    cmake -S "$root" -B "$m32" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS="$m32_flags" -DCMAKE_CXX_FLAGS="$m32_flags" \
       -DCMAKE_CXX_FLAGS_RELEASE="-O1 -DNDEBUG" -DCMAKE_EXE_LINKER_FLAGS="-m32 -static" \
       -DBUILD_TESTING=OFF -DZQ_WERROR=ON >/dev/null || exit 1
   fi
