@@ -13,8 +13,6 @@
 #include <string_view>
 #include <system_error>
 
-#include "protocol/vendor_commands.h"
-
 namespace zq {
 namespace {
 
@@ -224,6 +222,23 @@ bool ReadUsbDevice(const fs::path& scsiDevice, const fs::path& devicesRoot, Scsi
   return true;
 }
 
+bool IsStorageType(int scsiType) {
+  return scsiType == SCSI_TYPE_DISK || scsiType == SCSI_TYPE_CDROM ||
+         scsiType == SCSI_TYPE_OPTICAL || scsiType == SCSI_TYPE_SIMPLIFIED_DISK;
+}
+
+std::string NumberKey(char kind, const DeviceNumber& number) {
+  return std::string(1, kind) + " " + std::to_string(number.major) + ":" +
+         std::to_string(number.minor);
+}
+
+size_t IndexOf(const std::vector<ScsiGenericNode>& nodes, const ScsiGenericNode& node) {
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    if (nodes[i].node == node.node) return i;
+  }
+  return nodes.size();
+}
+
 }  // namespace
 
 bool ReadBoundedFile(const std::string& path, size_t maxBytes, std::string& text) {
@@ -258,19 +273,13 @@ bool ParseDeviceNumber(std::string_view text, DeviceNumber& number) {
   return true;
 }
 
-bool IsBridgeType(int scsiType) {
-  return scsiType == SCSI_TYPE_DISK || scsiType == SCSI_TYPE_CDROM ||
-         scsiType == SCSI_TYPE_OPTICAL || scsiType == SCSI_TYPE_SIMPLIFIED_DISK;
-}
-
 bool IsBridge(const ScsiGenericNode& node) {
-  return node.onUsb && node.usbVendorId == BRIDGE_VENDOR_ID &&
-         node.usbProductId == BRIDGE_PRODUCT_ID && IsBridgeType(node.scsiType);
+  return IsBridge(CandidateOf(node));
 }
 
 bool InInterfaceClass(const ScsiGenericNode& node, InterfaceClass cls) {
   const bool cdRom = node.scsiType == SCSI_TYPE_CDROM;
-  return IsBridgeType(node.scsiType) && cdRom == (cls == InterfaceClass::CdRom);
+  return IsStorageType(node.scsiType) && cdRom == (cls == InterfaceClass::CdRom);
 }
 
 bool ReadScsiGenericNode(const std::string& sysRoot, const std::string& name,
@@ -320,23 +329,52 @@ std::vector<ScsiGenericNode> ScanScsiGeneric(const std::string& sysRoot, bool& l
   return nodes;
 }
 
-bool IsFirstUnit(const std::vector<ScsiGenericNode>& nodes, const ScsiGenericNode& node) {
-  if (!IsBridge(node)) return false;
-  for (const ScsiGenericNode& other : OtherUnits(nodes, node)) {
-    if (other.lun < node.lun || (other.lun == node.lun && other.sgNumber < node.sgNumber)) {
-      return false;
-    }
+BridgeCandidate CandidateOf(const ScsiGenericNode& node) {
+  BridgeCandidate candidate;
+  candidate.path = node.node;
+  candidate.storage = IsStorageType(node.scsiType);
+  candidate.cls = node.scsiType == SCSI_TYPE_CDROM ? InterfaceClass::CdRom : InterfaceClass::Disk;
+  candidate.onUsb = node.onUsb;
+  candidate.usbVendorId = node.usbVendorId;
+  candidate.usbProductId = node.usbProductId;
+  // the USB device's sysfs folder is named by its port path
+  candidate.usbDevice = node.onUsb ? node.usbPort : std::string();
+  candidate.serial = node.serial;
+  candidate.usbPort = node.usbPort;
+  candidate.unitKnown = true;
+  candidate.unit = node.lun;
+  candidate.keys.push_back(NumberKey('c', node.nodeNumber));
+  // the disk and its partitions, by name or number; not what is built over them
+  for (const BlockDevice& block : node.blockDevices) {
+    if (block.holder) continue;
+    candidate.names.push_back("/dev/" + block.name);
+    candidate.keys.push_back(NumberKey('b', block.number));
   }
-  return true;
+  return candidate;
+}
+
+std::vector<BridgeCandidate> CandidatesOf(const std::vector<ScsiGenericNode>& nodes) {
+  std::vector<BridgeCandidate> candidates;
+  candidates.reserve(nodes.size());
+  for (const ScsiGenericNode& node : nodes) candidates.push_back(CandidateOf(node));
+  return candidates;
+}
+
+bool IsFirstUnit(const std::vector<ScsiGenericNode>& nodes, const ScsiGenericNode& node) {
+  const size_t index = IndexOf(nodes, node);
+  return index < nodes.size() && IsFirstUnit(CandidatesOf(nodes), index);
 }
 
 std::vector<ScsiGenericNode> OtherUnits(const std::vector<ScsiGenericNode>& nodes,
                                         const ScsiGenericNode& node) {
+  // the node read afresh may differ from its listing: compared with that
+  std::vector<ScsiGenericNode> all = nodes;
+  const size_t index = IndexOf(all, node);
+  if (index == all.size()) all.push_back(node);
+  if (index < nodes.size()) all[index] = node;
   std::vector<ScsiGenericNode> others;
-  for (const ScsiGenericNode& other : nodes) {
-    if (IsBridge(other) && other.node != node.node && other.usbPort == node.usbPort) {
-      others.push_back(other);
-    }
+  for (size_t unit : UnitsOf(CandidatesOf(all), index)) {
+    if (unit != index) others.push_back(all[unit]);
   }
   return others;
 }
@@ -351,36 +389,15 @@ DeviceIdentity IdentifyDevicePath(const std::string& path) {
   return identity;
 }
 
-DeviceSelection SelectDevice(const std::vector<ScsiGenericNode>& nodes, const std::string& device,
-                             const DeviceIdentity& identity) {
-  using Kind = DeviceIdentity::Kind;
-  DeviceSelection bridges{DeviceMatch::Bridge, {}};
-  DeviceSelection strangers{DeviceMatch::NotABridge, {}};
-  for (const ScsiGenericNode& node : nodes) {
-    bool named = device == node.node || (!node.usbPort.empty() && device == node.usbPort) ||
-                 (identity.kind == Kind::Character && identity.number == node.nodeNumber);
-    // the disk and its partitions, by name or number; not what is built over them
-    for (const BlockDevice& block : node.blockDevices) {
-      named = named || (!block.holder &&
-                        (device == "/dev/" + block.name ||
-                         (identity.kind == Kind::Block && identity.number == block.number)));
-    }
-    if (!named) continue;
-    if (!IsBridge(node)) {
-      strangers.nodes.push_back(node);
-      continue;
-    }
-    // whichever unit was named, the bridge is its first unit's node
-    for (const ScsiGenericNode& unit : nodes) {
-      const bool same = unit.node == node.node || unit.usbPort == node.usbPort;
-      const bool taken = std::any_of(bridges.nodes.begin(), bridges.nodes.end(),
-                                     [&](const ScsiGenericNode& n) { return n.node == unit.node; });
-      if (same && !taken && IsFirstUnit(nodes, unit)) bridges.nodes.push_back(unit);
-    }
+std::string IdentityKey(const DeviceIdentity& identity) {
+  switch (identity.kind) {
+    case DeviceIdentity::Kind::Character:
+      return NumberKey('c', identity.number);
+    case DeviceIdentity::Kind::Block:
+      return NumberKey('b', identity.number);
+    case DeviceIdentity::Kind::Unknown:
+      break;
   }
-  if (bridges.nodes.size() > 1) bridges.match = DeviceMatch::Several;
-  if (!bridges.nodes.empty()) return bridges;
-  if (!strangers.nodes.empty()) return strangers;
   return {};
 }
 
