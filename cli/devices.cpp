@@ -71,9 +71,8 @@ bool Devices::Open(const DeviceOptions& options, std::unique_ptr<SystemStorage> 
     PassThroughPort* port = chosenPort_.get();
     if (options.verbose) {
       SystemStorage* system = storage_.get();
-      verbosePort_ = std::make_unique<VerbosePort>(*port, stderr, [system](DeviceHandle device) {
-        return system->ControlFailure(device);
-      });
+      verbosePort_ = std::make_unique<VerbosePort>(
+          *port, stderr, [system](DeviceHandle device) { return system->ControlFailure(device); });
       port = verbosePort_.get();
     }
     passThrough_ = std::make_unique<PassThroughTransport>(*port);
