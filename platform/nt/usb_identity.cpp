@@ -196,6 +196,14 @@ std::vector<StorageDevice> WalkUnits(DeviceTree& tree) {
   return devices;
 }
 
+// Where `device` is in `devices`; their size when it is none of them.
+size_t IndexOf(const std::vector<StorageDevice>& devices, const StorageDevice& device) {
+  for (size_t i = 0; i < devices.size(); ++i) {
+    if (&devices[i] == &device) return i;
+  }
+  return devices.size();
+}
+
 }  // namespace
 
 bool StartsWithText(std::string_view text, std::string_view prefix) {
@@ -281,13 +289,13 @@ std::vector<BridgeCandidate> CandidatesOf(const std::vector<StorageDevice>& devi
 }
 
 bool IsFirstUnit(const std::vector<StorageDevice>& devices, const StorageDevice& device) {
-  const size_t index = static_cast<size_t>(&device - devices.data());
+  const size_t index = IndexOf(devices, device);
   return index < devices.size() && zq::IsFirstUnit(CandidatesOf(devices), index);
 }
 
 std::vector<const StorageDevice*> UnitsOf(const std::vector<StorageDevice>& devices,
                                           const StorageDevice& device) {
-  const size_t index = static_cast<size_t>(&device - devices.data());
+  const size_t index = IndexOf(devices, device);
   if (index >= devices.size()) return {&device};
   std::vector<const StorageDevice*> units;
   for (size_t unit : zq::UnitsOf(CandidatesOf(devices), index)) units.push_back(&devices[unit]);
