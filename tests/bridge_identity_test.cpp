@@ -72,6 +72,17 @@ TEST(BridgeIdentity, TellsABridgeByItsUsbIdsAndKind) {
     row.spoil(candidate);
     EXPECT_EQ(IsBridge(candidate), row.bridge);
   }
+  // the IDs as sysfs and the device tree write them
+  for (const char* text : {"3f1d", "3F1D", "3f1D"}) {
+    uint16_t id = 0;
+    EXPECT_TRUE(ParseUsbId(text, id)) << text;
+    EXPECT_EQ(id, BRIDGE_VENDOR_ID) << text;
+  }
+  for (const char* text : {"", "3f1", "3f1d0", "3g1d", " 3f1", "+f1d", "0x3f"}) {
+    uint16_t id = 7;
+    EXPECT_FALSE(ParseUsbId(text, id)) << text;
+    EXPECT_EQ(id, 7) << text;
+  }
 }
 
 TEST(BridgeIdentity, OneUsbDeviceIsOneBridgeSpokenForByOneUnit) {

@@ -45,6 +45,26 @@ bool SameText(std::string_view a, std::string_view b) {
                                             [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
+bool ParseUsbId(std::string_view text, uint16_t& id) {
+  if (text.size() != 4) return false;
+  uint16_t value = 0;
+  for (char c : text) {
+    int digit = 0;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return false;
+    }
+    value = static_cast<uint16_t>(value * 16 + digit);
+  }
+  id = value;
+  return true;
+}
+
 bool IsBridge(const BridgeCandidate& candidate) {
   return candidate.onUsb && candidate.storage && candidate.usbVendorId == BRIDGE_VENDOR_ID &&
          candidate.usbProductId == BRIDGE_PRODUCT_ID && !candidate.usbDevice.empty();

@@ -44,6 +44,10 @@ struct BridgeCandidate {
   bool ownerInProblems = false;
 };
 
+// "3f1d" or "3F1D" -> 0x3F1D: a USB ID as sysfs and device IDs write it,
+// four hex digits; false for anything else.
+bool ParseUsbId(std::string_view text, uint16_t& id);
+
 // Its USB device carries the bridge's IDs and it is a disk or a CD-ROM drive.
 bool IsBridge(const BridgeCandidate& candidate);
 

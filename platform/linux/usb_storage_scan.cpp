@@ -57,26 +57,6 @@ bool ParseDecimal(std::string_view text, uint32_t& number) {
   return true;
 }
 
-// "3f1d" -> 0x3F1D; sysfs writes USB IDs as four hex digits.
-bool ParseHex4(std::string_view text, uint16_t& number) {
-  if (text.size() != 4) return false;
-  number = 0;
-  for (char c : text) {
-    int digit;
-    if (IsDigit(c)) {
-      digit = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      return false;
-    }
-    number = static_cast<uint16_t>(number * 16 + digit);
-  }
-  return true;
-}
-
 // Numbers separated by `separator`, exactly `count` of them: "8:16", "6:0:0:0", "2-1.4".
 bool ParseNumberList(std::string_view text, char separator, size_t count,
                      std::vector<uint32_t>& numbers) {
@@ -205,7 +185,7 @@ bool ReadUsbDevice(const fs::path& scsiDevice, const fs::path& devicesRoot, Scsi
       std::string product;
       if (!ReadValue(folder / "idVendor", SMALL_ATTRIBUTE_MAX, vendor) ||
           !ReadValue(folder / "idProduct", SMALL_ATTRIBUTE_MAX, product) ||
-          !ParseHex4(vendor, node.usbVendorId) || !ParseHex4(product, node.usbProductId)) {
+          !ParseUsbId(vendor, node.usbVendorId) || !ParseUsbId(product, node.usbProductId)) {
         return false;
       }
       node.usbPort = folder.filename().string();

@@ -26,18 +26,6 @@ bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-// "3f1d" or "3F1D" -> 0x3F1D.
-bool ParseHex4(std::string_view text, uint16_t& value) {
-  if (text.size() != 4) return false;
-  value = 0;
-  for (char c : text) {
-    if (!IsHexDigit(c)) return false;
-    const int digit = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-    value = static_cast<uint16_t>(value * 16 + digit);
-  }
-  return true;
-}
-
 bool IsUsbDeviceId(std::string_view deviceId) {
   return StartsWithText(deviceId, "USB\\") && !HardwarePart(deviceId).empty();
 }
@@ -227,7 +215,8 @@ bool ParseUsbIds(std::string_view deviceId, uint16_t& vendorId, uint16_t& produc
       !StartsWithText(hardware, "VID_") || !StartsWithText(hardware.substr(8), "&PID_")) {
     return false;
   }
-  return ParseHex4(hardware.substr(4, 4), vendorId) && ParseHex4(hardware.substr(13, 4), productId);
+  return ParseUsbId(hardware.substr(4, 4), vendorId) &&
+         ParseUsbId(hardware.substr(13, 4), productId);
 }
 
 std::string SerialOf(std::string_view deviceId, const bool* unique) {
