@@ -56,8 +56,10 @@ struct ScsiGenericNode {
   std::vector<BlockDevice> blockDevices;
 };
 
-// The node as the bridge identity rules see it: its USB device is the
-// folder it was found under, its names its node, its disk and partitions.
+// The node as the bridge identity rules see it. Its USB device is the sysfs
+// folder of that name (its port path); it is named by its node ("/dev/sg2"),
+// its disk or partition nodes ("/dev/sdb", "/dev/sdb1"), through a symlink
+// by the device numbers of those (its keys), or by its USB port ("2-1.4").
 BridgeCandidate CandidateOf(const ScsiGenericNode& node);
 std::vector<BridgeCandidate> CandidatesOf(const std::vector<ScsiGenericNode>& nodes);
 
