@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/texts.h"
+#include "cli/emulated_storage.h"
 #include "cli/terminal_window.h"
 #include "cli/verbose_port.h"
 #include "protocol/chip_info_display.h"
@@ -40,31 +41,24 @@ bool SystemStorage::ClaimDisk(const std::string& device, std::string& problem) {
 }
 
 bool Devices::Open(const DeviceOptions& options, DevicesProblem& problem) {
+  std::unique_ptr<SystemStorage> storage = StorageFor(options, problem);
+  return storage && Open(options, std::move(storage), problem);
+}
+
+bool Devices::Open(const DeviceOptions& options, std::unique_ptr<SystemStorage> storage,
+                   DevicesProblem& problem) {
   options_ = options;
-  Platform* ports = nullptr;
-  if (options.emulate) {
-    locks_ = MakeFileLocks();
-    emulated_ = std::make_unique<EmulatedBridges>();
-    bool usage = false;
-    if (!emulated_->Prepare(options.emulation, *locks_, problem.text, usage)) {
-      problem.kind = usage ? DevicesProblem::Kind::Usage : DevicesProblem::Kind::Other;
-      return false;
-    }
-    ports = emulated_.get();
-  } else {
-    storage_ = MakeSystemStorage();
-    if (options.dismount && !storage_->CanDismount()) {
-      problem = {DevicesProblem::Kind::Usage,
-                 "--dismount works on Windows; here unmount the file system first (umount)"};
-      return false;
-    }
-    storage_->dismountVolumes = options.dismount;
-    ports = &storage_->Ports();
+  storage_ = std::move(storage);
+  if (options.dismount && !storage_->CanDismount()) {
+    problem = {DevicesProblem::Kind::Usage,
+               "--dismount works on Windows; here unmount the file system first (umount)"};
+    return false;
   }
+  storage_->dismountVolumes = options.dismount;
+  Platform* ports = &storage_->Ports();
   // as the window does: Windows 98 and Me reach their disks through ASPI
-  const bool aspi = options.transport.empty()
-                        ? !options.emulate && ports->Family() == PlatformFamily::Consumer
-                        : options.transport == "aspi";
+  const bool aspi = options.transport.empty() ? ports->Family() == PlatformFamily::Consumer
+                                              : options.transport == "aspi";
   if (aspi) {
     AspiLayer* layer = ports->LoadAspi();
     if (layer == nullptr) {
@@ -76,10 +70,9 @@ bool Devices::Open(const DeviceOptions& options, DevicesProblem& problem) {
     chosenPort_ = std::make_unique<ChosenPort>(ports->PassThrough());
     PassThroughPort* port = chosenPort_.get();
     if (options.verbose) {
-      SystemStorage* storage = storage_.get();
-      verbosePort_ = std::make_unique<VerbosePort>(*port, stderr, [storage](DeviceHandle device) {
-        return storage ? storage->ControlFailure(device) : std::string();
-      });
+      SystemStorage* system = storage_.get();
+      verbosePort_ = std::make_unique<VerbosePort>(
+          *port, stderr, [system](DeviceHandle device) { return system->ControlFailure(device); });
       port = verbosePort_.get();
     }
     passThrough_ = std::make_unique<PassThroughTransport>(*port);
@@ -107,11 +100,10 @@ bool Devices::ResolveNamed() {
       resolved_.push_back({AdapterTargetName(address.hostAdapter, address.target)});
       continue;
     }
-    if (storage_ && !storage_->Resolve(wanted, names, why)) {
+    if (!storage_->Resolve(wanted, names, why)) {
       resolveProblem_ = EscapeControls(wanted) + ": " + why;
       return false;
     }
-    if (!storage_) names.push_back(wanted);
     resolved_.push_back(std::move(names));
   }
   return true;
@@ -133,35 +125,27 @@ std::vector<FoundBridge> Devices::FindAll() {
                    : aspi_->FindBridgesByType(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID,
                                               named ? &chosenTargets_ : nullptr);
   std::vector<FoundBridge> found;
+  std::vector<std::string> names;
   for (auto& bridge : bridges) {
     FoundBridge entry;
-    if (emulated_) entry.emulatedIndex = emulated_->IndexOf(bridge->Name());
-    if (storage_) entry.details = storage_->Describe(bridge->Name());
+    entry.details = storage_->Describe(bridge->Name());
+    names.push_back(bridge->Name());
     entry.bridge = std::move(bridge);
     found.push_back(std::move(entry));
   }
-  // every emulated device is a bridge: one not found is one that failed
-  unseen_.clear();
-  for (size_t i = 0; emulated_ && i < emulated_->Count(); ++i) {
-    const bool seen = std::any_of(found.begin(), found.end(), [i](const FoundBridge& entry) {
-      return entry.emulatedIndex == i;
-    });
-    if (seen) continue;
-    const bool onPassThrough = passThrough_ != nullptr;
-    const std::string name = emulated_->NameOf(i, onPassThrough);
-    // one the user did not name was never looked for
-    const bool looked = !named || std::any_of(resolved_.begin(), resolved_.end(), [&](auto& names) {
-      return std::find(names.begin(), names.end(), name) != names.end();
-    });
-    if (!looked) continue;
-    unseen_.push_back(
-        {name, ProblemKind::Other, name + ": " + emulated_->WhyUnseen(i, onPassThrough)});
+  std::vector<std::string> lookedFor;
+  for (const auto& resolved : resolved_) {
+    lookedFor.insert(lookedFor.end(), resolved.begin(), resolved.end());
   }
+  unseen_ = storage_->Unseen(names, named ? &lookedFor : nullptr, passThrough_ != nullptr);
   return found;
 }
 
 std::vector<DeviceProblem> Devices::Problems() {
-  return storage_ ? storage_->OpenProblems() : unseen_;
+  if (!storage_) return {};
+  std::vector<DeviceProblem> problems = storage_->OpenProblems();
+  problems.insert(problems.end(), unseen_.begin(), unseen_.end());
+  return problems;
 }
 
 bool Devices::KeepNamed(std::vector<FoundBridge>& found, std::string& problem) {
@@ -214,18 +198,18 @@ bool Devices::ClaimDisk(const FoundBridge& found, std::string& problem) {
 }
 
 std::optional<double> Devices::ModelledSeconds(const FoundBridge& bridge) const {
-  if (!emulated_ || !bridge.emulatedIndex) return std::nullopt;
-  return emulated_->ModelledSeconds(*bridge.emulatedIndex);
+  if (!storage_ || !bridge.bridge) return std::nullopt;
+  return storage_->ModelledSeconds(bridge.bridge->Name());
 }
 
 std::string Devices::StorageProblem(const FoundBridge& bridge) const {
-  if (!emulated_ || !bridge.emulatedIndex) return {};
-  return emulated_->StorageProblem(*bridge.emulatedIndex);
+  if (!storage_ || !bridge.bridge) return {};
+  return storage_->StorageProblem(bridge.bridge->Name());
 }
 
 std::string DeviceLine(const FoundBridge& found) {
   std::string line = EscapeControls(found.bridge->Name());
-  if (found.emulatedIndex) return line + " (emulated bridge)";
+  if (found.details.emulated) return line + " (emulated bridge)";
   std::vector<std::string> parts;
   if (!found.details.blockNode.empty()) parts.push_back(found.details.blockNode);
   if (!found.details.usbPort.empty()) parts.push_back("USB " + found.details.usbPort);
@@ -246,7 +230,7 @@ std::string ListLine(const FoundBridge& found) {
        {&labels.vendor, &labels.chip, &labels.romSize, &labels.fwVersion}) {
     line += "  " + EscapeControls(LabelLine(*label));
   }
-  if (found.emulatedIndex) line += "  (emulated bridge)";
+  if (found.details.emulated) line += "  (emulated bridge)";
   return line;
 }
 

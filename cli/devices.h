@@ -29,7 +29,6 @@ struct DeviceOptions {
 struct FoundBridge {
   std::unique_ptr<Bridge> bridge;
   DeviceDetails details;
-  std::optional<size_t> emulatedIndex;  // which emulated chip, when emulated
 };
 
 // Why the devices could not be had at all.
@@ -65,7 +64,10 @@ class ChosenPort final : public PassThroughPort {
 // The storage stack one command works with, real or emulated.
 class Devices {
  public:
+  // With the storage the options ask for.
   bool Open(const DeviceOptions& options, DevicesProblem& problem);
+  bool Open(const DeviceOptions& options, std::unique_ptr<SystemStorage> storage,
+            DevicesProblem& problem);
 
   // Every bridge found, in the transport's order, each left open. When the
   // user named devices, only those are opened and sent commands.
@@ -80,7 +82,7 @@ class Devices {
   bool ClaimDisk(const FoundBridge& bridge, std::string& problem);
   bool AccessWasDenied() { return storage_ && storage_->AccessWasDenied(); }
 
-  Platform& Ports() { return emulated_ ? static_cast<Platform&>(*emulated_) : storage_->Ports(); }
+  Platform& Ports() { return storage_->Ports(); }
   bool PassThroughPath() const { return passThrough_ != nullptr; }
   // For an emulated bridge: how long a real chip would have been busy so far.
   std::optional<double> ModelledSeconds(const FoundBridge& bridge) const;
@@ -92,8 +94,6 @@ class Devices {
 
   DeviceOptions options_;
   std::unique_ptr<SystemStorage> storage_;
-  std::unique_ptr<FileLocks> locks_;
-  std::unique_ptr<EmulatedBridges> emulated_;
   std::unique_ptr<ChosenPort> chosenPort_;
   std::unique_ptr<PassThroughPort> verbosePort_;
   std::unique_ptr<PassThroughTransport> passThrough_;
@@ -102,7 +102,7 @@ class Devices {
   std::string resolveProblem_;
   std::unique_ptr<AspiTransport> aspi_;
   std::vector<AspiAddress> chosenTargets_;  // on ASPI, what --device named
-  std::vector<DeviceProblem> unseen_;       // emulated bridges discovery did not find
+  std::vector<DeviceProblem> unseen_;       // bridges discovery did not find, where all are
 };
 
 // "emulated1 (emulated bridge)", "/dev/sg2 (/dev/sdb, USB 2-1.4, serial 123)".

@@ -113,7 +113,7 @@ nlohmann::json BridgeJson(const FoundBridge& found) {
   const ChipDescription chip = DescribeChip(found.bridge->Info());
   nlohmann::json bridge;
   bridge["device"] = found.bridge->Name();
-  bridge["emulated"] = found.emulatedIndex.has_value();
+  bridge["emulated"] = found.details.emulated;
   bridge["usb_port"] = found.details.usbPort;
   bridge["serial"] = found.details.serial;
   bridge["flash_maker"] = chip.maker;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ struct DeviceDetails {
   std::string usbPort;  // "2-1.4"
   std::string serial;
   std::string blockNode;  // "/dev/sdb"
+  bool emulated = false;  // one of --emulate's bridges
 };
 
 enum class ProblemKind { PermissionDenied, InUse, Gone, NotABridge, NoDriver, Other };
@@ -42,6 +44,17 @@ class SystemStorage {
   }
   // Why bridges' devices could not be opened.
   virtual std::vector<DeviceProblem> OpenProblems() { return {}; }
+  // Where every device is a bridge, one discovery did not find failed: why,
+  // for each not in `found` (and, when `named` is given, named there).
+  // `passThrough`: discovery went through pass-through, not ASPI.
+  virtual std::vector<DeviceProblem> Unseen(const std::vector<std::string>& found,
+                                            const std::vector<std::string>* named,
+                                            bool passThrough) {
+    (void)found;
+    (void)named;
+    (void)passThrough;
+    return {};
+  }
   // Where file systems on the bridge's disk are mounted; false when that
   // cannot be told, which must be taken as a refusal.
   virtual bool MountPoints(const std::string& device, std::vector<std::string>& points,
@@ -59,6 +72,10 @@ class SystemStorage {
   virtual std::string ControlFailure(DeviceHandle) { return {}; }
   // True once this system refused to open a device for lack of rights.
   virtual bool AccessWasDenied() { return false; }
+  // For a modelled chip: how long a real one would have been busy so far.
+  virtual std::optional<double> ModelledSeconds(const std::string&) { return std::nullopt; }
+  // For a chip kept in a file: why the file fell behind; empty while it did not.
+  virtual std::string StorageProblem(const std::string&) { return {}; }
 };
 
 // The real storage stack of this system. On a system without an ASPI layer

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "protocol/usb_ids.h"
+
 namespace zq {
 
 constexpr uint8_t CMD_GET_INFO = 0xE0;
@@ -21,9 +23,6 @@ constexpr size_t CDB_SIZE = 6;
 constexpr uint32_t CHIP_INFO_RECORD_SIZE = 12;
 constexpr uint32_t STATUS_REPLY_SIZE = 1;
 constexpr uint32_t BLOCK_SIZE = 512;  // largest data phase of CMD_WRITE / CMD_READ
-
-constexpr uint16_t BRIDGE_VENDOR_ID = 0x3F1D;
-constexpr uint16_t BRIDGE_PRODUCT_ID = 0x5210;
 
 using Cdb = std::array<uint8_t, CDB_SIZE>;
 

@@ -30,7 +30,7 @@ const char* const BRIDGE = "\\\\?\\usbstor#disk&ven_zq#zq0001&0#{53f56307}";
 
 // One line per device: what a wrong walk would change.
 std::string Describe(const nt::StorageDevice& d) {
-  std::string text = d.path + " " + (d.bridge ? "bridge" : "other") + " port=" + d.usbPort +
+  std::string text = d.path + " " + (IsBridge(d) ? "bridge" : "other") + " port=" + d.usbPort +
                      " serial=" + d.serial + " " + d.storageName + ":";
   for (const std::string& point : d.mountPoints) text += " " + point;
   return text;
@@ -154,7 +154,8 @@ struct ThreeDisks {
 
 TEST(NtUsbIdentity, OnlyTheBridgeIsOpenedOrSentACommand) {
   ThreeDisks disks;
-  nt::BridgeOnlyPassThroughPort port(disks.port, disks.tree);
+  nt::TreeCandidates candidates(disks.tree);
+  BridgeOnlyPort port(disks.port, candidates);
   PassThroughTransport transport(port);
   const auto bridges = transport.FindBridges(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID);
   ASSERT_EQ(bridges.size(), 1u);
@@ -243,7 +244,8 @@ struct TwoFacedBridge {
 
 TEST(NtUsbIdentity, OneUsbDeviceIsOneBridgeWhateverUnitsItShows) {
   TwoFacedBridge chip;
-  nt::BridgeOnlyPassThroughPort port(chip.port, chip.tree);
+  nt::TreeCandidates candidates(chip.tree);
+  BridgeOnlyPort port(chip.port, candidates);
   PassThroughTransport transport(port);
   std::vector<std::string> found;
   for (const auto& bridge : transport.FindBridges(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID)) {

@@ -137,7 +137,9 @@ TEST(UsbStorageScan, ADeviceArgumentNamesOneBridge) {
   tree.Add({.sg = 5, .usb = "2-5", .block = "sde", .host = 5, .lun = 0});
   bool listed = false;
   const std::vector<ScsiGenericNode> nodes = ScanScsiGeneric(tree.Root(), listed);
+  const std::vector<BridgeCandidate> candidates = CandidatesOf(nodes);
   using Kind = DeviceIdentity::Kind;
+  using DeviceMatch = NameMatch;
   struct Row {
     std::string device;
     DeviceIdentity identity;  // what stat(2) says, through a symlink
@@ -170,10 +172,10 @@ TEST(UsbStorageScan, ADeviceArgumentNamesOneBridge) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.device);
-    const DeviceSelection selection = SelectDevice(nodes, row.device, row.identity);
+    const NameSelection selection = SelectByName(candidates, row.device, IdentityKey(row.identity));
     EXPECT_EQ(selection.match, row.match);
     std::vector<std::string> named;
-    for (const ScsiGenericNode& node : selection.nodes) named.push_back(node.node);
+    for (size_t index : selection.indices) named.push_back(nodes[index].node);
     EXPECT_EQ(named, row.nodes);
   }
   // what the running system says of paths

@@ -54,21 +54,11 @@ class LinuxStorage final : public SystemStorage {
                std::string& problem) override {
     bool listed = false;
     // a symlink (/dev/disk/by-id/...) is told by the device number it leads to
-    const DeviceSelection selection =
-        SelectDevice(ScanScsiGeneric(SYSFS_ROOT, listed), wanted, IdentifyDevicePath(wanted));
-    switch (selection.match) {
-      case DeviceMatch::Bridge:
-      case DeviceMatch::Several:
-        for (const ScsiGenericNode& node : selection.nodes) devices.push_back(node.node);
-        return true;
-      case DeviceMatch::NotABridge:
-        problem = "not a ZQ5210 bridge";
-        return false;
-      case DeviceMatch::NoSuchDevice:
-        break;
-    }
-    problem = listed ? "no such device" : "no such device (the SCSI generic driver is not loaded)";
-    return false;
+    const std::vector<BridgeCandidate> candidates =
+        CandidatesOf(ScanScsiGeneric(SYSFS_ROOT, listed));
+    return ResolveName(
+        candidates, wanted, IdentityKey(IdentifyDevicePath(wanted)), devices, problem,
+        listed ? TEXT_NO_SUCH_DEVICE : "no such device (the SCSI generic driver is not loaded)");
   }
 
   std::vector<DeviceProblem> OpenProblems() override {

@@ -13,8 +13,6 @@
 #include <string_view>
 #include <system_error>
 
-#include "protocol/vendor_commands.h"
-
 namespace zq {
 namespace {
 
@@ -55,26 +53,6 @@ bool ParseDecimal(std::string_view text, uint32_t& number) {
   for (char c : text) {
     if (!IsDigit(c)) return false;
     number = number * 10 + static_cast<uint32_t>(c - '0');
-  }
-  return true;
-}
-
-// "3f1d" -> 0x3F1D; sysfs writes USB IDs as four hex digits.
-bool ParseHex4(std::string_view text, uint16_t& number) {
-  if (text.size() != 4) return false;
-  number = 0;
-  for (char c : text) {
-    int digit;
-    if (IsDigit(c)) {
-      digit = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      return false;
-    }
-    number = static_cast<uint16_t>(number * 16 + digit);
   }
   return true;
 }
@@ -207,7 +185,7 @@ bool ReadUsbDevice(const fs::path& scsiDevice, const fs::path& devicesRoot, Scsi
       std::string product;
       if (!ReadValue(folder / "idVendor", SMALL_ATTRIBUTE_MAX, vendor) ||
           !ReadValue(folder / "idProduct", SMALL_ATTRIBUTE_MAX, product) ||
-          !ParseHex4(vendor, node.usbVendorId) || !ParseHex4(product, node.usbProductId)) {
+          !ParseUsbId(vendor, node.usbVendorId) || !ParseUsbId(product, node.usbProductId)) {
         return false;
       }
       node.usbPort = folder.filename().string();
@@ -222,6 +200,23 @@ bool ReadUsbDevice(const fs::path& scsiDevice, const fs::path& devicesRoot, Scsi
     folder = folder.parent_path();
   }
   return true;
+}
+
+bool IsStorageType(int scsiType) {
+  return scsiType == SCSI_TYPE_DISK || scsiType == SCSI_TYPE_CDROM ||
+         scsiType == SCSI_TYPE_OPTICAL || scsiType == SCSI_TYPE_SIMPLIFIED_DISK;
+}
+
+std::string NumberKey(char kind, const DeviceNumber& number) {
+  return std::string(1, kind) + " " + std::to_string(number.major) + ":" +
+         std::to_string(number.minor);
+}
+
+size_t IndexOf(const std::vector<ScsiGenericNode>& nodes, const ScsiGenericNode& node) {
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    if (nodes[i].node == node.node) return i;
+  }
+  return nodes.size();
 }
 
 }  // namespace
@@ -258,19 +253,13 @@ bool ParseDeviceNumber(std::string_view text, DeviceNumber& number) {
   return true;
 }
 
-bool IsBridgeType(int scsiType) {
-  return scsiType == SCSI_TYPE_DISK || scsiType == SCSI_TYPE_CDROM ||
-         scsiType == SCSI_TYPE_OPTICAL || scsiType == SCSI_TYPE_SIMPLIFIED_DISK;
-}
-
 bool IsBridge(const ScsiGenericNode& node) {
-  return node.onUsb && node.usbVendorId == BRIDGE_VENDOR_ID &&
-         node.usbProductId == BRIDGE_PRODUCT_ID && IsBridgeType(node.scsiType);
+  return IsBridge(CandidateOf(node));
 }
 
 bool InInterfaceClass(const ScsiGenericNode& node, InterfaceClass cls) {
   const bool cdRom = node.scsiType == SCSI_TYPE_CDROM;
-  return IsBridgeType(node.scsiType) && cdRom == (cls == InterfaceClass::CdRom);
+  return IsStorageType(node.scsiType) && cdRom == (cls == InterfaceClass::CdRom);
 }
 
 bool ReadScsiGenericNode(const std::string& sysRoot, const std::string& name,
@@ -320,23 +309,52 @@ std::vector<ScsiGenericNode> ScanScsiGeneric(const std::string& sysRoot, bool& l
   return nodes;
 }
 
-bool IsFirstUnit(const std::vector<ScsiGenericNode>& nodes, const ScsiGenericNode& node) {
-  if (!IsBridge(node)) return false;
-  for (const ScsiGenericNode& other : OtherUnits(nodes, node)) {
-    if (other.lun < node.lun || (other.lun == node.lun && other.sgNumber < node.sgNumber)) {
-      return false;
-    }
+BridgeCandidate CandidateOf(const ScsiGenericNode& node) {
+  BridgeCandidate candidate;
+  candidate.path = node.node;
+  candidate.storage = IsStorageType(node.scsiType);
+  candidate.cls = node.scsiType == SCSI_TYPE_CDROM ? InterfaceClass::CdRom : InterfaceClass::Disk;
+  candidate.onUsb = node.onUsb;
+  candidate.usbVendorId = node.usbVendorId;
+  candidate.usbProductId = node.usbProductId;
+  // the USB device's sysfs folder is named by its port path
+  candidate.usbDevice = node.onUsb ? node.usbPort : std::string();
+  candidate.serial = node.serial;
+  candidate.usbPort = node.usbPort;
+  candidate.unitKnown = true;
+  candidate.unit = node.lun;
+  candidate.keys.push_back(NumberKey('c', node.nodeNumber));
+  // the disk and its partitions, by name or number; not what is built over them
+  for (const BlockDevice& block : node.blockDevices) {
+    if (block.holder) continue;
+    candidate.names.push_back("/dev/" + block.name);
+    candidate.keys.push_back(NumberKey('b', block.number));
   }
-  return true;
+  return candidate;
+}
+
+std::vector<BridgeCandidate> CandidatesOf(const std::vector<ScsiGenericNode>& nodes) {
+  std::vector<BridgeCandidate> candidates;
+  candidates.reserve(nodes.size());
+  for (const ScsiGenericNode& node : nodes) candidates.push_back(CandidateOf(node));
+  return candidates;
+}
+
+bool IsFirstUnit(const std::vector<ScsiGenericNode>& nodes, const ScsiGenericNode& node) {
+  const size_t index = IndexOf(nodes, node);
+  return index < nodes.size() && IsFirstUnit(CandidatesOf(nodes), index);
 }
 
 std::vector<ScsiGenericNode> OtherUnits(const std::vector<ScsiGenericNode>& nodes,
                                         const ScsiGenericNode& node) {
+  // the node read afresh may differ from its listing: compared with that
+  std::vector<ScsiGenericNode> all = nodes;
+  const size_t index = IndexOf(all, node);
+  if (index == all.size()) all.push_back(node);
+  if (index < nodes.size()) all[index] = node;
   std::vector<ScsiGenericNode> others;
-  for (const ScsiGenericNode& other : nodes) {
-    if (IsBridge(other) && other.node != node.node && other.usbPort == node.usbPort) {
-      others.push_back(other);
-    }
+  for (size_t unit : UnitsOf(CandidatesOf(all), index)) {
+    if (unit != index) others.push_back(all[unit]);
   }
   return others;
 }
@@ -351,36 +369,15 @@ DeviceIdentity IdentifyDevicePath(const std::string& path) {
   return identity;
 }
 
-DeviceSelection SelectDevice(const std::vector<ScsiGenericNode>& nodes, const std::string& device,
-                             const DeviceIdentity& identity) {
-  using Kind = DeviceIdentity::Kind;
-  DeviceSelection bridges{DeviceMatch::Bridge, {}};
-  DeviceSelection strangers{DeviceMatch::NotABridge, {}};
-  for (const ScsiGenericNode& node : nodes) {
-    bool named = device == node.node || (!node.usbPort.empty() && device == node.usbPort) ||
-                 (identity.kind == Kind::Character && identity.number == node.nodeNumber);
-    // the disk and its partitions, by name or number; not what is built over them
-    for (const BlockDevice& block : node.blockDevices) {
-      named = named || (!block.holder &&
-                        (device == "/dev/" + block.name ||
-                         (identity.kind == Kind::Block && identity.number == block.number)));
-    }
-    if (!named) continue;
-    if (!IsBridge(node)) {
-      strangers.nodes.push_back(node);
-      continue;
-    }
-    // whichever unit was named, the bridge is its first unit's node
-    for (const ScsiGenericNode& unit : nodes) {
-      const bool same = unit.node == node.node || unit.usbPort == node.usbPort;
-      const bool taken = std::any_of(bridges.nodes.begin(), bridges.nodes.end(),
-                                     [&](const ScsiGenericNode& n) { return n.node == unit.node; });
-      if (same && !taken && IsFirstUnit(nodes, unit)) bridges.nodes.push_back(unit);
-    }
+std::string IdentityKey(const DeviceIdentity& identity) {
+  switch (identity.kind) {
+    case DeviceIdentity::Kind::Character:
+      return NumberKey('c', identity.number);
+    case DeviceIdentity::Kind::Block:
+      return NumberKey('b', identity.number);
+    case DeviceIdentity::Kind::Unknown:
+      break;
   }
-  if (bridges.nodes.size() > 1) bridges.match = DeviceMatch::Several;
-  if (!bridges.nodes.empty()) return bridges;
-  if (!strangers.nodes.empty()) return strangers;
   return {};
 }
 

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "transport/bridge_identity.h"
 #include "transport/pass_through.h"
 
 namespace zq {
@@ -55,8 +56,13 @@ struct ScsiGenericNode {
   std::vector<BlockDevice> blockDevices;
 };
 
-// The USB identity and the SCSI types that make a node a bridge.
-bool IsBridgeType(int scsiType);
+// The node as the bridge identity rules see it. Its USB device is the sysfs
+// folder of that name (its port path); it is named by its node ("/dev/sg2"),
+// its disk or partition nodes ("/dev/sdb", "/dev/sdb1"), through a symlink
+// by the device numbers of those (its keys), or by its USB port ("2-1.4").
+BridgeCandidate CandidateOf(const ScsiGenericNode& node);
+std::vector<BridgeCandidate> CandidatesOf(const std::vector<ScsiGenericNode>& nodes);
+
 bool IsBridge(const ScsiGenericNode& node);
 // Disk: direct access, optical memory and simplified direct access; CD-ROM: type 5.
 bool InInterfaceClass(const ScsiGenericNode& node, InterfaceClass cls);
@@ -76,8 +82,7 @@ bool ParseDeviceNumber(std::string_view text, DeviceNumber& number);
 // a regular file or is longer.
 bool ReadBoundedFile(const std::string& path, size_t maxBytes, std::string& text);
 
-// One bridge is one USB device, whatever its logical units: the bridge's
-// node with the lowest LUN speaks for it. Whether `node` is that node.
+// Whether `node` is the node that speaks for its bridge.
 bool IsFirstUnit(const std::vector<ScsiGenericNode>& nodes, const ScsiGenericNode& node);
 // The bridge's other units' nodes, on the same USB device as `node`.
 std::vector<ScsiGenericNode> OtherUnits(const std::vector<ScsiGenericNode>& nodes,
@@ -91,23 +96,9 @@ struct DeviceIdentity {
 };
 DeviceIdentity IdentifyDevicePath(const std::string& path);
 
-// What a device argument names: a generic node ("/dev/sg2"), a block or
-// partition node ("/dev/sdb", "/dev/sdb1"), either through a symlink (told
-// by `identity`'s device number), or a USB port path ("2-1.4"). A bridge is
-// named by the node of its first unit, whichever unit was named.
-enum class DeviceMatch {
-  Bridge,        // exactly one bridge: nodes[0]
-  Several,       // more than one bridge answers to it: all of them
-  NotABridge,    // only devices that are no bridge: all of them
-  NoSuchDevice,  // nothing
-};
-
-struct DeviceSelection {
-  DeviceMatch match = DeviceMatch::NoSuchDevice;
-  std::vector<ScsiGenericNode> nodes;
-};
-
-DeviceSelection SelectDevice(const std::vector<ScsiGenericNode>& nodes, const std::string& device,
-                             const DeviceIdentity& identity = {});
+// What the system says a device argument stands for, as a candidate's key:
+// a symlink (/dev/disk/by-id/...) names the device its number belongs to.
+// Empty when it is no device.
+std::string IdentityKey(const DeviceIdentity& identity);
 
 }  // namespace zq

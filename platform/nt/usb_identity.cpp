@@ -13,10 +13,6 @@ constexpr int MAX_WALK_DEPTH = 16;
 // USB allows five hubs between the root hub and a device
 constexpr int MAX_HUB_DEPTH = 8;
 
-char Lower(char c) {
-  return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
-
 // "USB\VID_3F1D&PID_5210\ZQ0001" -> "VID_3F1D&PID_5210"; empty when the ID
 // has not three parts.
 std::string_view HardwarePart(std::string_view deviceId) {
@@ -77,6 +73,16 @@ std::string PortPath(DeviceTree& tree, DeviceInstance device) {
   return {};
 }
 
+constexpr const char* DEVICE_PREFIX = "\\\\.\\";
+
+// "E:", "e:\", "E:/" -> 'E'; 0 for anything else.
+char DriveLetter(std::string_view name) {
+  if (name.size() < 2 || name.size() > 3 || name[1] != ':') return 0;
+  if (name.size() == 3 && name[2] != '\\' && name[2] != '/') return 0;
+  const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+  return letter >= 'A' && letter <= 'Z' ? letter : 0;
+}
+
 // Walks from an interface's instance up to the USB device it belongs to.
 void Identify(DeviceTree& tree, DeviceInstance instance, StorageDevice& device) {
   std::string id;
@@ -99,8 +105,12 @@ void Identify(DeviceTree& tree, DeviceInstance instance, StorageDevice& device) 
     }
     instance = parent;
   }
-  device.usbDeviceId = id;
-  device.bridge = IsBridgeDeviceId(id);
+  device.onUsb = true;
+  device.usbDevice = id;
+  if (!ParseUsbIds(id, device.usbVendorId, device.usbProductId)) {
+    device.usbVendorId = 0;
+    device.usbProductId = 0;
+  }
   bool unique = false;
   device.serial = SerialOf(id, tree.UniqueInstanceId(instance, unique) ? &unique : nullptr);
   device.usbPort = PortPath(tree, instance);
@@ -122,9 +132,30 @@ bool WalkClass(DeviceTree& tree, InterfaceClass cls, bool numbers,
       device.storageName = StorageName(device.number);
       device.numbered = !device.storageName.empty();
     }
+    device.caseless = true;
+    device.ownerInProblems = true;
+    if (device.numbered) {
+      device.label = device.storageName;
+      device.names.push_back(device.storageName);
+      device.names.push_back(DEVICE_PREFIX + device.storageName);
+    }
+    if (!device.serial.empty()) device.names.push_back(device.serial);
     devices.push_back(std::move(device));
   }
   return true;
+}
+
+// "E:", "E:\", "E:/", each also after "\\.\": how a lettered volume is typed.
+void AddLetterNames(const std::vector<std::string>& points, std::vector<std::string>& names) {
+  for (const std::string& point : points) {
+    const char letter = DriveLetter(point);
+    if (letter == 0) continue;
+    for (const char* tail : {"", "\\", "/"}) {
+      const std::string name = std::string(1, letter) + ":" + tail;
+      names.push_back(name);
+      names.push_back(DEVICE_PREFIX + name);
+    }
+  }
 }
 
 // The letters and folders of each volume, given to the devices they lie on.
@@ -139,22 +170,9 @@ void AddMountPoints(DeviceTree& tree, std::vector<StorageDevice>& devices) {
       if (!device.numbered) continue;
       if (std::find(disks.begin(), disks.end(), device.number) == disks.end()) continue;
       device.mountPoints.insert(device.mountPoints.end(), points.begin(), points.end());
+      AddLetterNames(points, device.names);
     }
   }
-}
-
-// "\\.\PhysicalDrive1" and "PhysicalDrive1" alike.
-std::string_view WithoutDevicePrefix(std::string_view name) {
-  if (name.size() > 4 && name.substr(0, 4) == "\\\\.\\") return name.substr(4);
-  return name;
-}
-
-// "E:", "e:\", "E:/" -> 'E'; 0 for anything else.
-char DriveLetter(std::string_view name) {
-  if (name.size() < 2 || name.size() > 3 || name[1] != ':') return 0;
-  if (name.size() == 3 && name[2] != '\\' && name[2] != '/') return 0;
-  const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
-  return letter >= 'A' && letter <= 'Z' ? letter : 0;
 }
 
 // Both classes, for what groups units: each interface's USB device and unit.
@@ -166,44 +184,15 @@ std::vector<StorageDevice> WalkUnits(DeviceTree& tree) {
   return devices;
 }
 
-bool SameUsbDevice(const StorageDevice& a, const StorageDevice& b) {
-  return !a.usbDeviceId.empty() && SameText(a.usbDeviceId, b.usbDeviceId);
-}
-
-// Which of two units of one bridge speaks for it first: the disk, then the
-// lower unit, then the one the system lists first (`a` when it comes first).
-bool SpeaksBefore(const StorageDevice& a, const StorageDevice& b, bool aListedFirst) {
-  if (a.cls != b.cls) return a.cls == InterfaceClass::Disk;
-  if (a.unitKnown != b.unitKnown) return a.unitKnown;
-  if (a.unitKnown && a.unit != b.unit) return a.unit < b.unit;
-  return aListedFirst;
-}
-
-bool Names(const StorageDevice& device, const std::string& wanted) {
-  if (SameText(device.path, wanted)) return true;
-  if (device.numbered && SameText(device.storageName, WithoutDevicePrefix(wanted))) return true;
-  if (!device.serial.empty() && SameText(device.serial, wanted)) return true;
-  if (!device.usbPort.empty() && device.usbPort == wanted) return true;
-  if (const char letter = DriveLetter(WithoutDevicePrefix(wanted))) {
-    for (const std::string& point : device.mountPoints) {
-      if (DriveLetter(point) == letter) return true;
-    }
+// Where `device` is in `devices`; their size when it is none of them.
+size_t IndexOf(const std::vector<StorageDevice>& devices, const StorageDevice& device) {
+  for (size_t i = 0; i < devices.size(); ++i) {
+    if (&devices[i] == &device) return i;
   }
-  return false;
-}
-
-std::string WhyNotABridge(const StorageDevice& device) {
-  const std::string name = device.numbered ? device.storageName + ", " : "";
-  if (device.usbDeviceId.empty()) return "not a ZQ5210 bridge (" + name + "not on USB)";
-  return "not a ZQ5210 bridge (" + name + "USB device " + device.usbDeviceId + ")";
+  return devices.size();
 }
 
 }  // namespace
-
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Lower(x) == Lower(y); });
-}
 
 bool StartsWithText(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && SameText(text.substr(0, prefix.size()), prefix);
@@ -219,11 +208,15 @@ bool IsCompositeFunction(std::string_view deviceId) {
   return false;
 }
 
-bool IsBridgeDeviceId(std::string_view deviceId) {
-  const std::string_view bridge(BRIDGE_HARDWARE_ID);
-  const size_t enumerator = bridge.find('\\');
-  return SameText(deviceId.substr(0, enumerator + 1), bridge.substr(0, enumerator + 1)) &&
-         SameText(HardwarePart(deviceId), bridge.substr(enumerator + 1));
+bool ParseUsbIds(std::string_view deviceId, uint16_t& vendorId, uint16_t& productId) {
+  // "VID_3F1D&PID_5210": four hex digits each, nothing more
+  const std::string_view hardware = HardwarePart(deviceId);
+  if (!StartsWithText(deviceId, "USB\\") || hardware.size() != 17 ||
+      !StartsWithText(hardware, "VID_") || !StartsWithText(hardware.substr(8), "&PID_")) {
+    return false;
+  }
+  return ParseUsbId(hardware.substr(4, 4), vendorId) &&
+         ParseUsbId(hardware.substr(13, 4), productId);
 }
 
 std::string SerialOf(std::string_view deviceId, const bool* unique) {
@@ -280,25 +273,21 @@ bool ParseStorageUnit(std::string_view deviceId, uint32_t& unit) {
   return number.size() <= 3 && ParseNumber(number, unit);
 }
 
+std::vector<BridgeCandidate> CandidatesOf(const std::vector<StorageDevice>& devices) {
+  return std::vector<BridgeCandidate>(devices.begin(), devices.end());
+}
+
 bool IsFirstUnit(const std::vector<StorageDevice>& devices, const StorageDevice& device) {
-  if (!device.bridge) return false;
-  bool seenSelf = false;
-  for (const StorageDevice& other : devices) {
-    if (SameText(other.path, device.path)) {
-      seenSelf = true;
-      continue;
-    }
-    if (SameUsbDevice(other, device) && SpeaksBefore(other, device, !seenSelf)) return false;
-  }
-  return true;
+  const size_t index = IndexOf(devices, device);
+  return index < devices.size() && zq::IsFirstUnit(CandidatesOf(devices), index);
 }
 
 std::vector<const StorageDevice*> UnitsOf(const std::vector<StorageDevice>& devices,
                                           const StorageDevice& device) {
-  std::vector<const StorageDevice*> units{&device};
-  for (const StorageDevice& other : devices) {
-    if (!SameText(other.path, device.path) && SameUsbDevice(other, device)) units.push_back(&other);
-  }
+  const size_t index = IndexOf(devices, device);
+  if (index >= devices.size()) return {&device};
+  std::vector<const StorageDevice*> units;
+  for (size_t unit : zq::UnitsOf(CandidatesOf(devices), index)) units.push_back(&devices[unit]);
   return units;
 }
 
@@ -308,7 +297,7 @@ std::string ClaimName(DeviceTree& tree, const std::string& path, bool global) {
   const std::vector<StorageDevice> devices = WalkUnits(tree);
   const StorageDevice* device = FindByPath(devices, path);
   const std::string& owner =
-      device != nullptr && !device->usbDeviceId.empty() ? device->usbDeviceId : path;
+      device != nullptr && !device->usbDevice.empty() ? device->usbDevice : path;
   // kernel object names take no backslash but the namespace's, and are
   // compared in their case while device IDs and paths are not
   std::string name = global ? "Global\\zq5210-bridge-" : "zq5210-bridge-";
@@ -329,44 +318,9 @@ std::vector<StorageDevice> WalkStorage(DeviceTree& tree, bool& listed) {
   return devices;
 }
 
-NameSelection SelectByName(const std::vector<StorageDevice>& devices, const std::string& wanted) {
-  NameSelection bridges{NameMatch::Bridge, {}};
-  NameSelection strangers{NameMatch::NotABridge, {}};
-  if (wanted.empty()) return {};
-  for (const StorageDevice& device : devices) {
-    if (!Names(device, wanted)) continue;
-    if (!device.bridge) {
-      strangers.devices.push_back(device);
-      continue;
-    }
-    // whichever unit was named, the bridge is its first unit, given once
-    for (const StorageDevice* unit : UnitsOf(devices, device)) {
-      const bool taken =
-          std::any_of(bridges.devices.begin(), bridges.devices.end(),
-                      [unit](const StorageDevice& d) { return d.path == unit->path; });
-      if (!taken && IsFirstUnit(devices, *unit)) bridges.devices.push_back(*unit);
-    }
-  }
-  if (!bridges.devices.empty()) return bridges;
-  if (!strangers.devices.empty()) return strangers;
-  return {};
-}
-
 bool ResolveDeviceName(const std::vector<StorageDevice>& devices, const std::string& wanted,
                        std::vector<std::string>& paths, std::string& problem) {
-  const NameSelection selection = SelectByName(devices, wanted);
-  switch (selection.match) {
-    case NameMatch::Bridge:
-      for (const StorageDevice& device : selection.devices) paths.push_back(device.path);
-      return true;
-    case NameMatch::NotABridge:
-      problem = WhyNotABridge(selection.devices.front());
-      return false;
-    case NameMatch::NoSuchDevice:
-      break;
-  }
-  problem = "no such device";
-  return false;
+  return ResolveName(CandidatesOf(devices), wanted, {}, paths, problem);
 }
 
 const StorageDevice* FindByPath(const std::vector<StorageDevice>& devices,
@@ -377,29 +331,11 @@ const StorageDevice* FindByPath(const std::vector<StorageDevice>& devices,
   return nullptr;
 }
 
-std::unique_ptr<InterfaceList> BridgeOnlyPassThroughPort::ListInterfaces(InterfaceClass cls) {
+bool TreeCandidates::Candidates(InterfaceClass cls, std::vector<BridgeCandidate>& found) {
   std::vector<StorageDevice> devices;
-  if (!WalkClass(tree_, cls, false, devices)) return nullptr;
-  // the other class too, for the units a bridge shows there
-  const InterfaceClass other =
-      cls == InterfaceClass::Disk ? InterfaceClass::CdRom : InterfaceClass::Disk;
-  WalkClass(tree_, other, false, devices);
-  std::vector<std::string> paths;
-  for (const StorageDevice& device : devices) {
-    if (device.cls == cls && IsFirstUnit(devices, device)) paths.push_back(device.path);
-  }
-  return std::make_unique<FixedInterfaceList>(std::move(paths));
-}
-
-DeviceHandle BridgeOnlyPassThroughPort::Open(const std::string& path) {
-  // asked afresh: the path may have been listed before another device took it
-  for (InterfaceClass cls : {InterfaceClass::Disk, InterfaceClass::CdRom}) {
-    std::vector<StorageDevice> devices;
-    if (!WalkClass(tree_, cls, false, devices)) continue;
-    const StorageDevice* device = FindByPath(devices, path);
-    if (device != nullptr && device->bridge) return system_.Open(path);
-  }
-  return INVALID_DEVICE_HANDLE;
+  if (!WalkClass(tree_, cls, false, devices)) return false;
+  found.insert(found.end(), devices.begin(), devices.end());
+  return true;
 }
 
 }  // namespace zq::nt

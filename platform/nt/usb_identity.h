@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "transport/bridge_identity.h"
 #include "transport/pass_through.h"
 
 namespace zq::nt {
@@ -63,33 +64,26 @@ class DeviceTree {
   virtual bool MountPoints(const std::string& volume, std::vector<std::string>& points) = 0;
 };
 
-// One disk or CD-ROM interface with what the tree tells about it.
-struct StorageDevice {
-  InterfaceClass cls = InterfaceClass::Disk;
-  std::string path;         // the interface path, as discovery names the device
-  std::string usbDeviceId;  // the USB device it sits on; empty when on no USB device
-  bool bridge = false;      // that USB device is a bridge
-  std::string serial;       // empty when the device has none (Windows made one up)
-  std::string usbPort;      // "1-1.4": root hub, then the port on each hub; empty when unknown
-  bool unitKnown = false;   // `unit`, the logical unit the USB storage driver gives it
-  uint32_t unit = 0;
+// One disk or CD-ROM interface with what the tree tells about it: its path,
+// class, USB device (its device ID), serial, port and unit as a candidate,
+// and the storage stack's number and volumes besides.
+struct StorageDevice : BridgeCandidate {
   bool numbered = false;  // `number` and `storageName` are known
   StorageNumber number;
   std::string storageName;               // "PhysicalDrive1", "CdRom0"
   std::vector<std::string> mountPoints;  // "E:\": best effort, for naming only
 };
 
-constexpr const char* BRIDGE_HARDWARE_ID = "USB\\VID_3F1D&PID_5210";
-
-// Case-insensitive comparison of ASCII text, as the system compares names.
-bool SameText(std::string_view a, std::string_view b);
+// As the system compares names.
+using zq::SameText;
 // Whether `text` begins with `prefix`, compared so.
 bool StartsWithText(std::string_view text, std::string_view prefix);
 
 // "USB\VID_3F1D&PID_5210&MI_00\7&1a2b&0&0000" -> true: a composite function.
 bool IsCompositeFunction(std::string_view deviceId);
-// Whether a USB device's ID names a bridge (any case), composite level excluded.
-bool IsBridgeDeviceId(std::string_view deviceId);
+// "USB\VID_3F1D&PID_5210\ZQ0001" -> 0x3F1D, 0x5210 (any case); false for any
+// other form, a composite function's among them.
+bool ParseUsbIds(std::string_view deviceId, uint16_t& vendorId, uint16_t& productId);
 // The serial in a USB device's ID: its last segment, unless the system made
 // one up ("6&1a2b3c4d&0&4": three or more hex fields joined by '&'); empty
 // then.
@@ -103,11 +97,11 @@ std::string StorageName(const StorageNumber& number);
 // driver ends its units' IDs with their number; false for any other ID.
 bool ParseStorageUnit(std::string_view deviceId, uint32_t& unit);
 
-// One bridge is one USB device, whatever units it shows (a disk and a CD-ROM
-// carrying a driver disc, say): its disk speaks for it before its CD-ROM,
-// then its lowest unit. Whether `device` is the bridge's unit that does.
+// The devices as candidates, in the same order.
+std::vector<BridgeCandidate> CandidatesOf(const std::vector<StorageDevice>& devices);
+// Whether `device` (one of `devices`) is the unit that speaks for its bridge.
 bool IsFirstUnit(const std::vector<StorageDevice>& devices, const StorageDevice& device);
-// Every listed unit on the same USB device as `device`, itself first.
+// Every listed unit of the bridge `device` (one of `devices`) is, itself first.
 std::vector<const StorageDevice*> UnitsOf(const std::vector<StorageDevice>& devices,
                                           const StorageDevice& device);
 
@@ -122,51 +116,24 @@ std::string ClaimName(DeviceTree& tree, const std::string& path, bool global);
 // cannot be listed at all (the other's interfaces are still given).
 std::vector<StorageDevice> WalkStorage(DeviceTree& tree, bool& listed);
 
-// What a --device argument names.
-enum class NameMatch {
-  Bridge,        // bridges only: `devices`
-  NotABridge,    // only devices that are no bridge: `devices`
-  NoSuchDevice,  // nothing
-};
-struct NameSelection {
-  NameMatch match = NameMatch::NoSuchDevice;
-  std::vector<StorageDevice> devices;
-};
-
-// A drive letter ("E:", "e:\", "\\.\E:"), "PhysicalDrive1" or "\\.\PhysicalDrive1",
-// "CdRom0" or "\\.\CdRom0", a serial, a USB port ("1-1.4") or an interface
-// path, all in any case. A bridge is given as its first unit, whichever of
-// its units was named, and once.
-NameSelection SelectByName(const std::vector<StorageDevice>& devices, const std::string& wanted);
-
 // The interface paths of the bridges `wanted` names; false with the reason
-// when it names no bridge. Nothing is opened.
+// when it names no bridge. Nothing is opened. A drive letter ("E:", "e:\",
+// "\\.\E:"), "PhysicalDrive1" or "\\.\PhysicalDrive1", "CdRom0" or
+// "\\.\CdRom0", a serial, a USB port ("1-1.4") or an interface path, all in
+// any case, name a device.
 bool ResolveDeviceName(const std::vector<StorageDevice>& devices, const std::string& wanted,
                        std::vector<std::string>& paths, std::string& problem);
 
 // The device listed under an interface path (any case); null when none.
 const StorageDevice* FindByPath(const std::vector<StorageDevice>& devices, const std::string& path);
 
-// A pass-through port that offers only bridges, each once: the system's
-// interfaces are listed through the device tree, a bridge by its first unit
-// alone, and any path that is no bridge's is refused before the port
-// underneath is asked to open it.
-class BridgeOnlyPassThroughPort final : public PassThroughPort {
+// The tree's interfaces of one class as candidates, walked afresh each time.
+class TreeCandidates final : public CandidateSource {
  public:
-  BridgeOnlyPassThroughPort(PassThroughPort& system, DeviceTree& tree)
-      : system_(system), tree_(tree) {}
-
-  std::unique_ptr<InterfaceList> ListInterfaces(InterfaceClass cls) override;
-  DeviceHandle Open(const std::string& path) override;
-  bool Control(DeviceHandle device, PassThroughBuffer& buffer, uint32_t inputSize,
-               uint32_t outputSize) override {
-    return system_.Control(device, buffer, inputSize, outputSize);
-  }
-  void Close(DeviceHandle device) override { system_.Close(device); }
-  void Sleep(uint32_t milliseconds) override { system_.Sleep(milliseconds); }
+  explicit TreeCandidates(DeviceTree& tree) : tree_(tree) {}
+  bool Candidates(InterfaceClass cls, std::vector<BridgeCandidate>& found) override;
 
  private:
-  PassThroughPort& system_;
   DeviceTree& tree_;
 };
 

@@ -104,7 +104,8 @@ class Win32Storage final : public SystemStorage {
   FinerTimer timer_;  // erase polls 5 ms apart
   Win32DeviceTree tree_;
   Win32PassThroughPort system_{true};
-  nt::BridgeOnlyPassThroughPort bridges_{system_, tree_};
+  nt::TreeCandidates candidates_{tree_};
+  BridgeOnlyPort bridges_{system_, candidates_};
   ClaimingPort claiming_{bridges_, system_, tree_};
   Win32Platform platform_{claiming_};
   bool walked_ = false;
