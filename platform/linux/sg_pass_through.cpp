@@ -126,24 +126,6 @@ OpenFailure OpenFailureOf(int error) {
   }
 }
 
-bool SenseCodes(const std::vector<uint8_t>& sense, uint8_t& key, uint8_t& asc, uint8_t& ascq) {
-  if (sense.empty()) return false;
-  const uint8_t format = sense[0] & 0x7F;
-  if ((format == 0x70 || format == 0x71) && sense.size() >= 3) {
-    key = sense[2] & 0x0F;
-    asc = sense.size() > 12 ? sense[12] : 0;
-    ascq = sense.size() > 13 ? sense[13] : 0;
-    return true;
-  }
-  if ((format == 0x72 || format == 0x73) && sense.size() >= 4) {
-    key = sense[1] & 0x0F;
-    asc = sense[2];
-    ascq = sense[3];
-    return true;
-  }
-  return false;
-}
-
 std::vector<std::string> ListBridgeNodes(const std::string& sysRoot, InterfaceClass cls,
                                          bool& listed) {
   std::vector<std::string> paths;

@@ -15,6 +15,7 @@
 
 #include "platform/linux/usb_storage_scan.h"
 #include "transport/pass_through.h"
+#include "transport/scsi_words.h"
 
 namespace zq {
 
@@ -22,7 +23,6 @@ namespace zq {
 constexpr uint16_t SG_DRIVER_SENSE = 0x08;
 // the adapter lost the device: it was unplugged
 constexpr uint8_t SG_HOST_NO_CONNECT = 0x01;
-constexpr uint8_t SCSI_SENSE_UNIT_ATTENTION = 0x06;
 // Flashing a block or erasing the chip may take seconds; when a command
 // times out usb-storage resets the device, in the middle of the flashing.
 // Finding bridges keeps the transport's short time-out.
@@ -82,10 +82,6 @@ struct OpenProblem {
   std::string unit;        // the bridge's other unit's node when that one failed
   CommandFailure failure;  // NoChipInfo, and Gone when the device went during a command
 };
-
-// The sense key, ASC and ASCQ of fixed or descriptor sense data; false
-// when there is none.
-bool SenseCodes(const std::vector<uint8_t>& sense, uint8_t& key, uint8_t& asc, uint8_t& ascq);
 
 OpenFailure OpenFailureOf(int error);
 
