@@ -82,7 +82,8 @@ bool Devices::Open(const DeviceOptions& options, DevicesProblem& problem) {
       });
       port = verbosePort_.get();
     }
-    passThrough_ = std::make_unique<PassThroughTransport>(*port);
+    passThrough_ = std::make_unique<PassThroughTransport>(
+        *port, storage_ ? storage_->PassThroughTimeouts() : CommandTimeouts{});
   }
   return true;
 }
@@ -161,7 +162,8 @@ std::vector<FoundBridge> Devices::FindAll() {
 }
 
 std::vector<DeviceProblem> Devices::Problems() {
-  return storage_ ? storage_->OpenProblems() : unseen_;
+  static const std::vector<UnusedDevice> none;
+  return storage_ ? storage_->OpenProblems(passThrough_ ? passThrough_->Unused() : none) : unseen_;
 }
 
 bool Devices::KeepNamed(std::vector<FoundBridge>& found, std::string& problem) {

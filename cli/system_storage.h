@@ -40,8 +40,11 @@ class SystemStorage {
     devices.push_back(wanted);
     return true;
   }
-  // Why bridges' devices could not be opened.
-  virtual std::vector<DeviceProblem> OpenProblems() { return {}; }
+  // Why bridges' devices could not be used, given the devices discovery
+  // could not use.
+  virtual std::vector<DeviceProblem> OpenProblems(const std::vector<UnusedDevice>&) { return {}; }
+  // How long this system's storage stack should give each command.
+  virtual CommandTimeouts PassThroughTimeouts() const { return {}; }
   // Where file systems on the bridge's disk are mounted; false when that
   // cannot be told, which must be taken as a refusal.
   virtual bool MountPoints(const std::string& device, std::vector<std::string>& points,

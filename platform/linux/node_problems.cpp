@@ -48,6 +48,30 @@ std::string CommandFailureWords(const CommandFailure& failure) {
   return text.empty() ? "no answer" : text;
 }
 
+OpenProblem UnusedNodeProblem(SgPassThroughPort& port, const UnusedDevice& device) {
+  OpenProblem problem{device.path, OpenFailure::NoChipInfo, 0, {}, {}, {}};
+  switch (device.why) {
+    case UnusedDevice::Why::NotOpened:
+      for (const OpenProblem& refusal : port.OpenProblems()) {
+        if (refusal.node == device.path) return refusal;
+      }
+      problem.kind = OpenFailure::Other;  // refused without a reason kept
+      return problem;
+    case UnusedDevice::Why::NoChipInfo:
+      problem.failure = port.LastFailure(device.path);
+      problem.error = problem.failure.error;
+      if (problem.error != 0) problem.systemText = std::strerror(problem.error);
+      if (port.Unplugged(device.path, problem.failure)) problem.kind = OpenFailure::Gone;
+      return problem;
+    case UnusedDevice::Why::OtherRecord:
+      problem.failure.otherRecord = true;
+      problem.failure.recordVendorId = device.record.vendorId;
+      problem.failure.recordProductId = device.record.productId;
+      return problem;
+  }
+  return problem;
+}
+
 DeviceProblem ProblemOf(const OpenProblem& problem) {
   DeviceProblem line{problem.node, ProblemKind::Other, problem.node + ": "};
   const std::string unit = problem.unit.empty() ? "" : " (its other unit " + problem.unit + ")";
