@@ -341,6 +341,17 @@ TEST(SgTransport, EachCommandMapsOntoOneRequest) {
     EXPECT_EQ(static_cast<const uint8_t*>(r.dxferp),
               row.length == 0 ? nullptr : block + PASS_THROUGH_DATA_OFFSET);
   }
+
+  // the port takes the time-out it is given, whatever the opcode
+  FakeSysfs tree;
+  tree.Add({});
+  FakeSg sg;
+  sg.devices["/dev/sg0"] = [](sg_io_hdr_t&) { return 0; };
+  SgPassThroughPort port(sg, tree.Root());
+  PassThroughBridge bridge(port, port.Open("/dev/sg0"), "/dev/sg0", ChipInfo{}, 2);
+  ASSERT_TRUE(bridge.WriteBlock(0, BLOCK_SIZE, bytes));
+  ASSERT_EQ(sg.requests.size(), 1u);
+  EXPECT_EQ(sg.requests[0].timeout, 2000u);
 }
 
 TEST(SgTransport, OnlyADeliveredGoodStatusIsSuccess) {
@@ -581,7 +592,8 @@ TEST(SgTransport, ABridgeWithoutChipInfoIsNamedWithWhy) {
     EXPECT_TRUE(transport.FindBridges(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID).empty());
     ASSERT_EQ(transport.Unused().size(), 1u);
     const std::vector<OpenProblem> problems = {UnusedNodeProblem(port, transport.Unused()[0])};
-    // a device still there is given a bounded moment to show it went
+    EXPECT_EQ(UnusedNodeProblem(port, transport.Unused()[0]).kind, row.kind);  // asked again
+    // a device still there is given a bounded moment to show it went, once
     uint32_t waited = 0;
     for (uint32_t ms : sg.sleeps) waited += ms;
     EXPECT_LE(waited, 1000u);

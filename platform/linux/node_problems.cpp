@@ -61,7 +61,7 @@ OpenProblem UnusedNodeProblem(SgPassThroughPort& port, const UnusedDevice& devic
       problem.failure = port.LastFailure(device.path);
       problem.error = problem.failure.error;
       if (problem.error != 0) problem.systemText = std::strerror(problem.error);
-      if (port.Unplugged(device.path, problem.failure)) problem.kind = OpenFailure::Gone;
+      if (port.Unplugged(device.path)) problem.kind = OpenFailure::Gone;
       return problem;
     case UnusedDevice::Why::OtherRecord:
       problem.failure.otherRecord = true;

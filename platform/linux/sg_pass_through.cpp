@@ -221,7 +221,7 @@ CommandFailure SgPassThroughPort::LastFailure(DeviceHandle device) const {
 CommandFailure SgPassThroughPort::LastFailure(const std::string& node) const {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto it = failures_.find(node);
-  return it == failures_.end() ? CommandFailure{} : it->second;
+  return it == failures_.end() ? CommandFailure{} : it->second.failure;
 }
 
 bool SgPassThroughPort::Carry(int fd, sg_io_hdr_t& request, CommandFailure& failure) {
@@ -276,9 +276,22 @@ bool SgPassThroughPort::Went(const std::string& node, const CommandFailure& fail
   }
 }
 
-bool SgPassThroughPort::Unplugged(const std::string& node, const CommandFailure& failure) {
-  return failure.error == ENODEV || failure.error == ENXIO ||
-         failure.hostStatus == SG_HOST_NO_CONNECT || Went(node, failure);
+bool SgPassThroughPort::Unplugged(const std::string& node) {
+  CommandFailure failure;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = failures_.find(node);
+    if (it == failures_.end()) return false;
+    if (it->second.unplugged) return *it->second.unplugged;
+    failure = it->second.failure;
+  }
+  // the wait for sysfs happens outside the lock
+  const bool unplugged = failure.error == ENODEV || failure.error == ENXIO ||
+                         failure.hostStatus == SG_HOST_NO_CONNECT || Went(node, failure);
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = failures_.find(node);
+  if (it != failures_.end()) it->second.unplugged = unplugged;
+  return unplugged;
 }
 
 bool SgPassThroughPort::Control(DeviceHandle device, PassThroughBuffer& buffer, uint32_t inputSize,
@@ -318,7 +331,7 @@ bool SgPassThroughPort::Control(DeviceHandle device, PassThroughBuffer& buffer, 
     const auto it = open_.find(fd);
     if (it != open_.end()) {
       it->second.lastFailure = failure;
-      failures_[it->second.path] = failure;
+      failures_[it->second.path] = {failure, std::nullopt};
     }
   }
   return answered;

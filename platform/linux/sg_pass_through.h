@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -115,9 +116,10 @@ class SgPassThroughPort final : public PassThroughPort {
   // How the latest failed command on `node` failed since it was last
   // opened, open or closed since; nothing when none failed.
   CommandFailure LastFailure(const std::string& node) const;
-  // Whether the device behind `node` was unplugged, going by how its command
-  // failed and, for a failure that might be either, by whether it leaves sysfs.
-  bool Unplugged(const std::string& node, const CommandFailure& failure);
+  // Whether the device behind `node` went during that command, going by how
+  // it failed and, for a failure that might be either, by whether the device
+  // leaves sysfs; told once per failure, however often it is asked.
+  bool Unplugged(const std::string& node);
 
  private:
   DeviceHandle Refuse(const std::string& path, OpenFailure kind, int error,
@@ -137,7 +139,11 @@ class SgPassThroughPort final : public PassThroughPort {
   SgSystem& system_;
   std::string sysRoot_;
   std::vector<OpenProblem> problems_;
-  std::map<std::string, CommandFailure> failures_;  // by node, kept after it is closed
+  struct NodeFailure {
+    CommandFailure failure;
+    std::optional<bool> unplugged;  // once told
+  };
+  std::map<std::string, NodeFailure> failures_;  // by node, kept after it is closed
   std::map<int, OpenNode> open_;
   mutable std::mutex mutex_;  // several bridges are updated at once, each on a thread
 };
