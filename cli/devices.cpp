@@ -75,7 +75,7 @@ bool Devices::Open(const DeviceOptions& options, std::unique_ptr<SystemStorage> 
           *port, stderr, [system](DeviceHandle device) { return system->ControlFailure(device); });
       port = verbosePort_.get();
     }
-    passThrough_ = std::make_unique<PassThroughTransport>(*port);
+    passThrough_ = std::make_unique<PassThroughTransport>(*port, storage_->PassThroughTimeouts());
   }
   return true;
 }
@@ -143,7 +143,9 @@ std::vector<FoundBridge> Devices::FindAll() {
 
 std::vector<DeviceProblem> Devices::Problems() {
   if (!storage_) return {};
-  std::vector<DeviceProblem> problems = storage_->OpenProblems();
+  static const std::vector<UnusedDevice> none;
+  std::vector<DeviceProblem> problems =
+      storage_->OpenProblems(passThrough_ ? passThrough_->Unused() : none);
   problems.insert(problems.end(), unseen_.begin(), unseen_.end());
   return problems;
 }

@@ -7,6 +7,6 @@
 
 namespace zq::cli {
 
-inline constexpr ErasePolling COMMAND_LINE_ERASE_POLLING = {5, 1, 5, ERASE_MAX_WAIT_MS};
+inline constexpr ErasePolling COMMAND_LINE_ERASE_POLLING = {5, ERASE_MAX_WAIT_MS};
 
 }  // namespace zq::cli

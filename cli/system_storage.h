@@ -42,8 +42,11 @@ class SystemStorage {
     devices.push_back(wanted);
     return true;
   }
-  // Why bridges' devices could not be opened.
-  virtual std::vector<DeviceProblem> OpenProblems() { return {}; }
+  // Why bridges' devices could not be used, given the devices discovery
+  // could not use.
+  virtual std::vector<DeviceProblem> OpenProblems(const std::vector<UnusedDevice>&) { return {}; }
+  // How long this system's storage stack should give each command.
+  virtual CommandTimeouts PassThroughTimeouts() const { return {}; }
   // Where every device is a bridge, one discovery did not find failed: why,
   // for each not in `found` (and, when `named` is given, named there).
   // `passThrough`: discovery went through pass-through, not ASPI.

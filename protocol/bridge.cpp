@@ -62,8 +62,9 @@ bool Bridge::EraseAndWait(ProgressStepper& progress, uint32_t checkLength,
                           const ErasePolling& polling) {
   const Carried request = SendErase();
   if (request == Carried::NotSent) return false;
-  // whatever the erase command answered, the status polls decide when it ends
-  uint32_t wait = polling.firstWaitMs;
+  // whatever the erase command answered, the status polls decide when it ends;
+  // time must pass between polls for the total wait to end them
+  const uint32_t wait = std::max(polling.intervalMs, 1u);
   uint32_t waited = 0;
   for (;;) {
     uint8_t status = 0;
@@ -79,7 +80,6 @@ bool Bridge::EraseAndWait(ProgressStepper& progress, uint32_t checkLength,
       progress.StepProgress(ERASE_PROGRESS_STEP, ERASE_PROGRESS_CAP);
     }
     if (waited >= polling.totalWaitMs) return false;  // never leaves busy
-    wait = std::min(wait * std::max(polling.growth, 1u), polling.longestWaitMs);
   }
   // a refused erase that reports ready may have erased nothing: NOR flash
   // written over unerased bytes only clears bits, so look before writing

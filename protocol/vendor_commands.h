@@ -76,17 +76,14 @@ constexpr uint8_t ERASE_PROGRESS_CAP = 30;
 constexpr uint32_t ERASE_MAX_BUSY_POLLS = 120;
 constexpr uint32_t ERASE_MAX_WAIT_MS = ERASE_MAX_BUSY_POLLS * ERASE_POLL_INTERVAL_MS;
 
-// How the erase is polled: the first wait, each next wait (times `growth`,
-// up to `longestWaitMs`), and the longest total wait.
+// How the erase is polled: the wait between two polls, and the longest
+// total wait.
 struct ErasePolling {
-  uint32_t firstWaitMs;
-  uint32_t growth;
-  uint32_t longestWaitMs;
+  uint32_t intervalMs;
   uint32_t totalWaitMs;
 };
 
 // Once a second, as the window has always polled.
-inline constexpr ErasePolling STEADY_ERASE_POLLING = {ERASE_POLL_INTERVAL_MS, 1,
-                                                      ERASE_POLL_INTERVAL_MS, ERASE_MAX_WAIT_MS};
+inline constexpr ErasePolling STEADY_ERASE_POLLING = {ERASE_POLL_INTERVAL_MS, ERASE_MAX_WAIT_MS};
 
 }  // namespace zq

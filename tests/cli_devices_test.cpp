@@ -116,7 +116,7 @@ class NamingStorage final : public SystemStorage {
     devices.push_back(wanted == "first" ? "emulated1" : "emulated2");
     return true;
   }
-  std::vector<DeviceProblem> OpenProblems() override {
+  std::vector<DeviceProblem> OpenProblems(const std::vector<UnusedDevice>&) override {
     return {{"emulated3", ProblemKind::InUse, "emulated3: held"}};
   }
   bool MountPoints(const std::string&, std::vector<std::string>& points, std::string&) override {

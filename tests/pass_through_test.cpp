@@ -204,6 +204,84 @@ TEST(PassThroughDiscovery, BridgeSeenOnlyAsCdRomIsFoundInThatClass) {
   EXPECT_EQ(port.BadCloses(), 0u);
 }
 
+// Every device a search could not use is handed back once, with why; one
+// that opens and answers later is dropped.
+TEST(PassThroughDiscovery, SaysWhichDevicesItCouldNotUseAndWhy) {
+  using Why = UnusedDevice::Why;
+  struct Row {
+    const char* name;
+    std::function<void(EmulatedPassThroughPort&)> setUp;
+    std::vector<std::pair<std::string, Why>> unused;
+    size_t found;
+  };
+  const std::vector<Row> rows = {
+      {"a bridge alone", [](auto& p) { p.AddBridge(InterfaceClass::Disk); }, {}, 1},
+      {"a bridge answering with status 1",
+       [](auto& p) { p.AddBridge(InterfaceClass::Disk).goodStatus = 1; },
+       {},
+       1},
+      {"not opened, refusing, another record, then the bridge",
+       [](auto& p) {
+         p.AddUnopenable(InterfaceClass::Disk);
+         p.AddOrdinaryDisk(InterfaceClass::Disk);
+         p.AddDeviceWithRecord(InterfaceClass::Disk, OTHER_IDS);
+         p.AddBridge(InterfaceClass::Disk);
+       },
+       {{DISK1, Why::NotOpened}, {DISK2, Why::NoChipInfo}, {DISK3, Why::OtherRecord}},
+       1},
+      {"control call failing on a CD-ROM",
+       [](auto& p) { p.AddBridge(InterfaceClass::CdRom).controlFails = true; },
+       {{"\\\\?\\emulated#cdrom#1", Why::NoChipInfo}},
+       0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EmulatedPassThroughPort port;
+    row.setUp(port);
+    PassThroughTransport transport(port);
+    EXPECT_EQ(transport.FindBridges(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID).size(), row.found);
+    std::vector<std::pair<std::string, Why>> unused;
+    for (const UnusedDevice& device : transport.Unused())
+      unused.emplace_back(device.path, device.why);
+    EXPECT_EQ(unused, row.unused);
+    for (const UnusedDevice& device : transport.Unused()) {
+      EXPECT_EQ(device.record, device.why == Why::OtherRecord ? Decoded(OTHER_IDS) : ChipInfo{});
+    }
+  }
+
+  // asked again, a device that answers now is no longer named
+  EmulatedPassThroughPort port;
+  EmulatedDevice& bridge = port.AddBridge(InterfaceClass::Disk);
+  bridge.controlFails = true;
+  PassThroughTransport transport(port);
+  EXPECT_TRUE(transport.FindBridges(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID).empty());
+  EXPECT_EQ(transport.Unused().size(), 1u);
+  bridge.controlFails = false;
+  EXPECT_EQ(transport.FindBridges(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID).size(), 1u);
+  EXPECT_TRUE(transport.Unused().empty());
+}
+
+// The time-out is the caller's: short for the chip information asked while
+// searching, what the caller gave for a found bridge's commands.
+TEST(PassThroughCommands, EachCommandCarriesTheTimeOutItsCallerSet) {
+  EmulatedPassThroughPort port;
+  port.AddBridge(InterfaceClass::Disk);
+  PassThroughTransport transport(port, CommandTimeouts{7, 40});
+  auto bridges = transport.FindBridges(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID);
+  ASSERT_EQ(bridges.size(), 1u);
+  uint8_t block[BLOCK_SIZE] = {};
+  uint8_t status = 0;
+  ASSERT_TRUE(bridges[0]->QueryStatus(status));
+  ASSERT_TRUE(bridges[0]->ReadBlock(0, BLOCK_SIZE, block));
+  ASSERT_TRUE(bridges[0]->WriteBlock(0, BLOCK_SIZE, block));
+  ASSERT_EQ(bridges[0]->SendErase(), Carried::Succeeded);
+  const std::vector<PortCall> calls = port.CallsOf(PortCallKind::Control);
+  ASSERT_EQ(calls.size(), 5u);
+  EXPECT_EQ(calls[0].CdbSent()[0], CMD_GET_INFO);
+  EXPECT_EQ(calls[0].header.TimeOutValue, 7u);
+  for (size_t i = 1; i < calls.size(); ++i) EXPECT_EQ(calls[i].header.TimeOutValue, 40u) << i;
+}
+
 // The first disk opened and bound as a bridge.
 std::unique_ptr<PassThroughBridge> BindFirstDisk(EmulatedPassThroughPort& port) {
   return std::make_unique<PassThroughBridge>(port, port.Open(DISK1), DISK1, ChipInfo{});

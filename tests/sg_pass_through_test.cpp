@@ -17,6 +17,7 @@
 
 #include "emulator/bridge_device.h"
 #include "platform/linux/disk_claim.h"
+#include "platform/linux/node_problems.h"
 #include "support/fake_sysfs.h"
 
 namespace zq {
@@ -26,6 +27,7 @@ constexpr uint8_t DID_TIME_OUT = 0x03;
 constexpr uint16_t DRIVER_TIMEOUT = 0x06;
 constexpr uint8_t SCSI_RESERVATION_CONFLICT = 0x18;
 
+using cli::UnusedNodeProblem;
 using test::FakeSysfs;
 
 // Stands in for open/close and SG_IO; the device behind each descriptor is a
@@ -178,7 +180,7 @@ TEST(SgTransport, FindsTheBridgeAndCarriesBlocksThroughSgIo) {
                 {"/dev/sg4", ChipBehind(chip)}};
   sg.errors = {{"/dev/sg3", EBUSY}};
   SgPassThroughPort port(sg, tree.Root());
-  PassThroughTransport transport(port);
+  PassThroughTransport transport(port, SG_COMMAND_TIMEOUTS);
   ChipInfo info;
 
   EXPECT_EQ(transport.FindBridge(InterfaceClass::CdRom, BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID, info),
@@ -212,6 +214,11 @@ TEST(SgTransport, FindsTheBridgeAndCarriesBlocksThroughSgIo) {
   ASSERT_TRUE(bridge->ReadBlock(0x0200, 300, back.data()));
   EXPECT_TRUE(std::equal(back.begin(), back.begin() + 300, block.begin()));
   EXPECT_TRUE(std::all_of(back.begin() + 300, back.end(), [](uint8_t b) { return b == 0; }));
+
+  // finding keeps the short time-out, the bridge found gets room for flashing
+  ASSERT_GT(sg.requests.size(), 1u);
+  EXPECT_EQ(sg.requests[0].timeout, 5000u);
+  for (size_t i = 1; i < sg.requests.size(); ++i) EXPECT_EQ(sg.requests[i].timeout, 30000u);
 
   bridge.reset();  // closes the node
   EXPECT_EQ(sg.closed, (std::vector<int>{3}));
@@ -314,9 +321,10 @@ TEST(SgTransport, EachCommandMapsOntoOneRequest) {
     FakeSg sg;
     sg.devices["/dev/sg0"] = [](sg_io_hdr_t&) { return 0; };
     SgPassThroughPort port(sg, tree.Root());
-    PassThroughTransport transport(port);
+    PassThroughTransport transport(port, SG_COMMAND_TIMEOUTS);
     const DeviceHandle device = port.Open("/dev/sg0");
-    PassThroughBridge bridge(port, device, "/dev/sg0", ChipInfo{});
+    PassThroughBridge bridge(port, device, "/dev/sg0", ChipInfo{},
+                             SG_COMMAND_TIMEOUTS.bridgeSeconds);
     ASSERT_TRUE(row.send(transport, bridge, device));
     ASSERT_EQ(sg.requests.size(), 1u);
     const sg_io_hdr_t& r = sg.requests[0];
@@ -333,6 +341,17 @@ TEST(SgTransport, EachCommandMapsOntoOneRequest) {
     EXPECT_EQ(static_cast<const uint8_t*>(r.dxferp),
               row.length == 0 ? nullptr : block + PASS_THROUGH_DATA_OFFSET);
   }
+
+  // the port takes the time-out it is given, whatever the opcode
+  FakeSysfs tree;
+  tree.Add({});
+  FakeSg sg;
+  sg.devices["/dev/sg0"] = [](sg_io_hdr_t&) { return 0; };
+  SgPassThroughPort port(sg, tree.Root());
+  PassThroughBridge bridge(port, port.Open("/dev/sg0"), "/dev/sg0", ChipInfo{}, 2);
+  ASSERT_TRUE(bridge.WriteBlock(0, BLOCK_SIZE, bytes));
+  ASSERT_EQ(sg.requests.size(), 1u);
+  EXPECT_EQ(sg.requests[0].timeout, 2000u);
 }
 
 TEST(SgTransport, OnlyADeliveredGoodStatusIsSuccess) {
@@ -571,12 +590,13 @@ TEST(SgTransport, ABridgeWithoutChipInfoIsNamedWithWhy) {
     SgPassThroughPort port(sg, tree.Root());
     PassThroughTransport transport(port);
     EXPECT_TRUE(transport.FindBridges(BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID).empty());
-    // a device still there is given a bounded moment to show it went
+    ASSERT_EQ(transport.Unused().size(), 1u);
+    const std::vector<OpenProblem> problems = {UnusedNodeProblem(port, transport.Unused()[0])};
+    EXPECT_EQ(UnusedNodeProblem(port, transport.Unused()[0]).kind, row.kind);  // asked again
+    // a device still there is given a bounded moment to show it went, once
     uint32_t waited = 0;
     for (uint32_t ms : sg.sleeps) waited += ms;
     EXPECT_LE(waited, 1000u);
-    const std::vector<OpenProblem> problems = port.OpenProblems();
-    ASSERT_EQ(problems.size(), 1u);
     EXPECT_EQ(problems[0].node, "/dev/sg1");
     EXPECT_EQ(problems[0].kind, row.kind);
     EXPECT_EQ(problems[0].failure.error, row.error);

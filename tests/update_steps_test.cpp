@@ -5,15 +5,13 @@
 
 #include "app/texts.h"
 #include "app/update_steps.h"
+#include "cli/erase_polling.h"
 #include "emulator/emulated_setup.h"
 #include "support/dialog_host.h"
 #include "transport/pass_through.h"
 
 namespace zq::test {
 namespace {
-
-// Soon and then less often, doubling up to a second: the growth a host may ask for.
-constexpr ErasePolling DOUBLING_POLLING = {20, 2, ERASE_POLL_INTERVAL_MS, ERASE_MAX_WAIT_MS};
 
 class ScriptedCheck final : public EraseCheck {
  public:
@@ -85,7 +83,7 @@ TEST_P(UpdateSteps, EndsAsTheStepsSay) {
   stops.stopWhileWriting = c.stopWhileWriting;
   stops.stopBeforeErase = c.stopBeforeErase;
   ASSERT_TRUE(ParseFault(c.fault, host.chip.Faults()) || std::string(c.fault).empty());
-  const zq::UpdateSteps steps{DOUBLING_POLLING, check, stops};
+  const zq::UpdateSteps steps{cli::COMMAND_LINE_ERASE_POLLING, check, stops};
   host.dialog->UpdateBridge(c.bridgeFound ? std::move(bridges[0]) : nullptr, steps);
 
   EXPECT_EQ(host.dialog->LastUpdate(), c.result);
@@ -184,8 +182,8 @@ std::vector<uint32_t> SleepsOf(const EmulatedPassThroughPort& port) {
   return sleeps;
 }
 
-// The window polls once a second; a host may poll sooner and then less
-// often, with the bar moving a step for each second waited either way.
+// The window polls once a second, the command line every 5 ms; the bar
+// moves a step for each second waited either way.
 TEST(ErasePolling, ScheduleAndBarFollowTheTimeWaited) {
   struct Case {
     ErasePolling polling;
@@ -195,8 +193,8 @@ TEST(ErasePolling, ScheduleAndBarFollowTheTimeWaited) {
   };
   const Case cases[] = {
       {STEADY_ERASE_POLLING, 2, {1000, 1000}, 15},
-      {DOUBLING_POLLING, 7, {20, 40, 80, 160, 320, 640, 1000}, 15},
-      {DOUBLING_POLLING, 3, {20, 40, 80}, 5},
+      {cli::COMMAND_LINE_ERASE_POLLING, 201, std::vector<uint32_t>(201, 5), 10},
+      {cli::COMMAND_LINE_ERASE_POLLING, 3, {5, 5, 5}, 5},
   };
   for (const Case& c : cases) {
     DialogHost host;

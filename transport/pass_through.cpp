@@ -14,7 +14,8 @@ constexpr uint8_t PASS_THROUGH_LUN = 0;
 // `length` bytes from `buffer`; a reading command copies `length` bytes back
 // after success only, so a failure leaves the caller's buffer alone.
 Carried CarryOn(PassThroughPort& port, DeviceHandle device, const Cdb& cdb,
-                CarryDirection direction, uint8_t* buffer, uint32_t length) {
+                CarryDirection direction, uint8_t* buffer, uint32_t length,
+                uint32_t timeoutSeconds) {
   if (device == INVALID_DEVICE_HANDLE || length > BLOCK_SIZE) return Carried::NotSent;
   if (length > 0 && buffer == nullptr) return Carried::NotSent;
 
@@ -31,7 +32,7 @@ Carried CarryOn(PassThroughPort& port, DeviceHandle device, const Cdb& cdb,
   header.SenseInfoLength = static_cast<uint8_t>(PASS_THROUGH_SENSE_SIZE);
   header.DataIn = sending ? SCSI_IOCTL_DATA_OUT : SCSI_IOCTL_DATA_IN;
   header.DataTransferLength = length;
-  header.TimeOutValue = PASS_THROUGH_TIMEOUT_SECONDS;
+  header.TimeOutValue = timeoutSeconds;
   header.DataBufferOffset = PASS_THROUGH_DATA_OFFSET;
   header.SenseInfoOffset = PASS_THROUGH_SENSE_OFFSET;
   std::memcpy(header.Cdb, cdb.data(), cdb.size());  // the other ten bytes stay zero
@@ -86,16 +87,33 @@ void PassThroughTransport::Scan(InterfaceClass cls, uint16_t vendorId, uint16_t 
     const DeviceHandle device = port_.Open(path);
     // a disk that is denied or held open elsewhere must not hide a bridge
     // listed after it: pass it over
-    if (device == INVALID_DEVICE_HANDLE) continue;
+    if (device == INVALID_DEVICE_HANDLE) {
+      Note(path, UnusedDevice::Why::NotOpened);
+      continue;
+    }
 
     // every device that answers leaves its record, the bridge or not
-    if (ReadChipInfo(device, record) && MatchesIdentity(record, vendorId, productId)) {
-      found.push_back(std::make_unique<PassThroughBridge>(port_, device, path, record));
-      if (firstOnly) return;
-    } else {
+    if (!ReadChipInfo(device, record)) {
+      Note(path, UnusedDevice::Why::NoChipInfo);
       port_.Close(device);
+      continue;
     }
+    if (!MatchesIdentity(record, vendorId, productId)) {
+      Note(path, UnusedDevice::Why::OtherRecord, record);
+      port_.Close(device);
+      continue;
+    }
+    Note(path, std::nullopt);
+    found.push_back(
+        std::make_unique<PassThroughBridge>(port_, device, path, record, timeouts_.bridgeSeconds));
+    if (firstOnly) return;
   }
+}
+
+void PassThroughTransport::Note(const std::string& path, std::optional<UnusedDevice::Why> why,
+                                const ChipInfo& record) {
+  std::erase_if(unused_, [&](const UnusedDevice& unused) { return unused.path == path; });
+  if (why) unused_.push_back({path, *why, record});
 }
 
 std::unique_ptr<Bridge> PassThroughTransport::FindBridge(InterfaceClass cls, uint16_t vendorId,
@@ -117,8 +135,8 @@ std::vector<std::unique_ptr<Bridge>> PassThroughTransport::FindBridges(uint16_t 
 
 bool PassThroughTransport::ReadChipInfo(DeviceHandle device, ChipInfo& info) {
   uint8_t record[CHIP_INFO_RECORD_SIZE] = {};
-  if (CarryOn(port_, device, EncodeGetInfo(), CarryDirection::In, record, CHIP_INFO_RECORD_SIZE) !=
-      Carried::Succeeded) {
+  if (CarryOn(port_, device, EncodeGetInfo(), CarryDirection::In, record, CHIP_INFO_RECORD_SIZE,
+              timeouts_.findingSeconds) != Carried::Succeeded) {
     return false;
   }
   info = DecodeChipInfo(record);
@@ -132,7 +150,7 @@ PassThroughBridge::~PassThroughBridge() {
 
 Carried PassThroughBridge::Carry(const Cdb& cdb, CarryDirection direction, uint8_t* buffer,
                                  uint32_t length) {
-  return CarryOn(port_, device_, cdb, direction, buffer, length);
+  return CarryOn(port_, device_, cdb, direction, buffer, length, timeoutSeconds_);
 }
 
 }  // namespace zq

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -56,6 +57,16 @@ static_assert(sizeof(void*) != 8 || PASS_THROUGH_HEADER_SIZE == 56);
 constexpr uint8_t SCSI_IOCTL_DATA_OUT = 0;
 constexpr uint8_t SCSI_IOCTL_DATA_IN = 1;
 constexpr uint32_t PASS_THROUGH_TIMEOUT_SECONDS = 5;
+
+// How long the system gives each command before it gives up on it; the
+// transport sets it in every block it hands over.
+struct CommandTimeouts {
+  // The chip information asked of each device while finding bridges: one
+  // that does not answer must not hold up the search.
+  uint32_t findingSeconds = PASS_THROUGH_TIMEOUT_SECONDS;
+  // Every command to a bridge once it is found.
+  uint32_t bridgeSeconds = PASS_THROUGH_TIMEOUT_SECONDS;
+};
 
 // Whether the areas the header names lie inside the block as handed over:
 // what a driver checks before it touches the device or the block.
@@ -109,9 +120,22 @@ class PassThroughPort {
   virtual void Sleep(uint32_t milliseconds) = 0;
 };
 
+// A device discovery looked at and could not use.
+struct UnusedDevice {
+  enum class Why {
+    NotOpened,    // the port refused it, and keeps the reason
+    NoChipInfo,   // opened, but the chip-information command failed
+    OtherRecord,  // it answered with a record naming another device
+  };
+  std::string path;
+  Why why = Why::NotOpened;
+  ChipInfo record;  // OtherRecord: what it answered
+};
+
 class PassThroughTransport {
  public:
-  explicit PassThroughTransport(PassThroughPort& port) : port_(port) {}
+  explicit PassThroughTransport(PassThroughPort& port, CommandTimeouts timeouts = {})
+      : port_(port), timeouts_(timeouts) {}
 
   // The first device of the class whose record carries both IDs, bound and
   // open; null when there is none. Every device that answers overwrites
@@ -121,6 +145,9 @@ class PassThroughTransport {
   // Every device of both classes that answers with both IDs, bound and open.
   std::vector<std::unique_ptr<Bridge>> FindBridges(uint16_t vendorId, uint16_t productId);
   bool ReadChipInfo(DeviceHandle device, ChipInfo& info);
+  // Every device the searches so far could not use, once each, with the
+  // latest reason; one found later is dropped.
+  const std::vector<UnusedDevice>& Unused() const { return unused_; }
 
  private:
   // Keeps each device of the class that answers with both IDs, open, in
@@ -128,15 +155,24 @@ class PassThroughTransport {
   void Scan(InterfaceClass cls, uint16_t vendorId, uint16_t productId, bool firstOnly,
             ChipInfo& record, std::vector<std::unique_ptr<Bridge>>& found);
 
+  // Notes what became of `path`: unused for `why`, or found when `why` is empty.
+  void Note(const std::string& path, std::optional<UnusedDevice::Why> why,
+            const ChipInfo& record = {});
+
   PassThroughPort& port_;
+  CommandTimeouts timeouts_;
+  std::vector<UnusedDevice> unused_;
 };
 
 // A bridge on one open device; closes it when dropped.
 class PassThroughBridge final : public Bridge {
  public:
   PassThroughBridge(PassThroughPort& port, DeviceHandle device, std::string name,
-                    const ChipInfo& info)
-      : Bridge(std::move(name), info), port_(port), device_(device) {}
+                    const ChipInfo& info, uint32_t timeoutSeconds = PASS_THROUGH_TIMEOUT_SECONDS)
+      : Bridge(std::move(name), info),
+        port_(port),
+        device_(device),
+        timeoutSeconds_(timeoutSeconds) {}
   ~PassThroughBridge() override;
 
   Carried Carry(const Cdb& cdb, CarryDirection direction, uint8_t* buffer,
@@ -148,6 +184,7 @@ class PassThroughBridge final : public Bridge {
  private:
   PassThroughPort& port_;
   DeviceHandle device_;
+  uint32_t timeoutSeconds_;
 };
 
 }  // namespace zq

@@ -61,7 +61,7 @@ class LinuxStorage final : public SystemStorage {
         listed ? TEXT_NO_SUCH_DEVICE : "no such device (the SCSI generic driver is not loaded)");
   }
 
-  std::vector<DeviceProblem> OpenProblems() override {
+  std::vector<DeviceProblem> OpenProblems(const std::vector<UnusedDevice>& unused) override {
     std::vector<DeviceProblem> lines;
     bool listed = false;
     ScanScsiGeneric(SYSFS_ROOT, listed);
@@ -70,11 +70,13 @@ class LinuxStorage final : public SystemStorage {
       lines.push_back({folder, ProblemKind::NoDriver,
                        folder + " cannot be read: load the SCSI generic driver (modprobe sg)"});
     }
-    for (const OpenProblem& problem : platform_.port_.OpenProblems()) {
-      lines.push_back(ProblemOf(problem));
+    for (const UnusedDevice& device : unused) {
+      lines.push_back(ProblemOf(UnusedNodeProblem(platform_.port_, device)));
     }
     return lines;
   }
+
+  CommandTimeouts PassThroughTimeouts() const override { return SG_COMMAND_TIMEOUTS; }
 
   bool MountPoints(const std::string& device, std::vector<std::string>& points,
                    std::string& problem) override {

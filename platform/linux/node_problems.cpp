@@ -2,10 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 #include <vector>
 
-#include "cli/scsi_words.h"
+#include "transport/scsi_words.h"
 
 // Where this build installs the rule that lets the logged-in user reach
 // bridges: under /usr for the package, under the prefix for a source build.
@@ -15,36 +14,6 @@
 
 namespace zq::cli {
 namespace {
-
-// The driver's host and driver status in words (the kernel's DID_ and DRIVER_ codes).
-std::string HostStatusWords(uint8_t status) {
-  static const char* const WORDS[] = {"ok",
-                                      "no connection (unplugged)",
-                                      "bus busy",
-                                      "timed out",
-                                      "bad target",
-                                      "aborted",
-                                      "parity error",
-                                      "host error",
-                                      "bus reset",
-                                      "bad interrupt",
-                                      "passed back",
-                                      "soft error",
-                                      "imm retry",
-                                      "requeued",
-                                      "transport disrupted",
-                                      "transport failfast"};
-  const std::string number = "host status " + std::to_string(status);
-  return status < std::size(WORDS) ? number + " (" + WORDS[status] + ")" : number;
-}
-
-std::string DriverStatusWords(uint16_t status) {
-  static const char* const WORDS[] = {"ok",      "busy",    "soft error", "medium error", "error",
-                                      "invalid", "timeout", "hard error", "sense"};
-  const unsigned code = status & 0x0F;
-  const std::string number = "driver status " + std::to_string(status);
-  return code < std::size(WORDS) ? number + " (" + WORDS[code] + ")" : number;
-}
 
 // udev reads /usr/lib and /lib; not every one reads a prefix such as /usr/local
 bool UdevReadsInstalledRule() {
@@ -77,6 +46,30 @@ std::string CommandFailureWords(const CommandFailure& failure) {
   std::string text;
   for (const std::string& part : parts) text += (text.empty() ? "" : ", ") + part;
   return text.empty() ? "no answer" : text;
+}
+
+OpenProblem UnusedNodeProblem(SgPassThroughPort& port, const UnusedDevice& device) {
+  OpenProblem problem{device.path, OpenFailure::NoChipInfo, 0, {}, {}, {}};
+  switch (device.why) {
+    case UnusedDevice::Why::NotOpened:
+      for (const OpenProblem& refusal : port.OpenProblems()) {
+        if (refusal.node == device.path) return refusal;
+      }
+      problem.kind = OpenFailure::Other;  // refused without a reason kept
+      return problem;
+    case UnusedDevice::Why::NoChipInfo:
+      problem.failure = port.LastFailure(device.path);
+      problem.error = problem.failure.error;
+      if (problem.error != 0) problem.systemText = std::strerror(problem.error);
+      if (port.Unplugged(device.path)) problem.kind = OpenFailure::Gone;
+      return problem;
+    case UnusedDevice::Why::OtherRecord:
+      problem.failure.otherRecord = true;
+      problem.failure.recordVendorId = device.record.vendorId;
+      problem.failure.recordProductId = device.record.productId;
+      return problem;
+  }
+  return problem;
 }
 
 DeviceProblem ProblemOf(const OpenProblem& problem) {

@@ -10,6 +10,8 @@
 namespace zq::cli {
 
 std::string CommandFailureWords(const CommandFailure& failure);
+// Why discovery could not use `device`, with what the port knows of it.
+OpenProblem UnusedNodeProblem(SgPassThroughPort& port, const UnusedDevice& device);
 DeviceProblem ProblemOf(const OpenProblem& problem);
 
 }  // namespace zq::cli

@@ -126,24 +126,6 @@ OpenFailure OpenFailureOf(int error) {
   }
 }
 
-bool SenseCodes(const std::vector<uint8_t>& sense, uint8_t& key, uint8_t& asc, uint8_t& ascq) {
-  if (sense.empty()) return false;
-  const uint8_t format = sense[0] & 0x7F;
-  if ((format == 0x70 || format == 0x71) && sense.size() >= 3) {
-    key = sense[2] & 0x0F;
-    asc = sense.size() > 12 ? sense[12] : 0;
-    ascq = sense.size() > 13 ? sense[13] : 0;
-    return true;
-  }
-  if ((format == 0x72 || format == 0x73) && sense.size() >= 4) {
-    key = sense[1] & 0x0F;
-    asc = sense[2];
-    ascq = sense[3];
-    return true;
-  }
-  return false;
-}
-
 std::vector<std::string> ListBridgeNodes(const std::string& sysRoot, InterfaceClass cls,
                                          bool& listed) {
   std::vector<std::string> paths;
@@ -210,6 +192,7 @@ DeviceHandle SgPassThroughPort::Open(const std::string& path) {
   }
   std::lock_guard<std::mutex> lock(mutex_);
   std::erase_if(problems_, [&](const OpenProblem& p) { return p.node == path; });
+  failures_.erase(path);
   open_[fd] = std::move(held);
   return static_cast<DeviceHandle>(fd);
 }
@@ -233,6 +216,12 @@ CommandFailure SgPassThroughPort::LastFailure(DeviceHandle device) const {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto it = open_.find(static_cast<int>(device));
   return it == open_.end() ? CommandFailure{} : it->second.lastFailure;
+}
+
+CommandFailure SgPassThroughPort::LastFailure(const std::string& node) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = failures_.find(node);
+  return it == failures_.end() ? CommandFailure{} : it->second.failure;
 }
 
 bool SgPassThroughPort::Carry(int fd, sg_io_hdr_t& request, CommandFailure& failure) {
@@ -287,31 +276,22 @@ bool SgPassThroughPort::Went(const std::string& node, const CommandFailure& fail
   }
 }
 
-void SgPassThroughPort::NoteChipInfo(const std::string& node, const PassThroughBuffer& buffer,
-                                     bool answered, const CommandFailure& failure) {
-  OpenProblem problem{node, OpenFailure::NoChipInfo, failure.error, {}, {}, failure};
-  if (failure.error != 0) {
-    problem.systemText = std::error_code(failure.error, std::generic_category()).message();
+bool SgPassThroughPort::Unplugged(const std::string& node) {
+  CommandFailure failure;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = failures_.find(node);
+    if (it == failures_.end()) return false;
+    if (it->second.unplugged) return *it->second.unplugged;
+    failure = it->second.failure;
   }
-  if (failure.error == ENODEV || failure.error == ENXIO ||
-      failure.hostStatus == SG_HOST_NO_CONNECT || Went(node, failure)) {
-    problem.kind = OpenFailure::Gone;
-  }
-  const ScsiPassThroughHeader& header = buffer.header;
-  if (answered && header.ScsiStatus == SCSI_GOOD &&
-      header.DataTransferLength >= CHIP_INFO_RECORD_SIZE) {
-    uint8_t record[CHIP_INFO_RECORD_SIZE];
-    std::memcpy(record, reinterpret_cast<const uint8_t*>(&buffer) + header.DataBufferOffset,
-                sizeof record);
-    const ChipInfo info = DecodeChipInfo(record);
-    if (MatchesIdentity(info, BRIDGE_VENDOR_ID, BRIDGE_PRODUCT_ID)) problem.node.clear();
-    problem.failure.otherRecord = true;
-    problem.failure.recordVendorId = info.vendorId;
-    problem.failure.recordProductId = info.productId;
-  }
+  // the wait for sysfs happens outside the lock
+  const bool unplugged = failure.error == ENODEV || failure.error == ENXIO ||
+                         failure.hostStatus == SG_HOST_NO_CONNECT || Went(node, failure);
   std::lock_guard<std::mutex> lock(mutex_);
-  std::erase_if(problems_, [&](const OpenProblem& p) { return p.node == node; });
-  if (!problem.node.empty()) problems_.push_back(problem);
+  const auto it = failures_.find(node);
+  if (it != failures_.end()) it->second.unplugged = unplugged;
+  return unplugged;
 }
 
 bool SgPassThroughPort::Control(DeviceHandle device, PassThroughBuffer& buffer, uint32_t inputSize,
@@ -335,11 +315,7 @@ bool SgPassThroughPort::Control(DeviceHandle device, PassThroughBuffer& buffer, 
   request.dxferp = length == 0 ? nullptr : block + header.DataBufferOffset;
   request.mx_sb_len = header.SenseInfoLength;
   request.sbp = header.SenseInfoLength == 0 ? nullptr : block + header.SenseInfoOffset;
-  // finding bridges keeps the short time-out; flashing gets room
-  uint32_t seconds = header.TimeOutValue;
-  const bool chipInfo = header.Cdb[0] == CMD_GET_INFO;
-  if (!chipInfo) seconds = std::max(seconds, FLASHING_TIMEOUT_SECONDS);
-  request.timeout = std::min<uint32_t>(seconds, UINT_MAX / 1000) * 1000;  // ms
+  request.timeout = std::min<uint32_t>(header.TimeOutValue, UINT_MAX / 1000) * 1000;  // ms
 
   const int fd = static_cast<int>(device);
   CommandFailure failure;
@@ -350,16 +326,14 @@ bool SgPassThroughPort::Control(DeviceHandle device, PassThroughBuffer& buffer, 
     const uint32_t residual = request.resid > 0 ? static_cast<uint32_t>(request.resid) : 0;
     header.DataTransferLength = residual < length ? length - residual : 0;
   }
-  std::string node;
-  {
+  if (!answered || request.status != SCSI_GOOD) {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto it = open_.find(fd);
     if (it != open_.end()) {
-      if (!answered || request.status != SCSI_GOOD) it->second.lastFailure = failure;
-      node = it->second.path;
+      it->second.lastFailure = failure;
+      failures_[it->second.path] = {failure, std::nullopt};
     }
   }
-  if (chipInfo && !node.empty()) NoteChipInfo(node, buffer, answered, failure);
   return answered;
 }
 

@@ -9,12 +9,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/linux/usb_storage_scan.h"
 #include "transport/pass_through.h"
+#include "transport/scsi_words.h"
 
 namespace zq {
 
@@ -22,11 +24,10 @@ namespace zq {
 constexpr uint16_t SG_DRIVER_SENSE = 0x08;
 // the adapter lost the device: it was unplugged
 constexpr uint8_t SG_HOST_NO_CONNECT = 0x01;
-constexpr uint8_t SCSI_SENSE_UNIT_ATTENTION = 0x06;
 // Flashing a block or erasing the chip may take seconds; when a command
 // times out usb-storage resets the device, in the middle of the flashing.
 // Finding bridges keeps the transport's short time-out.
-constexpr uint32_t FLASHING_TIMEOUT_SECONDS = 30;
+constexpr CommandTimeouts SG_COMMAND_TIMEOUTS = {PASS_THROUGH_TIMEOUT_SECONDS, 30};
 
 // The few system calls the port makes, so tests can stand in for them.
 class SgSystem {
@@ -69,7 +70,7 @@ struct CommandFailure {
   uint16_t driverStatus = 0;
   uint8_t scsiStatus = 0;
   std::vector<uint8_t> sense;
-  bool otherRecord = false;  // answered, with a record of another device
+  bool otherRecord = false;  // answered, with a record naming another device
   uint16_t recordVendorId = 0;
   uint16_t recordProductId = 0;
 };
@@ -80,12 +81,8 @@ struct OpenProblem {
   int error = 0;           // the errno, 0 when no system call failed
   std::string systemText;  // the system's words for it, empty with no errno
   std::string unit;        // the bridge's other unit's node when that one failed
-  CommandFailure failure;  // NoChipInfo, and Gone when the device went during a command
+  CommandFailure failure;  // how its command failed, for NoChipInfo and Gone
 };
-
-// The sense key, ASC and ASCQ of fixed or descriptor sense data; false
-// when there is none.
-bool SenseCodes(const std::vector<uint8_t>& sense, uint8_t& key, uint8_t& asc, uint8_t& ascq);
 
 OpenFailure OpenFailureOf(int error);
 
@@ -111,11 +108,18 @@ class SgPassThroughPort final : public PassThroughPort {
   void Close(DeviceHandle device) override;
   void Sleep(uint32_t milliseconds) override { system_.Sleep(milliseconds); }
 
-  // Why nodes could not be opened or gave no chip information, one entry per
-  // node, the latest reason; a node that opens and answers later is dropped.
+  // Why nodes could not be opened, one entry per node, the latest reason; a
+  // node that opens later is dropped.
   std::vector<OpenProblem> OpenProblems() const;
   // How the latest failed command on an open device failed.
   CommandFailure LastFailure(DeviceHandle device) const;
+  // How the latest failed command on `node` failed since it was last
+  // opened, open or closed since; nothing when none failed.
+  CommandFailure LastFailure(const std::string& node) const;
+  // Whether the device behind `node` went during that command, going by how
+  // it failed and, for a failure that might be either, by whether the device
+  // leaves sysfs; told once per failure, however often it is asked.
+  bool Unplugged(const std::string& node);
 
  private:
   DeviceHandle Refuse(const std::string& path, OpenFailure kind, int error,
@@ -125,8 +129,6 @@ class SgPassThroughPort final : public PassThroughPort {
   bool Carry(int fd, sg_io_hdr_t& request, CommandFailure& failure);
   // Whether the device behind `node` went away during the failed command.
   bool Went(const std::string& node, const CommandFailure& failure);
-  void NoteChipInfo(const std::string& node, const PassThroughBuffer& buffer, bool answered,
-                    const CommandFailure& failure);
 
   struct OpenNode {
     std::string path;
@@ -137,6 +139,11 @@ class SgPassThroughPort final : public PassThroughPort {
   SgSystem& system_;
   std::string sysRoot_;
   std::vector<OpenProblem> problems_;
+  struct NodeFailure {
+    CommandFailure failure;
+    std::optional<bool> unplugged;  // once told
+  };
+  std::map<std::string, NodeFailure> failures_;  // by node, kept after it is closed
   std::map<int, OpenNode> open_;
   mutable std::mutex mutex_;  // several bridges are updated at once, each on a thread
 };

@@ -57,7 +57,9 @@ class Win32Storage final : public SystemStorage {
     return true;
   }
 
-  std::vector<DeviceProblem> OpenProblems() override {
+  // the claim's refusals; a bridge's device that opens but gives no chip
+  // information is passed over without a word
+  std::vector<DeviceProblem> OpenProblems(const std::vector<UnusedDevice>&) override {
     std::vector<DeviceProblem> problems;
     for (const OpenRefusal& refusal : claiming_.refusals) {
       const ProblemKind kind = refusal.kind == OpenRefusal::Kind::InUse ? ProblemKind::InUse
