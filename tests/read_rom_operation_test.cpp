@@ -64,7 +64,7 @@ class ReadRom : public ::testing::TestWithParam<Path> {
   void ExpectClosedAndReset() {
     EXPECT_TRUE(host.passThrough.OpenPaths().empty());
     const std::vector<std::string> tail(host.window.events.end() - 3, host.window.events.end());
-    EXPECT_EQ(tail, (std::vector<std::string>{"text 1001 ", "pos 0", "show 1002 0"}));
+    EXPECT_EQ(tail, (std::vector<std::string>{"text IDC_STATUS ", "pos 0", "show IDC_PROGRESS 0"}));
   }
 
   // ASPI cannot tell a short read: a dump reads each block twice there

@@ -11,8 +11,8 @@ namespace zq::test {
 namespace {
 
 const std::vector<std::string> SST_LABELS = {
-    "text 1009  Vendor ID: SST", "text 1007  Chip ID: VF040", "text 1003  ROM size: 64(KB)",
-    "text 1006  FW ver.2004.05.28.007"};
+    "text IDC_VENDOR_ID  Vendor ID: SST", "text IDC_CHIP_ID  Chip ID: VF040",
+    "text IDC_ROM_SIZE  ROM size: 64(KB)", "text IDC_FW_VERSION  FW ver.2004.05.28.007"};
 
 std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
   std::vector<std::string> all;
@@ -21,8 +21,8 @@ std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> 
 }
 
 std::vector<std::string> FindPrefix(Path path) {
-  std::vector<std::string> events = {"range 0 100", "pos 0", "show 1002 1",
-                                     "text 1001 Getting the chip information..."};
+  std::vector<std::string> events = {"range 0 100", "pos 0", "show IDC_PROGRESS 1",
+                                     "text IDC_STATUS Getting the chip information..."};
   if (path == Path::PassThrough) {
     events.push_back("pos 2");
     events.push_back("pos 5");
@@ -32,7 +32,7 @@ std::vector<std::string> FindPrefix(Path path) {
   return events;
 }
 
-const std::vector<std::string> RESET = {"text 1001 ", "pos 0", "show 1002 0"};
+const std::vector<std::string> RESET = {"text IDC_STATUS ", "pos 0", "show IDC_PROGRESS 0"};
 
 size_t Count(const std::vector<std::string>& commands, const std::string& prefix) {
   return static_cast<size_t>(std::count_if(commands.begin(), commands.end(),
@@ -72,9 +72,10 @@ TEST_P(Update, TwoBlocksWithVerificationInFull) {
   const std::vector<std::string> expected = Concat({
       FindPrefix(GetParam()),
       SST_LABELS,
-      {"text 1001 Erasing...", "pos 10", "pos 15", "pos 20", "pos 40",
-       "text 1001 Writing ROM code...", "pos 41", "pos 42", "text 1001 Reading code from ROM...",
-       "check? 1005", "pos 43", "pos 44", "pos 100", "box Status: Updated OK!"},
+      {"text IDC_STATUS Erasing...", "pos 10", "pos 15", "pos 20", "pos 40",
+       "text IDC_STATUS Writing ROM code...", "pos 41", "pos 42",
+       "text IDC_STATUS Reading code from ROM...", "check? IDC_VERIFY", "pos 43", "pos 44",
+       "pos 100", "box Status: Updated OK!"},
       RESET,
   });
   EXPECT_EQ(host.window.events, expected);

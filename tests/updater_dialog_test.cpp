@@ -57,13 +57,11 @@ TEST(InitDialog, SetsTheLabelsStatusAndTitleInOrder) {
   host.platform.family = PlatformFamily::Nt;
   ASSERT_EQ(host.dialog->OnCreate(), 0);
   EXPECT_TRUE(host.dialog->OnInitDialog());
-  const std::vector<std::string> expected = {"text 1003  ROM size:",
-                                             "text 1006  FW ver.",
-                                             "text 1004  Code size:",
-                                             "text 1009  Vendor ID: ",
-                                             "text 1007  Chip ID: ",
-                                             "text 1001 ",
-                                             "title " + TITLE + "No File Loaded"};
+  const std::vector<std::string> expected = {
+      "text IDC_ROM_SIZE  ROM size:",     "text IDC_FW_VERSION  FW ver.",
+      "text IDC_CODE_SIZE  Code size:",   "text IDC_VENDOR_ID  Vendor ID: ",
+      "text IDC_CHIP_ID  Chip ID: ",      "text IDC_STATUS ",
+      "title " + TITLE + "No File Loaded"};
   EXPECT_EQ(host.window.events, expected);
   EXPECT_FALSE(host.window.enabled[IDC_UPDATE]);
   EXPECT_FALSE(host.window.visible[IDC_PROGRESS]);
@@ -94,8 +92,8 @@ TEST(Progress, BeginAndResetFrameAnOperation) {
   host.dialog->AddProgress(5);
   host.dialog->ResetStatus();
   const std::vector<std::string> expected = {
-      "range 0 100", "pos 0",      "show 1002 1", "text 1001 Erasing...",
-      "pos 5",       "text 1001 ", "pos 0",       "show 1002 0"};
+      "range 0 100",      "pos 0", "show IDC_PROGRESS 1", "text IDC_STATUS Erasing...", "pos 5",
+      "text IDC_STATUS ", "pos 0", "show IDC_PROGRESS 0"};
   EXPECT_EQ(host.window.events, expected);
   EXPECT_EQ(host.dialog->ProgressPos(), 0);
   EXPECT_EQ(host.window.Text(IDC_VENDOR_ID), " Vendor ID: SST") << "labels are left alone";
@@ -116,7 +114,8 @@ TEST(LoadFile, SuccessNamesTheFileShowsTheSizeAndEnablesUpdate) {
   EXPECT_EQ(request.defaultExtension, "");
   EXPECT_EQ(request.defaultName, "");
   const std::vector<std::string> expected = {"open-dialog", "title " + TITLE + "FIRMWARE.BIN",
-                                             "enable 1 1", "text 1004  Code size: 1000(B)"};
+                                             "enable IDC_UPDATE 1",
+                                             "text IDC_CODE_SIZE  Code size: 1000(B)"};
   EXPECT_EQ(host.window.events, expected);
   EXPECT_EQ(host.dialog->Image().codeSize, 1000u);
   EXPECT_EQ(host.dialog->ImagePath(), "C:\\fw\\FIRMWARE.BIN");

@@ -6,6 +6,36 @@
 
 namespace zq::test {
 
+std::string ControlName(int controlId) {
+  switch (controlId) {
+    case IDC_UPDATE:
+      return "IDC_UPDATE";
+    case IDC_EXIT:
+      return "IDC_EXIT";
+    case IDC_LOAD_FILE:
+      return "IDC_LOAD_FILE";
+    case IDC_STATUS:
+      return "IDC_STATUS";
+    case IDC_PROGRESS:
+      return "IDC_PROGRESS";
+    case IDC_ROM_SIZE:
+      return "IDC_ROM_SIZE";
+    case IDC_CODE_SIZE:
+      return "IDC_CODE_SIZE";
+    case IDC_VERIFY:
+      return "IDC_VERIFY";
+    case IDC_FW_VERSION:
+      return "IDC_FW_VERSION";
+    case IDC_CHIP_ID:
+      return "IDC_CHIP_ID";
+    case IDC_READ_ROM:
+      return "IDC_READ_ROM";
+    case IDC_VENDOR_ID:
+      return "IDC_VENDOR_ID";
+  }
+  return "control " + std::to_string(controlId);  // one the window does not have
+}
+
 RecordingWindow::RecordingWindow() {
   // the template's state before initialisation
   enabled[IDC_UPDATE] = false;
@@ -15,7 +45,7 @@ RecordingWindow::RecordingWindow() {
 
 void RecordingWindow::SetControlText(int controlId, const std::string& text) {
   texts[controlId] = text;
-  events.push_back("text " + std::to_string(controlId) + " " + text);
+  events.push_back("text " + ControlName(controlId) + " " + text);
 }
 
 void RecordingWindow::SetTitle(const std::string& text) {
@@ -25,12 +55,12 @@ void RecordingWindow::SetTitle(const std::string& text) {
 
 void RecordingWindow::EnableControl(int controlId, bool enable) {
   enabled[controlId] = enable;
-  events.push_back("enable " + std::to_string(controlId) + " " + (enable ? "1" : "0"));
+  events.push_back("enable " + ControlName(controlId) + " " + (enable ? "1" : "0"));
 }
 
 void RecordingWindow::ShowControl(int controlId, bool show) {
   visible[controlId] = show;
-  events.push_back("show " + std::to_string(controlId) + " " + (show ? "1" : "0"));
+  events.push_back("show " + ControlName(controlId) + " " + (show ? "1" : "0"));
 }
 
 void RecordingWindow::SetProgressRange(int controlId, uint16_t low, uint16_t high) {
@@ -47,7 +77,7 @@ void RecordingWindow::SetProgressPos(int controlId, int pos) {
 }
 
 bool RecordingWindow::IsChecked(int controlId) {
-  events.push_back("check? " + std::to_string(controlId));
+  events.push_back("check? " + ControlName(controlId));
   return checked[controlId];
 }
 
@@ -86,7 +116,7 @@ const std::string& RecordingWindow::Text(int controlId) const {
 }
 
 std::vector<std::string> RecordingWindow::StatusTexts() const {
-  const std::string prefix = "text " + std::to_string(IDC_STATUS) + " ";
+  const std::string prefix = "text IDC_STATUS ";
   std::vector<std::string> result;
   for (const std::string& e : events) {
     if (e.rfind(prefix, 0) == 0) result.push_back(e.substr(prefix.size()));

@@ -27,6 +27,9 @@ struct RecordedBox {
   bool progressVisible = false;
 };
 
+// The window's name for a control ("IDC_STATUS"), as the events show it.
+std::string ControlName(int controlId);
+
 class RecordingWindow : public WindowPort {
  public:
   RecordingWindow();
@@ -56,7 +59,8 @@ class RecordingWindow : public WindowPort {
     boxes.clear();
   }
 
-  // Every call as a readable line ("text 1001 Erasing...", "pos 40", "show 1002 1", ...).
+  // Every call as a readable line ("text IDC_STATUS Erasing...", "pos 40", "show IDC_PROGRESS 1",
+  // ...).
   std::vector<std::string> events;
   std::vector<RecordedBox> boxes;
   std::vector<FileDialogRequest> openRequests;
