@@ -33,8 +33,8 @@ if [[ $arch == i686 ]] && [[ ! -x /usr/lib/wine/wine ]]; then
   exit 2
 fi
 
-updater=$build/platform/win32/zq5210-updater.exe
-emulated=$build/platform/win32/zq5210-updater-emulated.exe
+updater=$build/platform/win32/window/zq5210-updater.exe
+emulated=$build/platform/win32/window/zq5210-updater-emulated.exe
 aspi_dll=$build/emulator/wnaspi32/WNASPI32.dll
 driver=$build/tests/e2e/zq-e2e-driver.exe
 bindings=$build/tests/e2e/win32_bindings_test.exe

@@ -6,7 +6,7 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 i686=${1:?i686 build folder}
 x86_64=${2:?x86_64 build folder}
-programs=(platform/win32/zq5210-updater.exe cli/zq5210.exe)
+programs=(platform/win32/window/zq5210-updater.exe cli/zq5210.exe)
 status=0
 
 check() {  # floor, objdump, build folder
