@@ -149,6 +149,15 @@ bool ResolveName(const std::vector<BridgeCandidate>& candidates, const std::stri
   return false;
 }
 
+std::vector<std::string> BridgePaths(const std::vector<BridgeCandidate>& candidates,
+                                     InterfaceClass cls) {
+  std::vector<std::string> paths;
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    if (candidates[i].cls == cls && IsFirstUnit(candidates, i)) paths.push_back(candidates[i].path);
+  }
+  return paths;
+}
+
 std::unique_ptr<InterfaceList> BridgeOnlyPort::ListInterfaces(InterfaceClass cls) {
   std::vector<BridgeCandidate> candidates;
   if (!source_.Candidates(cls, candidates)) return nullptr;
@@ -156,11 +165,7 @@ std::unique_ptr<InterfaceList> BridgeOnlyPort::ListInterfaces(InterfaceClass cls
   const InterfaceClass other =
       cls == InterfaceClass::Disk ? InterfaceClass::CdRom : InterfaceClass::Disk;
   source_.Candidates(other, candidates);
-  std::vector<std::string> paths;
-  for (size_t i = 0; i < candidates.size(); ++i) {
-    if (candidates[i].cls == cls && IsFirstUnit(candidates, i)) paths.push_back(candidates[i].path);
-  }
-  return std::make_unique<FixedInterfaceList>(std::move(paths));
+  return std::make_unique<FixedInterfaceList>(BridgePaths(candidates, cls));
 }
 
 DeviceHandle BridgeOnlyPort::Open(const std::string& path) {

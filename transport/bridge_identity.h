@@ -59,6 +59,10 @@ bool SameText(std::string_view a, std::string_view b);
 // then its lowest unit, then the one listed first. Whether candidate `index`
 // is the bridge's unit that does.
 bool IsFirstUnit(const std::vector<BridgeCandidate>& candidates, size_t index);
+// The path of each bridge that shows a unit of `cls`, by the unit that
+// speaks for it, in the candidates' order: what a bridge-only listing offers.
+std::vector<std::string> BridgePaths(const std::vector<BridgeCandidate>& candidates,
+                                     InterfaceClass cls);
 // Every bridge unit on the same USB device as candidate `index`, itself first.
 std::vector<size_t> UnitsOf(const std::vector<BridgeCandidate>& candidates, size_t index);
 

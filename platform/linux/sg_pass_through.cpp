@@ -128,13 +128,8 @@ OpenFailure OpenFailureOf(int error) {
 
 std::vector<std::string> ListBridgeNodes(const std::string& sysRoot, InterfaceClass cls,
                                          bool& listed) {
-  std::vector<std::string> paths;
-  const std::vector<ScsiGenericNode> nodes = ScanScsiGeneric(sysRoot, listed);
   // a bridge answering on two LUNs is one bridge
-  for (const ScsiGenericNode& node : nodes) {
-    if (IsFirstUnit(nodes, node) && InInterfaceClass(node, cls)) paths.push_back(node.node);
-  }
-  return paths;
+  return BridgePaths(CandidatesOf(ScanScsiGeneric(sysRoot, listed)), cls);
 }
 
 std::unique_ptr<InterfaceList> SgPassThroughPort::ListInterfaces(InterfaceClass cls) {

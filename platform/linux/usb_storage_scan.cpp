@@ -257,11 +257,6 @@ bool IsBridge(const ScsiGenericNode& node) {
   return IsBridge(CandidateOf(node));
 }
 
-bool InInterfaceClass(const ScsiGenericNode& node, InterfaceClass cls) {
-  const bool cdRom = node.scsiType == SCSI_TYPE_CDROM;
-  return IsStorageType(node.scsiType) && cdRom == (cls == InterfaceClass::CdRom);
-}
-
 bool ReadScsiGenericNode(const std::string& sysRoot, const std::string& name,
                          ScsiGenericNode& node) {
   node = ScsiGenericNode{};

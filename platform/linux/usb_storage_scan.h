@@ -64,8 +64,6 @@ BridgeCandidate CandidateOf(const ScsiGenericNode& node);
 std::vector<BridgeCandidate> CandidatesOf(const std::vector<ScsiGenericNode>& nodes);
 
 bool IsBridge(const ScsiGenericNode& node);
-// Disk: direct access, optical memory and simplified direct access; CD-ROM: type 5.
-bool InInterfaceClass(const ScsiGenericNode& node, InterfaceClass cls);
 
 // Every well-formed node under <sysRoot>/class/scsi_generic, in sg number
 // order. A malformed entry is left out; `listed` is false when the class
