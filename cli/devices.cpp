@@ -199,14 +199,14 @@ bool Devices::ClaimDisk(const FoundBridge& found, std::string& problem) {
   return false;
 }
 
-std::optional<double> Devices::ModelledSeconds(const FoundBridge& bridge) const {
-  if (!storage_ || !bridge.bridge) return std::nullopt;
-  return storage_->ModelledSeconds(bridge.bridge->Name());
+std::optional<double> Devices::ModelledSeconds(const std::string& device) const {
+  if (!storage_ || device.empty()) return std::nullopt;
+  return storage_->ModelledSeconds(device);
 }
 
-std::string Devices::StorageProblem(const FoundBridge& bridge) const {
-  if (!storage_ || !bridge.bridge) return {};
-  return storage_->StorageProblem(bridge.bridge->Name());
+std::string Devices::StorageProblem(const std::string& device) const {
+  if (!storage_ || device.empty()) return {};
+  return storage_->StorageProblem(device);
 }
 
 std::string DeviceLine(const FoundBridge& found) {

@@ -84,10 +84,12 @@ class Devices {
 
   Platform& Ports() { return storage_->Ports(); }
   bool PassThroughPath() const { return passThrough_ != nullptr; }
-  // For an emulated bridge: how long a real chip would have been busy so far.
-  std::optional<double> ModelledSeconds(const FoundBridge& bridge) const;
+  // For an emulated bridge, named as discovery names it (its bridge object
+  // may be gone with its operation): how long a real chip would have been
+  // busy so far.
+  std::optional<double> ModelledSeconds(const std::string& device) const;
   // For an emulated bridge: why its flash file fell behind; empty while it did not.
-  std::string StorageProblem(const FoundBridge& bridge) const;
+  std::string StorageProblem(const std::string& device) const;
 
  private:
   bool ResolveNamed();

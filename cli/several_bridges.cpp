@@ -70,7 +70,7 @@ int ReportUpdates(const BridgeRuns& runs, const Devices& devices, bool verify, u
   for (const auto& run : runs) {
     status = Worst(status, run->status);
     updates.push_back(run->UpdateJson(verify, writeLength));
-    const std::optional<double> modelled = devices.ModelledSeconds(run->found);
+    const std::optional<double> modelled = devices.ModelledSeconds(run->name);
     if (modelled) updates.back()["modelled_seconds"] = *modelled;
   }
   // the first bridge's outcome stands for the command; every one is in "updates"

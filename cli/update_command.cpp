@@ -129,7 +129,7 @@ class UpdateCommand final : public BridgeCommand {
     // the ASPI layer is driven from one thread
     UpdateAll(runs, image, !noVerify_, several && devices.PassThroughPath());
     for (const auto& run : runs) {
-      const std::string problem = devices.StorageProblem(run->found);
+      const std::string problem = devices.StorageProblem(run->name);
       if (!problem.empty()) Say(problem);
     }
     return ReportUpdates(runs, devices, !noVerify_, std::min(image.codeSize, LARGEST_WRITE),

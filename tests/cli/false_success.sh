@@ -54,6 +54,10 @@ check "an update whose report is lost is not called failed" test $? = 4
 json() { python3 -c "import json,sys; d=json.load(sys.stdin); print($1)"; }
 out=$("$zq" update "$image" --emulate --yes --no-verify --json 2>/dev/null)
 check "--no-verify is never reported verified" test "$(json 'd["verified"]' <<<"$out")" = False
+out=$("$zq" update "$image" --emulate --emulate-timing --yes --json 2>/dev/null)
+check "an emulated update on a chip's time says how long the chip was busy" \
+  python3 -c "import json,sys; assert json.loads(sys.argv[1])['updates'][0]['modelled_seconds'] > 0" \
+  "$out"
 out=$("$zq" update --json 2>/dev/null)
 check "a usage error still prints its object" test "$(json 'd["exit_code"]' <<<"$out")" = 2
 out=$("$zq" update "$work/missing.bin" --emulate --json 2>/dev/null)
