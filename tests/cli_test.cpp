@@ -65,7 +65,7 @@ TEST(ExitStatus, WorstOfSeveralAndOfEachResult) {
 
 // What each stop request leads to, after the holds and failures before it.
 TEST(StopRequests, EachRequestTakenAsTheHoldsAndFailuresSay) {
-  enum Step { Hold, Release, Damage, Stop };
+  enum Step { Hold, Release, Damage, Stop, Refuse };
   struct Case {
     const char* name;
     std::vector<Step> steps;
@@ -95,6 +95,11 @@ TEST(StopRequests, EachRequestTakenAsTheHoldsAndFailuresSay) {
        {Hold, Hold, Damage, Release, Stop},
        {StopTiming::Waits},
        true},
+      {"holds refused: no further erase, and no stop asked", {Refuse, Hold}, {}, false},
+      {"holds refused: a write under way keeps its hold",
+       {Hold, Refuse, Stop},
+       {StopTiming::Waits},
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -106,10 +111,11 @@ TEST(StopRequests, EachRequestTakenAsTheHoldsAndFailuresSay) {
       if (step == Release) stops.Release();
       if (step == Damage) stops.FailedAfterErase();
       if (step == Stop) timings.push_back(stops.Note());
+      if (step == Refuse) stops.RefuseHolds();
     }
     EXPECT_EQ(timings, c.timings);
     EXPECT_EQ(taken, c.lastHoldTaken);
-    EXPECT_TRUE(stops.Requested() || timings.empty());
+    EXPECT_EQ(stops.Requested(), !timings.empty()) << c.name;
   }
 }
 
