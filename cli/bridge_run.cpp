@@ -4,6 +4,7 @@
 
 #include "cli/exit_status.h"
 #include "cli/output_paths.h"
+#include "protocol/chip_info_display.h"
 
 namespace zq::cli {
 
@@ -40,6 +41,7 @@ BridgeRun::BridgeRun(FoundBridge chosen, Devices& devices, std::FILE* out, bool 
       view(out, stderr, bar, std::move(prefix), chipInfo),
       found(std::move(chosen)),
       name(found.bridge ? found.bridge->Name() : ""),
+      firmwareBefore(found.bridge ? DescribeChip(found.bridge->Info()).firmware : ""),
       passThroughPath(devices.PassThroughPath()),
       check(view, *files, std::move(choices)),
       operations(view, *files) {

@@ -40,6 +40,7 @@ struct BridgeRun {
   TerminalView view;
   FoundBridge found;  // its bridge goes once its operation has run
   std::string name;
+  std::string firmwareBefore;  // the version the chip reported when found
   bool passThroughPath;
   SafeUpdateCheck check;
   BridgeOperations operations;

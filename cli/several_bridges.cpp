@@ -50,14 +50,19 @@ void SumUp(const BridgeRuns& runs, nlohmann::json& body) {
 
 }  // namespace
 
-void UpdateAll(BridgeRuns& runs, const ImageBuffer& image, bool verify, bool together) {
+void UpdateAll(BridgeRuns& runs, const ImageBuffer& image, bool verify, bool together,
+               const std::function<void(const BridgeRun&)>& ended) {
+  const auto update = [&image, verify, &ended](BridgeRun& run) {
+    run.Update(image, verify);
+    if (ended) ended(run);
+  };
   if (!together) {
-    for (auto& run : runs) run->Update(image, verify);
+    for (auto& run : runs) update(*run);
     return;
   }
   std::vector<std::function<void()>> jobs;
   for (auto& run : runs) {
-    jobs.emplace_back([&run, &image, verify] { run->Update(image, verify); });
+    jobs.emplace_back([&run, &update] { update(*run); });
   }
   RunTogether(jobs);
 }

@@ -2,6 +2,7 @@
 // device and terminal view; then one summary, for people and for --json.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,8 +14,11 @@ namespace zq::cli {
 
 using BridgeRuns = std::vector<std::unique_ptr<BridgeRun>>;
 
-// Updates every run's bridge; one after another unless `together`.
-void UpdateAll(BridgeRuns& runs, const ImageBuffer& image, bool verify, bool together);
+// Updates every run's bridge; one after another unless `together`. Each
+// run is handed to `ended`, when given, on its own thread as soon as its
+// update ends.
+void UpdateAll(BridgeRuns& runs, const ImageBuffer& image, bool verify, bool together,
+               const std::function<void(const BridgeRun&)>& ended = {});
 
 // Fills the report with what every update did and, for several, prints the
 // summary table; the worst exit status of them.

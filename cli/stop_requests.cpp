@@ -20,7 +20,7 @@ StopTiming StopRequests::Note() {
 bool StopRequests::Hold() {
   uint32_t state = state_.load();
   do {
-    if ((state & REQUESTED) != 0) return false;
+    if ((state & (REQUESTED | REFUSING)) != 0) return false;
   } while (!state_.compare_exchange_weak(state, state + ONE_HOLDER));
   return true;
 }
@@ -35,6 +35,10 @@ void StopRequests::FailedAfterErase() {
 
 bool StopRequests::Requested() {
   return (state_.load() & REQUESTED) != 0;
+}
+
+void StopRequests::RefuseHolds() {
+  state_.fetch_or(REFUSING);
 }
 
 bool StopRequests::Held() const {
@@ -53,6 +57,10 @@ StopTiming NoteStopRequest() {
 
 bool StopsHeld() {
   return processStops.Held();
+}
+
+void RefuseFurtherErases() {
+  processStops.RefuseHolds();
 }
 
 StopGuard& ProcessStops() {

@@ -31,12 +31,16 @@ class StopRequests final : public StopGuard {
   bool Requested() override;
   // Whether a write holds stops now; records nothing.
   bool Held() const;
+  // No hold is granted from now on, so no further erase begins; writes
+  // under way finish and verify as usual, and this is no stop request.
+  void RefuseHolds();
 
  private:
   static constexpr uint32_t REQUESTED = 1;
   static constexpr uint32_t ANNOUNCED = 2;  // a waiting stop has been announced
   static constexpr uint32_t DAMAGED = 4;
-  static constexpr uint32_t ONE_HOLDER = 8;  // the holders are counted above the flags
+  static constexpr uint32_t REFUSING = 8;
+  static constexpr uint32_t ONE_HOLDER = 16;  // the holders are counted above the flags
 
   std::atomic<uint32_t> state_{0};
   static_assert(std::atomic<uint32_t>::is_always_lock_free);
@@ -47,6 +51,9 @@ StopTiming NoteStopRequest();
 
 // Whether a write holds the process's stops now; records nothing.
 bool StopsHeld();
+
+// Lets no further bridge of this process begin an erase.
+void RefuseFurtherErases();
 
 // The process's stop requests, as an update holds and asks them.
 StopGuard& ProcessStops();

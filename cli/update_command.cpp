@@ -13,6 +13,7 @@
 #include "cli/report.h"
 #include "cli/several_bridges.h"
 #include "cli/terminal.h"
+#include "cli/update_log.h"
 
 namespace zq::cli {
 namespace {
@@ -39,6 +40,8 @@ class UpdateCommand final : public BridgeCommand {
                      "write the first 32768 bytes of a longer image");
     command.add_flag("--yes", yes_, "do not ask before erasing");
     command.add_flag("--all", all_, "update every bridge attached, all at once");
+    command.add_option("--log", logPath_, "append a JSON line per bridge updated to FILE")
+        ->check(NON_EMPTY);
     command.add_flag("--dismount", options.dismount,
                      "lock and dismount the bridge's mounted volumes for the update (Windows)");
   }
@@ -57,7 +60,9 @@ class UpdateCommand final : public BridgeCommand {
     }
     int status = EXIT_OK;
     if (!backup_.empty() && !SettleOutput(backup_, force_, json, status)) return status;
-    if (!LoadImage(*MakeFilePort(), path_, *image_)) return EXIT_FAILED;
+    HashingFilePort hashing(*files_);
+    if (!LoadImage(hashing, path_, *image_)) return EXIT_FAILED;
+    const std::string sha256 = hashing.HexDigest();
     if (image_->codeSize > LARGEST_WRITE) {
       if (!allowTruncate_) {
         return Failed(Quoted(path_) + " holds " + std::to_string(image_->codeSize) +
@@ -66,6 +71,11 @@ class UpdateCommand final : public BridgeCommand {
       }
       Warn("writing only the first 32768 of the image's " + std::to_string(image_->codeSize) +
            " bytes");
+    }
+    // no bridge is looked for, let alone erased, without somewhere to log it
+    if (!logPath_.empty()) {
+      if (!log_.Open(*files_, logPath_)) return EXIT_FAILED;
+      log_.SetImage({path_, sha256});
     }
     return EXIT_OK;
   }
@@ -127,13 +137,20 @@ class UpdateCommand final : public BridgeCommand {
                                                  stderr, choices));
     }
     // the ASPI layer is driven from one thread
-    UpdateAll(runs, image, !noVerify_, several && devices.PassThroughPath());
+    const uint32_t writeLength = std::min(image.codeSize, LARGEST_WRITE);
+    UpdateAll(
+        runs, image, !noVerify_, several && devices.PassThroughPath(),
+        [this, writeLength](const BridgeRun& run) { log_.Record(run, !noVerify_, writeLength); });
     for (const auto& run : runs) {
       const std::string problem = devices.StorageProblem(run->name);
       if (!problem.empty()) Say(problem);
     }
-    return ReportUpdates(runs, devices, !noVerify_, std::min(image.codeSize, LARGEST_WRITE),
-                         backup_);
+    const int status = ReportUpdates(runs, devices, !noVerify_, writeLength, backup_);
+    const std::string lost = log_.Failure();
+    if (lost.empty()) return status;
+    // the bridges are as they say; their record is what went missing
+    TheReport().Message(lost);
+    return Worst(status, EXIT_NOT_REPORTED);
   }
 
   std::string path_;
@@ -145,6 +162,9 @@ class UpdateCommand final : public BridgeCommand {
   bool allowTruncate_ = false;
   bool yes_ = false;
   bool all_ = false;
+  std::string logPath_;
+  std::unique_ptr<FilePort> files_ = MakeFilePort();
+  UpdateLog log_;
   std::unique_ptr<ImageBuffer> image_ = std::make_unique<ImageBuffer>();  // 64 KB: off the stack
 };
 

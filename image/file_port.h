@@ -28,6 +28,14 @@ class OutputFile {
   virtual bool Commit() = 0;
 };
 
+// A record that only grows: each Append lands whole at the file's end and is
+// on the disk when it returns true.
+class AppendFile {
+ public:
+  virtual ~AppendFile() = default;
+  virtual bool Append(const uint8_t* data, uint32_t length) = 0;
+};
+
 class FilePort {
  public:
   virtual ~FilePort() = default;
@@ -38,6 +46,9 @@ class FilePort {
   // (full, locked) beside it: an existing file is never written in place,
   // since a failure half-way would destroy it.
   virtual std::unique_ptr<OutputFile> CreateForWrite(const std::string& path) = 0;
+  // Opened for appending, created when missing, never truncated; null when
+  // it cannot be opened or the platform keeps no such files.
+  virtual std::unique_ptr<AppendFile> OpenForAppend(const std::string&) { return nullptr; }
   // Why the last open, create, write or commit failed, naming the file, for
   // hosts that can show it; empty when the platform does not say.
   virtual std::string LastFailure() const { return {}; }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/sha256.h"
 #include "cli/stop_requests.h"
 #include "cli/terminal_window.h"
 
@@ -65,7 +67,7 @@ TEST(ExitStatus, WorstOfSeveralAndOfEachResult) {
 
 // What each stop request leads to, after the holds and failures before it.
 TEST(StopRequests, EachRequestTakenAsTheHoldsAndFailuresSay) {
-  enum Step { Hold, Release, Damage, Stop };
+  enum Step { Hold, Release, Damage, Stop, Refuse };
   struct Case {
     const char* name;
     std::vector<Step> steps;
@@ -95,6 +97,11 @@ TEST(StopRequests, EachRequestTakenAsTheHoldsAndFailuresSay) {
        {Hold, Hold, Damage, Release, Stop},
        {StopTiming::Waits},
        true},
+      {"holds refused: no further erase, and no stop asked", {Refuse, Hold}, {}, false},
+      {"holds refused: a write under way keeps its hold",
+       {Hold, Refuse, Stop},
+       {StopTiming::Waits},
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -106,10 +113,38 @@ TEST(StopRequests, EachRequestTakenAsTheHoldsAndFailuresSay) {
       if (step == Release) stops.Release();
       if (step == Damage) stops.FailedAfterErase();
       if (step == Stop) timings.push_back(stops.Note());
+      if (step == Refuse) stops.RefuseHolds();
     }
     EXPECT_EQ(timings, c.timings);
     EXPECT_EQ(taken, c.lastHoldTaken);
-    EXPECT_TRUE(stops.Requested() || timings.empty());
+    EXPECT_EQ(stops.Requested(), !timings.empty()) << c.name;
+  }
+}
+
+// The standard's test messages, fed whole and in pieces that straddle the
+// 64-byte blocks; the hash starts afresh after each digest.
+TEST(Sha256, StandardTestMessagesInAnyPieces) {
+  struct Case {
+    std::string message;
+    const char* digest;
+  };
+  const Case cases[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {std::string(1000000, 'a'),
+       "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  Sha256 sha;
+  for (const Case& c : cases) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(c.message.data());
+    for (size_t piece : {c.message.size() + 1, size_t{1}, size_t{55}, size_t{64}, size_t{65}}) {
+      for (size_t at = 0; at < c.message.size(); at += piece) {
+        sha.Add(bytes + at, std::min(piece, c.message.size() - at));
+      }
+      EXPECT_EQ(sha.HexDigest(), c.digest) << c.message.substr(0, 8) << ", pieces of " << piece;
+    }
   }
 }
 

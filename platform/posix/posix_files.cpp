@@ -354,6 +354,37 @@ class DirectFile : public OutputFile {
   bool failed_ = false;
 };
 
+// Every write goes to the end, whoever else appends; each is synced before
+// the next is taken.
+class PosixAppendFile : public AppendFile {
+ public:
+  PosixAppendFile(int fd, std::string name, Report report)
+      : fd_(fd), name_(std::move(name)), report_(std::move(report)) {}
+  ~PosixAppendFile() override { close(fd_); }
+  PosixAppendFile(const PosixAppendFile&) = delete;
+  PosixAppendFile& operator=(const PosixAppendFile&) = delete;
+
+  bool Append(const uint8_t* data, uint32_t length) override {
+    uint32_t written = 0;
+    int error = 0;
+    if (!WriteFully(fd_, data, length, written, error)) {
+      FailWithErrno(report_, name_, error);
+      return false;
+    }
+    // a device or pipe that cannot be synced has nothing to lose
+    if (fsync(fd_) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTSUP) {
+      FailWithErrno(report_, name_, errno);
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+  std::string name_;
+  Report report_;
+};
+
 std::string TemporarySuffix(uint32_t attempt) {
   static std::atomic<uint32_t> counter{0};
   const uint64_t mix =
@@ -407,6 +438,21 @@ void RemovePendingTemporaries() {
   for (TemporarySlot& slot : temporaries) {
     if (slot.used.load()) unlink(slot.path);
   }
+}
+
+std::unique_ptr<AppendFile> PosixFilePort::OpenForAppend(const std::string& path) {
+  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+  if (fd < 0) {
+    FailWithErrno(lastFailure_, path, errno);
+    return nullptr;
+  }
+  struct stat info;
+  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    FailWithErrno(lastFailure_, path, EISDIR);
+    close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixAppendFile>(fd, path, lastFailure_);
 }
 
 std::unique_ptr<InputFile> PosixFilePort::OpenForRead(const std::string& path) {

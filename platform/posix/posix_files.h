@@ -18,6 +18,7 @@ class PosixFilePort : public FilePort {
  public:
   std::unique_ptr<InputFile> OpenForRead(const std::string& path) override;
   std::unique_ptr<OutputFile> CreateForWrite(const std::string& path) override;
+  std::unique_ptr<AppendFile> OpenForAppend(const std::string& path) override;
   std::string LastFailure() const override { return *lastFailure_; }
 
  private:

@@ -171,6 +171,52 @@ class StandardOutputFile : public OutputFile {
   bool failed_ = false;
 };
 
+// Each append goes to the file's end as it is then and is flushed to the
+// disk before the next; systems before NT know no append-only access, so
+// the end is sought for each.
+class Win32AppendFile : public AppendFile {
+ public:
+  Win32AppendFile(HANDLE file, std::string name, Report report)
+      : file_(file),
+        disk_(GetFileType(file) == FILE_TYPE_DISK),
+        name_(std::move(name)),
+        report_(std::move(report)) {}
+  ~Win32AppendFile() override { CloseHandle(file_); }
+  Win32AppendFile(const Win32AppendFile&) = delete;
+  Win32AppendFile& operator=(const Win32AppendFile&) = delete;
+
+  bool Append(const uint8_t* data, uint32_t length) override {
+    LONG high = 0;
+    // a device or pipe has no end to seek and nothing to flush
+    if (disk_ && SetFilePointer(file_, 0, &high, FILE_END) == INVALID_SET_FILE_POINTER &&
+        GetLastError() != NO_ERROR) {
+      return Failed(GetLastError());
+    }
+    uint32_t written = 0;
+    while (written < length) {
+      DWORD done = 0;
+      if (!WriteFile(file_, data + written, length - written, &done, nullptr)) {
+        return Failed(GetLastError());
+      }
+      if (done == 0) return Failed(ERROR_DISK_FULL);
+      written += done;
+    }
+    if (disk_ && !FlushFileBuffers(file_)) return Failed(GetLastError());
+    return true;
+  }
+
+ private:
+  bool Failed(DWORD error) {
+    Fail(report_, name_, SystemReason(error));
+    return false;
+  }
+
+  HANDLE file_;
+  bool disk_;
+  std::string name_;
+  Report report_;
+};
+
 // Opens an existing destination for writing, as the save will: a read-only
 // file, a folder or a file another program holds without sharing refuse it.
 HANDLE OpenDestination(const std::string& path, DWORD disposition) {
@@ -187,6 +233,16 @@ std::string FolderOf(const std::string& path) {
   if (slash == 0) return path.substr(0, 1);                    // "\name": the root
   if (slash == 2 && path[1] == ':') return path.substr(0, 3);  // "C:\name"
   return path.substr(0, slash);
+}
+
+std::unique_ptr<AppendFile> Win32FilePort::OpenForAppend(const std::string& path) {
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    Fail(lastFailure_, path, SystemReason(GetLastError()));
+    return nullptr;
+  }
+  return std::make_unique<Win32AppendFile>(file, path, lastFailure_);
 }
 
 std::unique_ptr<InputFile> Win32FilePort::OpenForRead(const std::string& path) {

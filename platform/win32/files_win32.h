@@ -16,6 +16,8 @@ class Win32FilePort : public FilePort {
   // Where no temporary can be made the save is refused. "-" is standard
   // output, written byte for byte.
   std::unique_ptr<OutputFile> CreateForWrite(const std::string& path) override;
+  // Shared with readers; each append goes to the end and is flushed.
+  std::unique_ptr<AppendFile> OpenForAppend(const std::string& path) override;
   std::string LastFailure() const override { return *lastFailure_; }
 
  private:
