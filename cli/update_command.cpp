@@ -58,6 +58,12 @@ class UpdateCommand final : public BridgeCommand {
                    UsageText().c_str());
       return EXIT_USAGE;
     }
+    // standard output carries the results; log lines there would mix with them
+    if (!logPath_.empty() && IsStandardOutput(logPath_)) {
+      std::fprintf(stderr, "zq5210: --log takes a file, not standard output\n%s",
+                   UsageText().c_str());
+      return EXIT_USAGE;
+    }
     int status = EXIT_OK;
     if (!backup_.empty() && !SettleOutput(backup_, force_, json, status)) return status;
     HashingFilePort hashing(*files_);

@@ -87,6 +87,14 @@ for bad in "$work/missing/station.log" "$work"; do
   check "log $bad: second flash untouched" cmp -s "$work/f2" "$work/f2.old"
 done
 check "no log made in a missing folder" test ! -e "$work/missing"
+# from the work folder, where a file named "-" would land
+program=$(realpath "$zq")
+cd "$work"
+expect "log on standard output is refused" 2 "" "*" -- "$program" update "$work/new.bin" \
+  "${emulate[@]}" --all --yes --log -
+check "log on standard output: no file named -" test ! -e "$work/-"
+check "log on standard output: first flash untouched" cmp -s "$work/f1" "$work/f1.old"
+cd "$OLDPWD"
 
 if [ -w /dev/full ]; then
   # one bridge after another: the first is written whole, the second never erased
