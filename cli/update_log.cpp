@@ -1,5 +1,6 @@
 #include "cli/update_log.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "cli/console.h"
@@ -26,13 +27,18 @@ class HashingInputFile final : public InputFile {
   Sha256& sha_;
 };
 
-std::string UtcText(std::time_t when) {
-  // gmtime's buffer is shared: the caller holds the log's lock
-  const std::tm* utc = std::gmtime(&when);
+// Worked out from the clock's count rather than by the C library's gmtime,
+// which Windows' oldest run-time libraries do not all export.
+std::string UtcText(std::chrono::system_clock::time_point when) {
+  using namespace std::chrono;
+  const sys_days day = floor<days>(when);
+  const year_month_day date{day};
+  const hh_mm_ss clock{floor<seconds>(when - day)};
   char text[32] = "";
-  if (utc == nullptr || std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", utc) == 0) {
-    return "";
-  }
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                static_cast<int>(clock.seconds().count()));
   return text;
 }
 
@@ -46,7 +52,8 @@ std::unique_ptr<InputFile> HashingFilePort::OpenForRead(const std::string& path)
 }
 
 nlohmann::ordered_json LogLine(const BridgeRun& run, const LoggedImage& image, bool verify,
-                               uint32_t writeLength, std::time_t finished) {
+                               uint32_t writeLength,
+                               std::chrono::system_clock::time_point finished) {
   const nlohmann::json update = run.UpdateJson(verify, writeLength);
   nlohmann::ordered_json line;
   line["time"] = UtcText(finished);
@@ -77,7 +84,7 @@ bool UpdateLog::Open(FilePort& files, const std::string& path) {
 
 void UpdateLog::Record(const BridgeRun& run, bool verify, uint32_t writeLength) {
   if (!file_) return;
-  const std::time_t finished = std::time(nullptr);
+  const auto finished = std::chrono::system_clock::now();
   SpinLock lock(busy_);
   if (!failure_.empty()) {
     // a line after a lost one could land in its broken remains

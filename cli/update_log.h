@@ -6,7 +6,7 @@
 #pragma once
 
 #include <atomic>
-#include <ctime>
+#include <chrono>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -42,7 +42,8 @@ struct LoggedImage {
 
 // One bridge's line, without its newline. `finished` is when it ended.
 nlohmann::ordered_json LogLine(const BridgeRun& run, const LoggedImage& image, bool verify,
-                               uint32_t writeLength, std::time_t finished);
+                               uint32_t writeLength,
+                               std::chrono::system_clock::time_point finished);
 
 class UpdateLog {
  public:
