@@ -123,11 +123,19 @@ tsan() {
   build build-tsan claim_list_test -DCMAKE_BUILD_TYPE=Debug -DZQ_SANITIZE_THREAD=ON &&
     build-tsan/tests/claim_list_test
 }
+# the native builds run the tests under AddressSanitizer and UBSan; a build
+# folder configured without them is refused rather than tested
+native=(-DCMAKE_BUILD_TYPE=Debug -DZQ_SANITIZE=ON)
+unit_tests() {
+  grep -qx 'ZQ_SANITIZE:BOOL=ON' "$1/CMakeCache.txt" ||
+    { echo "$1 is built without the sanitizers: remove it and run again" >&2; return 1; }
+  ctest --test-dir "$1" --output-on-failure -j "$jobs"
+}
 clang_build() { CC=clang CXX=clang++ build build-clang "$1" "${native[@]}" -DZQ_FUZZ=ON; }
 
 # the builds, one after another, each on every core
 stage gcc - build build all "${native[@]}"
-stage ctest gcc ctest --test-dir build --output-on-failure -j "$jobs"
+stage ctest gcc unit_tests build
 # what threads share, under ThreadSanitizer: that test alone
 stage tsan gcc tsan
 if [ "$mode" = quick ]; then
@@ -159,7 +167,7 @@ for arch in x86_64 i686; do
   stage "aspi-$arch" "win-$arch" tests/win32/run_aspi_smoke.sh "build-win-$arch"
 done
 stage packages release,win-x86_64,win-i686 scripts/package.sh check
-stage clang-ctest clang ctest --test-dir build-clang --output-on-failure -j "$jobs"
+stage clang-ctest clang unit_tests build-clang
 stage fuzz fuzz-build tests/fuzz/run_fuzz.sh build-clang 60
 
 report
