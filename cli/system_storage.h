@@ -50,12 +50,9 @@ class SystemStorage {
   // Where every device is a bridge, one discovery did not find failed: why,
   // for each not in `found` (and, when `named` is given, named there).
   // `passThrough`: discovery went through pass-through, not ASPI.
-  virtual std::vector<DeviceProblem> Unseen(const std::vector<std::string>& found,
-                                            const std::vector<std::string>* named,
-                                            bool passThrough) {
-    (void)found;
-    (void)named;
-    (void)passThrough;
+  virtual std::vector<DeviceProblem> Unseen(const std::vector<std::string>& /*found*/,
+                                            const std::vector<std::string>* /*named*/,
+                                            bool /*passThrough*/) {
     return {};
   }
   // Where file systems on the bridge's disk are mounted; false when that

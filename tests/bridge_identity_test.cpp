@@ -304,8 +304,9 @@ TEST(BridgeIdentity, ADiskAndACdRomOnOneUsbDeviceAreOneBridgeOnLinuxAsOnWindows)
     const std::vector<ScsiGenericNode> nodes = ScanScsiGeneric(sysfs.Root(), listed);
     ASSERT_EQ(nodes.size(), 2u);
     std::vector<std::string> onLinux;
-    for (const ScsiGenericNode& node : nodes) {
-      if (IsFirstUnit(nodes, node)) onLinux.push_back(node.scsiType == 5 ? "cd" : "disk");
+    const std::vector<BridgeCandidate> fromSysfs = CandidatesOf(nodes);
+    for (size_t i = 0; i < nodes.size(); ++i) {
+      if (IsFirstUnit(fromSysfs, i)) onLinux.push_back(nodes[i].scsiType == 5 ? "cd" : "disk");
     }
 
     test::FakeDeviceTree tree;
@@ -313,8 +314,9 @@ TEST(BridgeIdentity, ADiskAndACdRomOnOneUsbDeviceAreOneBridgeOnLinuxAsOnWindows)
     tree.AddUnit(usb, {.path = "cd", .cls = CD, .number = 0, .unit = row.cdUnit});
     const std::vector<nt::StorageDevice> devices = nt::WalkStorage(tree, listed);
     std::vector<std::string> onWindows;
-    for (const nt::StorageDevice& device : devices) {
-      if (nt::IsFirstUnit(devices, device)) onWindows.push_back(device.path);
+    const std::vector<BridgeCandidate> fromTree = nt::CandidatesOf(devices);
+    for (size_t i = 0; i < fromTree.size(); ++i) {
+      if (IsFirstUnit(fromTree, i)) onWindows.push_back(fromTree[i].path);
     }
 
     EXPECT_EQ(onLinux, std::vector<std::string>{"disk"});

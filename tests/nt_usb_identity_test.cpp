@@ -313,8 +313,9 @@ TEST(NtUsbIdentity, TheDiskSpeaksForTheBridgeThenItsLowestUnit) {
     bool listed = false;
     const std::vector<nt::StorageDevice> devices = nt::WalkStorage(tree, listed);
     std::vector<std::string> firsts;
-    for (const nt::StorageDevice& device : devices) {
-      if (nt::IsFirstUnit(devices, device)) firsts.push_back(device.path);
+    const std::vector<BridgeCandidate> candidates = nt::CandidatesOf(devices);
+    for (size_t i = 0; i < candidates.size(); ++i) {
+      if (IsFirstUnit(candidates, i)) firsts.push_back(candidates[i].path);
     }
     EXPECT_EQ(firsts, std::vector<std::string>{"unit" + std::to_string(row.first)});
     std::vector<std::string> paths;

@@ -335,11 +335,6 @@ std::vector<BridgeCandidate> CandidatesOf(const std::vector<ScsiGenericNode>& no
   return candidates;
 }
 
-bool IsFirstUnit(const std::vector<ScsiGenericNode>& nodes, const ScsiGenericNode& node) {
-  const size_t index = IndexOf(nodes, node);
-  return index < nodes.size() && IsFirstUnit(CandidatesOf(nodes), index);
-}
-
 std::vector<ScsiGenericNode> OtherUnits(const std::vector<ScsiGenericNode>& nodes,
                                         const ScsiGenericNode& node) {
   // the node read afresh may differ from its listing: compared with that

@@ -80,8 +80,6 @@ bool ParseDeviceNumber(std::string_view text, DeviceNumber& number);
 // a regular file or is longer.
 bool ReadBoundedFile(const std::string& path, size_t maxBytes, std::string& text);
 
-// Whether `node` is the node that speaks for its bridge.
-bool IsFirstUnit(const std::vector<ScsiGenericNode>& nodes, const ScsiGenericNode& node);
 // The bridge's other units' nodes, on the same USB device as `node`.
 std::vector<ScsiGenericNode> OtherUnits(const std::vector<ScsiGenericNode>& nodes,
                                         const ScsiGenericNode& node);

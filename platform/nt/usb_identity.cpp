@@ -277,11 +277,6 @@ std::vector<BridgeCandidate> CandidatesOf(const std::vector<StorageDevice>& devi
   return std::vector<BridgeCandidate>(devices.begin(), devices.end());
 }
 
-bool IsFirstUnit(const std::vector<StorageDevice>& devices, const StorageDevice& device) {
-  const size_t index = IndexOf(devices, device);
-  return index < devices.size() && zq::IsFirstUnit(CandidatesOf(devices), index);
-}
-
 std::vector<const StorageDevice*> UnitsOf(const std::vector<StorageDevice>& devices,
                                           const StorageDevice& device) {
   const size_t index = IndexOf(devices, device);

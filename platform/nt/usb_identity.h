@@ -99,8 +99,6 @@ bool ParseStorageUnit(std::string_view deviceId, uint32_t& unit);
 
 // The devices as candidates, in the same order.
 std::vector<BridgeCandidate> CandidatesOf(const std::vector<StorageDevice>& devices);
-// Whether `device` (one of `devices`) is the unit that speaks for its bridge.
-bool IsFirstUnit(const std::vector<StorageDevice>& devices, const StorageDevice& device);
 // Every listed unit of the bridge `device` (one of `devices`) is, itself first.
 std::vector<const StorageDevice*> UnitsOf(const std::vector<StorageDevice>& devices,
                                           const StorageDevice& device);
