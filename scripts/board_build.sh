@@ -23,14 +23,10 @@ packages=build-package
 mkdir -p "$packages"
 
 if [ ! -f "$out/build.ninja" ]; then
-  flags=()
-  if command -v dpkg-buildflags >/dev/null; then
-    # the board's own hardening flags, as a Debian build for it gets them
-    export DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_HOST_ARCH=$arch
-    flags=(-DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
-      -DCMAKE_C_FLAGS="$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
-      -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)")
-  fi
+  # the board's own hardening flags
+  DEB_HOST_ARCH=$arch
+  export DEB_HOST_ARCH
+  . scripts/hardening.sh
   cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
     -DCMAKE_TOOLCHAIN_FILE="cmake/linux-$arch.cmake" "${flags[@]}" >/dev/null
 fi

@@ -10,14 +10,7 @@ cd "$(dirname "$0")/.."
 out=build-release
 
 if [ ! -f "$out/build.ninja" ]; then
-  flags=()
-  if command -v dpkg-buildflags >/dev/null; then
-    # -z now and the rest of Debian's hardening, as a Debian build gets them
-    export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-    flags=(-DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
-      -DCMAKE_C_FLAGS="$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
-      -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)")
-  fi
+  . scripts/hardening.sh
   cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
     -DZQ_KERNEL_RIG=ON "${flags[@]}" >/dev/null
 fi
