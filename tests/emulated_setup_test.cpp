@@ -129,7 +129,7 @@ TEST(ParseFault, RejectsAnythingElseAndLeavesFaultsAlone) {
   }
 }
 
-class FlashFileTest : public ::testing::Test {
+class EmulatedFlashFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
@@ -157,7 +157,7 @@ class FlashFileTest : public ::testing::Test {
   PosixFilePort files_;
 };
 
-TEST_F(FlashFileTest, MissingFileIsCreatedErased) {
+TEST_F(EmulatedFlashFileTest, MissingFileIsCreatedErased) {
   const std::string path = PathOf("flash.bin");
   std::array<uint8_t, EMULATED_FLASH_SIZE> flash;
   flash.fill(0x12);
@@ -168,7 +168,7 @@ TEST_F(FlashFileTest, MissingFileIsCreatedErased) {
   EXPECT_TRUE(std::all_of(onDisk.begin(), onDisk.end(), [](uint8_t b) { return b == 0xFF; }));
 }
 
-TEST_F(FlashFileTest, SaveThenLoadKeepsEveryByte) {
+TEST_F(EmulatedFlashFileTest, SaveThenLoadKeepsEveryByte) {
   const std::string path = PathOf("flash.bin");
   std::array<uint8_t, EMULATED_FLASH_SIZE> saved;
   for (size_t i = 0; i < saved.size(); ++i) saved[i] = static_cast<uint8_t>(i * 31 + (i >> 8));
@@ -181,7 +181,7 @@ TEST_F(FlashFileTest, SaveThenLoadKeepsEveryByte) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
-TEST_F(FlashFileTest, WrongSizesAndNonFilesAreErrors) {
+TEST_F(EmulatedFlashFileTest, WrongSizesAndNonFilesAreErrors) {
   struct Case {
     const char* name;
     size_t size;
@@ -203,7 +203,7 @@ TEST_F(FlashFileTest, WrongSizesAndNonFilesAreErrors) {
   EXPECT_FALSE(SaveFlashFile(files_, PathOf("no-such-dir/flash.bin"), flash));
 }
 
-TEST_F(FlashFileTest, FailedRenameLeavesNoTemporaryBehind) {
+TEST_F(EmulatedFlashFileTest, FailedRenameLeavesNoTemporaryBehind) {
   const std::string target = PathOf("taken");
   fs::create_directories(dir_ / "taken" / "inside");  // a non-empty folder cannot be replaced
   std::array<uint8_t, EMULATED_FLASH_SIZE> flash{};

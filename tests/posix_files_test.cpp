@@ -18,6 +18,11 @@
 
 #include "image/image_buffer.h"
 
+// The kernel's 1 KB BLOCK_SIZE macro would stand in for the bridge's 512-byte
+// block in every test built after this one in the same compilation.
+#undef BLOCK_SIZE
+#undef BLOCK_SIZE_BITS
+
 namespace zq {
 namespace {
 
