@@ -18,7 +18,6 @@
 namespace zq {
 namespace {
 
-constexpr bool WIDTH_32 = sizeof(void*) == 4;
 static_assert(sizeof(SP_DEVINFO_DATA) == (WIDTH_32 ? 28 : 32));
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == (WIDTH_32 ? 28 : 32));
 static_assert(sizeof(STORAGE_DEVICE_NUMBER) == 12);

@@ -44,7 +44,6 @@ static_assert(IOCTL_SCSI_PASS_THROUGH == 0x4D004);
 static_assert(IOCTL_STORAGE_MCN_CONTROL == 0x2D0944 && sizeof(PREVENT_MEDIA_REMOVAL) == 1);
 
 // the size fields SetupAPI insists on differ by width
-constexpr bool WIDTH_32 = sizeof(void*) == 4;
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == (WIDTH_32 ? 28 : 32));
 static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == (WIDTH_32 ? 5 : 8));
 static_assert((DIGCF_PRESENT | DIGCF_DEVICEINTERFACE) == 0x12);

@@ -2,3 +2,8 @@
 #pragma once
 
 #include <windows.h>
+
+namespace zq {
+// The structures the system fills differ in size between the two widths.
+inline constexpr bool WIDTH_32 = sizeof(void*) == 4;
+}  // namespace zq
