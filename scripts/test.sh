@@ -133,8 +133,21 @@ unit_tests() {
 }
 clang_build() { CC=clang CXX=clang++ build build-clang "$1" "${native[@]}" -DZQ_FUZZ=ON; }
 
-# the builds, one after another, each on every core
-stage gcc - build build all "${native[@]}"
+# The builds take turns, each on every core. Those whose programs feed the
+# long stages that hold one core (the VM, Wine) come first, so that those
+# run beside the builds that follow rather than after the last of them.
+if [ "$mode" = quick ]; then
+  stage gcc - build build all "${native[@]}"
+else
+  stage formatting - formatting
+  # the Release build that is packaged, run in the VM, benchmarked and demonstrated
+  stage release - scripts/release_build.sh
+  stage win-i686 ~release build build-win-i686 all -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+  stage win-x86_64 ~win-i686 build build-win-x86_64 all -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+  stage gcc ~win-x86_64 build build all "${native[@]}"
+fi
 stage ctest gcc unit_tests build
 # what threads share, under ThreadSanitizer: that test alone
 stage tsan gcc tsan
@@ -143,16 +156,9 @@ if [ "$mode" = quick ]; then
   exit
 fi
 
-stage formatting - formatting
-# the Release build that is packaged, run in the VM, benchmarked and demonstrated
-stage release ~gcc scripts/release_build.sh
 # the fuzz target first: the fuzzer's minute runs beside the builds that follow
-stage fuzz-build ~release clang_build image_loader_fuzz
-stage win-x86_64 ~fuzz-build build build-win-x86_64 all -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
-stage win-i686 ~win-x86_64 build build-win-i686 all -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
-stage clang ~win-i686,~fuzz-build clang_build all
+stage fuzz-build ~gcc clang_build image_loader_fuzz
+stage clang ~fuzz-build clang_build all
 # the command line for stations on arm64 and armhf boards, packaged and run
 # under qemu-user
 stage arm64 ~clang scripts/board_build.sh arm64
