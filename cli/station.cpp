@@ -14,10 +14,6 @@ namespace {
 // Bridges updated at once; more wait for a free slot. The ASPI layer is
 // driven from one thread: one at a time there.
 constexpr size_t SLOTS = 16;
-// How long a busy station waits for word before it looks at its bridges.
-constexpr uint32_t BUSY_WAIT_MS = 250;
-// An idle station waits for the system's word alone; this bounds each wait.
-constexpr uint32_t IDLE_WAIT_MS = 60000;
 // How often an idle slot looks for work while bridges are being updated.
 constexpr auto SLOT_POLL = std::chrono::milliseconds(20);
 
@@ -94,7 +90,7 @@ void Station::Run(const std::string& image, const std::vector<std::string>& port
       Session();
       continue;
     }
-    if (events_.Wait(IDLE_WAIT_MS)) Scan();
+    if (events_.Wait(STATION_IDLE_WAIT_MS)) Scan();
   }
   SetStationWaker(nullptr);
   stopped_ = stops_.Requested();
@@ -112,7 +108,7 @@ void Station::Session() {
       if (Taking()) Assign();
       if (!AnyBusy()) break;
       // only pass-through devices can be looked at beside those being updated
-      if (events_.Wait(BUSY_WAIT_MS) && devices_.PassThroughPath() && Taking()) Scan();
+      if (events_.Wait(STATION_BUSY_WAIT_MS) && devices_.PassThroughPath() && Taking()) Scan();
     }
     sessionOver_ = true;
   });
