@@ -3,8 +3,8 @@
 # a schedule. Each plug taken once and logged line by line, a failing bridge
 # and one pulled out mid-write logged as failed with the station going on,
 # plain lines where standard error is no terminal, Ctrl-C while a bridge is
-# written (it finishes and is logged) and while it waits
-# ending it at once, and an idle station using next to no processor time.
+# written (it finishes and is logged) and while it waits (it ends at once),
+# and an idle station using next to no processor time.
 set -u
 . "$(dirname "$0")/harness.bash"  # takes ZQ5210 EXAMPLES_DIR
 
