@@ -19,11 +19,16 @@ std::string OrDash(const std::string& text) {
 
 std::unique_ptr<InterfaceList> ChosenPort::ListInterfaces(InterfaceClass cls) {
   std::unique_ptr<InterfaceList> all = inner_.ListInterfaces(cls);
-  if (!all || !only) return all;
+  if (cls == InterfaceClass::Disk) passedOver.clear();  // listed first
+  if (!all || (!only && passOver.empty())) return all;
   std::vector<std::string> kept;
   std::string path;
   for (uint32_t index = 0; all->Get(index, path) == ListStep::Found; ++index) {
-    if (std::find(only->begin(), only->end(), path) != only->end()) kept.push_back(path);
+    if (std::find(passOver.begin(), passOver.end(), path) != passOver.end()) {
+      passedOver.push_back(path);
+      continue;
+    }
+    if (!only || std::find(only->begin(), only->end(), path) != only->end()) kept.push_back(path);
   }
   return std::make_unique<FixedInterfaceList>(std::move(kept));
 }
@@ -101,6 +106,10 @@ bool Devices::ResolveNamed() {
       continue;
     }
     if (!storage_->Resolve(wanted, names, why)) {
+      if (namesMayBeAbsent_) {
+        resolved_.emplace_back();  // nothing there now
+        continue;
+      }
       resolveProblem_ = EscapeControls(wanted) + ": " + why;
       return false;
     }
@@ -110,6 +119,24 @@ bool Devices::ResolveNamed() {
 }
 
 std::vector<FoundBridge> Devices::FindAll() {
+  namesMayBeAbsent_ = false;
+  if (chosenPort_) chosenPort_->passOver.clear();
+  return Find();
+}
+
+std::vector<FoundBridge> Devices::FindPlugged(const std::vector<std::string>& passOver,
+                                              std::vector<std::string>& stillThere) {
+  namesMayBeAbsent_ = true;
+  // ASPI lists no devices apart: what is passed over is taken as still there
+  stillThere = passOver;
+  if (!chosenPort_) return Find();
+  chosenPort_->passOver = passOver;
+  std::vector<FoundBridge> found = Find();
+  stillThere = chosenPort_->passedOver;
+  return found;
+}
+
+std::vector<FoundBridge> Devices::Find() {
   if (!options_.devices.empty()) {
     if (!ResolveNamed()) return {};
     if (chosenPort_) {
