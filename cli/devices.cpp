@@ -226,6 +226,10 @@ bool Devices::ClaimDisk(const FoundBridge& found, std::string& problem) {
   return false;
 }
 
+void Devices::ReleaseDisk(const std::string& device) {
+  if (storage_ && !aspi_ && !device.empty()) storage_->ReleaseDisk(device);
+}
+
 std::optional<double> Devices::ModelledSeconds(const std::string& device) const {
   if (!storage_ || device.empty()) return std::nullopt;
   return storage_->ModelledSeconds(device);

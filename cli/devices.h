@@ -91,6 +91,9 @@ class Devices {
   // Claims the bridge's disk against file systems and other programs until
   // these devices go; false with the reason when it cannot be had.
   bool ClaimDisk(const FoundBridge& bridge, std::string& problem);
+  // Lets go of the claim on `device` (named as discovery names it) once its
+  // update is over.
+  void ReleaseDisk(const std::string& device);
   bool AccessWasDenied() { return storage_ && storage_->AccessWasDenied(); }
 
   Platform& Ports() { return storage_->Ports(); }

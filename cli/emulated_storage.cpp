@@ -82,6 +82,19 @@ std::vector<DeviceProblem> EmulatedStorage::Unseen(const std::vector<std::string
   return problems;
 }
 
+bool EmulatedStorage::ClaimDisk(const std::string& device, std::string& problem) {
+  if (std::find(claimed_.begin(), claimed_.end(), device) != claimed_.end()) {
+    problem = "its disk is held by another claim";
+    return false;
+  }
+  claimed_.push_back(device);
+  return true;
+}
+
+void EmulatedStorage::ReleaseDisk(const std::string& device) {
+  std::erase(claimed_, device);
+}
+
 bool EmulatedStorage::MountPoints(const std::string&, std::vector<std::string>& points,
                                   std::string&) {
   points.clear();

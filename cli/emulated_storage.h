@@ -1,9 +1,11 @@
 // The emulated bridges of --emulate as the command line's storage: every
-// device on them is a bridge, nothing on them is mounted or needs claiming.
+// device on them is a bridge and nothing on them is mounted. A bridge's disk
+// is claimed as a kernel claims it: once, until let go.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/system_storage.h"
 #include "emulator/emulated_bridges.h"
@@ -23,7 +25,8 @@ class EmulatedStorage final : public SystemStorage {
                                     const std::vector<std::string>* named,
                                     bool passThrough) override;
   bool MountPoints(const std::string&, std::vector<std::string>& points, std::string&) override;
-  bool ClaimDisk(const std::string&, std::string&) override { return true; }
+  bool ClaimDisk(const std::string& device, std::string& problem) override;
+  void ReleaseDisk(const std::string& device) override;
   bool CanDismount() const override { return true; }  // there is nothing to dismount
   std::optional<double> ModelledSeconds(const std::string& device) override;
   std::string StorageProblem(const std::string& device) override;
@@ -34,6 +37,7 @@ class EmulatedStorage final : public SystemStorage {
  private:
   std::unique_ptr<FileLocks> locks_ = MakeFileLocks();
   EmulatedBridges bridges_;
+  std::vector<std::string> claimed_;  // the bridges whose disks are held
 };
 
 struct DeviceOptions;

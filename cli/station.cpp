@@ -224,6 +224,8 @@ void Station::Finish(std::unique_ptr<BridgeRun> run, const std::string& port) {
   const uint32_t writeLength = std::min(image_.codeSize, LARGEST_WRITE);
   // on the disk before any other bridge is taken
   log_.Record(*run, settings_.verify, writeLength);
+  // its disk is the system's again: a station must not hold every disk it flashed
+  devices_.ReleaseDisk(run->name);
   const UpdateOutcome outcome = OutcomeOf(run->result);
   const bool passed = outcome == UpdateOutcome::Updated || outcome == UpdateOutcome::Unchanged;
   const std::string words = passed                    ? OutcomeWord(outcome)

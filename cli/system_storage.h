@@ -64,6 +64,8 @@ class SystemStorage {
   // this storage lives; false with the reason. By default: refused while a
   // file system on it is mounted.
   virtual bool ClaimDisk(const std::string& device, std::string& problem);
+  // Lets go of ClaimDisk's claim on `device` once its update is over.
+  virtual void ReleaseDisk(const std::string&) {}
   // Whether ClaimDisk can take mounted volumes away for the update (lock
   // and dismount them, held until this storage goes); asked for by setting
   // `dismountVolumes`.

@@ -773,6 +773,12 @@ TEST(DiskClaim, ClaimsTheWholeDiskOrSaysWhatHoldsIt) {
         for (int i = 1; i <= row.partitions; ++i) {
           EXPECT_FALSE(kernel.Mount("sdb" + std::to_string(i)));
         }
+        // a station lets go of each bridge once its update is over
+        claims.Release("/dev/sg9");
+        EXPECT_EQ(kernel.OpenFiles(), 1u) << "another bridge's release let go of this one";
+        claims.Release("/dev/sg2");
+        EXPECT_EQ(kernel.OpenFiles(), 0u) << "held after its release";
+        EXPECT_TRUE(claims.Claim("/dev/sg2", problem)) << "refused once let go of: " << problem;
       }
     }
     EXPECT_EQ(kernel.OpenFiles(), 0u) << "released at the end, or at once when refused";

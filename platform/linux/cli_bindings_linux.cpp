@@ -98,6 +98,7 @@ class LinuxStorage final : public SystemStorage {
   bool ClaimDisk(const std::string& device, std::string& problem) override {
     return claims_.Claim(device, problem);
   }
+  void ReleaseDisk(const std::string& device) override { claims_.Release(device); }
 
   std::string ControlFailure(DeviceHandle device) override {
     return CommandFailureWords(platform_.port_.LastFailure(device));

@@ -32,7 +32,15 @@ std::vector<std::string> SwapDevices(const std::string& table) {
 }  // namespace
 
 DiskClaims::~DiskClaims() {
-  for (int fd : held_) system_.Close(fd);
+  for (const auto& [node, fd] : held_) system_.Close(fd);
+}
+
+void DiskClaims::Release(const std::string& node) {
+  std::erase_if(held_, [&](const auto& held) {
+    if (held.first != node) return false;
+    system_.Close(held.second);
+    return true;
+  });
 }
 
 bool DiskClaims::Claim(const std::string& node, std::string& problem) {
@@ -97,7 +105,7 @@ bool DiskClaims::Claim(const std::string& node, std::string& problem) {
                   " (unplugged, or another device took its name)");
     }
   }
-  held_.insert(held_.end(), claimed.begin(), claimed.end());
+  for (int fd : claimed) held_.emplace_back(node, fd);
   return true;
 }
 

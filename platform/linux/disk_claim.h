@@ -39,6 +39,9 @@ class DiskClaims {
   // `node`, held until this goes; false with the reason ("its disk is
   // mounted on /media/x; ...") when a claim fails.
   bool Claim(const std::string& node, std::string& problem);
+  // Lets go of what Claim took for `node`: a station claims one bridge
+  // after another and must not keep every disk it ever flashed open.
+  void Release(const std::string& node);
 
  private:
   // Why the kernel refused the claim on `busy`, in words.
@@ -46,7 +49,7 @@ class DiskClaims {
 
   SgSystem& system_;
   ClaimPaths paths_;
-  std::vector<int> held_;
+  std::vector<std::pair<std::string, int>> held_;  // by the node claimed for
 };
 
 }  // namespace zq

@@ -28,7 +28,7 @@ class Win32Storage final : public SystemStorage {
   Platform& Ports() override { return platform_; }
 
   DeviceDetails Describe(const std::string& device) override {
-    const nt::StorageDevice* found = nt::FindByPath(Walk(), device);
+    const nt::StorageDevice* found = nt::FindByPath(WalkFor(device), device);
     if (found == nullptr) return {};
     std::string disk;
     for (const nt::StorageDevice* unit : nt::UnitsOf(Walk(), *found)) {
@@ -74,6 +74,9 @@ class Win32Storage final : public SystemStorage {
   bool CanDismount() const override { return true; }
 
   bool ClaimDisk(const std::string& device, std::string& problem) override {
+    // the tree as it is now: a station claims bridges plugged in since the
+    // last walk, and one plugged in again may have another disk number
+    walked_ = false;
     if (!dismountVolumes) return SystemStorage::ClaimDisk(device, problem);
     const nt::StorageDevice* found = nt::FindByPath(Walk(), device);
     if (found == nullptr) {
@@ -86,14 +89,22 @@ class Win32Storage final : public SystemStorage {
         problem = "its disk cannot be told, so its volumes cannot be held";
         return false;
       }
-      held_.push_back(std::make_unique<nt::HeldVolumes>(locker_));
-      if (!held_.back()->Take(tree_, unit->number, problem)) return false;
+      held_.emplace_back(device, std::make_unique<nt::HeldVolumes>(locker_));
+      if (!held_.back().second->Take(tree_, unit->number, problem)) return false;
     }
     return true;
+  }
+  void ReleaseDisk(const std::string& device) override {
+    std::erase_if(held_, [&](const auto& held) { return held.first == device; });
   }
   bool AccessWasDenied() override { return PassThroughAccessWasDenied(); }
 
  private:
+  // The walk, taken again when `device` is not in it: plugged in since.
+  const std::vector<nt::StorageDevice>& WalkFor(const std::string& device) {
+    if (walked_ && nt::FindByPath(devices_, device) == nullptr) walked_ = false;
+    return Walk();
+  }
   const std::vector<nt::StorageDevice>& Walk() {
     if (!walked_) {
       bool listed = false;
@@ -113,7 +124,7 @@ class Win32Storage final : public SystemStorage {
   bool walked_ = false;
   std::vector<nt::StorageDevice> devices_;
   Win32VolumeLocker locker_;
-  std::vector<std::unique_ptr<nt::HeldVolumes>> held_;
+  std::vector<std::pair<std::string, std::unique_ptr<nt::HeldVolumes>>> held_;  // by device
 };
 
 }  // namespace
