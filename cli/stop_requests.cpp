@@ -48,6 +48,8 @@ bool StopRequests::Held() const {
 namespace {
 
 StopRequests processStops;
+std::atomic<DeviceEvents*> stationWaker{nullptr};
+static_assert(std::atomic<DeviceEvents*>::is_always_lock_free);
 
 }  // namespace
 
@@ -65,6 +67,17 @@ void RefuseFurtherErases() {
 
 StopGuard& ProcessStops() {
   return processStops;
+}
+
+void SetStationWaker(DeviceEvents* events) {
+  stationWaker.store(events);
+}
+
+bool WakeStation() {
+  DeviceEvents* events = stationWaker.exchange(nullptr);
+  if (events == nullptr) return false;
+  events->Wake();
+  return true;
 }
 
 }  // namespace zq::cli

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "app/update_steps.h"
+#include "cli/device_events.h"
 
 namespace zq::cli {
 
@@ -57,5 +58,13 @@ void RefuseFurtherErases();
 
 // The process's stop requests, as an update holds and asks them.
 StopGuard& ProcessStops();
+
+// A running station ends itself on a stop that nothing holds: it takes no
+// further bridge, lets those under way finish and prints its summary. Null
+// once it no longer waits.
+void SetStationWaker(DeviceEvents* events);
+// Hands such a stop to the running station by waking it; false when none
+// runs. Taken once: a further stop ends the process as any other would.
+bool WakeStation();
 
 }  // namespace zq::cli

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/platform.h"
+#include "cli/device_events.h"
 #include "transport/pass_through.h"
 
 namespace zq::cli {
@@ -76,6 +77,9 @@ class SystemStorage {
   virtual std::optional<double> ModelledSeconds(const std::string&) { return std::nullopt; }
   // For a chip kept in a file: why the file fell behind; empty while it did not.
   virtual std::string StorageProblem(const std::string&) { return {}; }
+  // Word of bridges plugged in or pulled out, for a station waiting for
+  // them; where the system tells nothing, a look once a second.
+  virtual std::unique_ptr<DeviceEvents> Events() { return MakePollingEvents(1000); }
 };
 
 // The real storage stack of this system. On a system without an ASPI layer

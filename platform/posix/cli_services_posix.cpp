@@ -38,6 +38,7 @@ void OnStop(int) {
     case StopTiming::WaitsAgain:
       return;
     case StopTiming::AfterDamage: {
+      if (WakeStation()) return;  // it ends itself, with this status
       RemovePendingTemporaries();
       static const char NOTE[] = "\nzq5210: ";
       ssize_t ignored = write(STDERR_FILENO, NOTE, sizeof NOTE - 1);
@@ -50,6 +51,7 @@ void OnStop(int) {
       _exit(EXIT_AFTER_ERASE);
     }
     case StopTiming::AtOnce:
+      if (WakeStation()) return;  // it ends itself, with its summary
       break;
   }
   RemovePendingTemporaries();

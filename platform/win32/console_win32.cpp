@@ -92,6 +92,8 @@ BOOL WINAPI OnConsoleStop(DWORD type) {
   SystemWaits waits;
   const EventAnswer answer = TakeConsoleEvent(event, waits);
   if (answer == EventAnswer::Taken) return TRUE;
+  // a running station ends itself on Ctrl-C, with its summary
+  if (event == ConsoleEvent::Interrupt && WakeStation()) return TRUE;
   if (answer == EventAnswer::EndAfterDamage) EndAfterDamage();
   // nothing held: the default handler ends the process, without exit()
   RestoreConsoleMode();
