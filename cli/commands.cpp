@@ -21,7 +21,10 @@ const Command COMMANDS[] = {
     {"info", "find the bridge and show its chip information", "[DEVICE]", &MakeInfoCommand},
     {"update", "write IMAGE into the bridge's flash",
      "IMAGE [--no-verify] [--rewrite] [--backup FILE] [--force]\n"
-     "                     [--allow-truncate] [--yes] [--all] [--log FILE] [--dismount] [DEVICE]",
+     "                     [--allow-truncate] [--yes] [--all] [--log FILE] [--dismount] [DEVICE]\n"
+     "       zq5210 update IMAGE --watch [--count N] [--no-verify] [--rewrite] [--yes] [--log "
+     "FILE]\n"
+     "                     [--dismount] [DEVICE]",
      &MakeUpdateCommand},
     {"read-rom", "read the bridge's flash into OUTPUT", "OUTPUT [--force] [DEVICE]",
      &MakeReadRomCommand},
@@ -30,7 +33,8 @@ const Command COMMANDS[] = {
 constexpr const char* DEVICE_USAGE =
     "DEVICE: [--device D]... [--transport pass-through|aspi] [--verbose]\n"
     "        [--emulate [--emulate-bridges N] [--emulate-flash FILE]... [--emulate-record HEX]\n"
-    "        [--emulate-busy N] [--emulate-fault [K:]F]... [--emulate-timing]]\n";
+    "        [--emulate-busy N] [--emulate-fault [K:]F]... [--emulate-timing]\n"
+    "        [--emulate-plug K@SECONDS,K-@SECONDS,...]]\n";
 
 }  // namespace
 
@@ -46,6 +50,7 @@ int BridgeCommand::Run() {
   Devices devices;
   std::vector<FoundBridge> found;
   int status = EXIT_OK;
+  if (Waits()) return OpenDevices(options, devices, status) ? Watch(devices) : status;
   if (!FindChosen(options, devices, found, status)) return status;
   return RunOn(devices, std::move(found));
 }

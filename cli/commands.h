@@ -39,6 +39,10 @@ class BridgeCommand : public CommandRun {
   // EXIT_OK goes on, anything else is the exit status.
   virtual int Ready() { return 0; }
   virtual int RunOn(Devices& devices, std::vector<FoundBridge> found) = 0;
+  // A command that waits for bridges to come rather than taking those
+  // attached: handed the devices unsearched. Null: it takes those attached.
+  virtual bool Waits() const { return false; }
+  virtual int Watch(Devices&) { return 0; }
 
   DeviceOptions options;
 };

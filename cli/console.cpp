@@ -74,8 +74,7 @@ bool LoadImage(FilePort& files, const std::string& path, ImageBuffer& image) {
   return false;
 }
 
-bool FindChosen(const DeviceOptions& options, Devices& devices, std::vector<FoundBridge>& found,
-                int& status) {
+bool OpenDevices(const DeviceOptions& options, Devices& devices, int& status) {
   DevicesProblem problem;
   if (!devices.Open(options, problem)) {
     status = problem.kind == DevicesProblem::Kind::Usage ? EXIT_USAGE : EXIT_FAILED;
@@ -87,6 +86,12 @@ bool FindChosen(const DeviceOptions& options, Devices& devices, std::vector<Foun
     }
     return false;
   }
+  return true;
+}
+
+bool FindChosen(const DeviceOptions& options, Devices& devices, std::vector<FoundBridge>& found,
+                int& status) {
+  if (!OpenDevices(options, devices, status)) return false;
   found = devices.FindAll();
   std::string why;
   if (devices.KeepNamed(found, why)) return true;

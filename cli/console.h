@@ -32,6 +32,10 @@ bool SettleOutput(std::string& path, bool force, bool json, int& status);
 // Loads the image as the window's Load File... does, with its texts.
 bool LoadImage(FilePort& files, const std::string& path, ImageBuffer& image);
 
+// The devices the options ask for; false with the exit status when they
+// cannot be had.
+bool OpenDevices(const DeviceOptions& options, Devices& devices, int& status);
+
 // The bridges found and kept by name; false with the exit status when the
 // devices cannot be had or a name matches no bridge.
 bool FindChosen(const DeviceOptions& options, Devices& devices, std::vector<FoundBridge>& found,

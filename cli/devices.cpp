@@ -19,11 +19,12 @@ std::string OrDash(const std::string& text) {
 
 std::unique_ptr<InterfaceList> ChosenPort::ListInterfaces(InterfaceClass cls) {
   std::unique_ptr<InterfaceList> all = inner_.ListInterfaces(cls);
-  if (!all || !only) return all;
+  if (!all || (!only && passOver.empty())) return all;
   std::vector<std::string> kept;
   std::string path;
   for (uint32_t index = 0; all->Get(index, path) == ListStep::Found; ++index) {
-    if (std::find(only->begin(), only->end(), path) != only->end()) kept.push_back(path);
+    if (std::find(passOver.begin(), passOver.end(), path) != passOver.end()) continue;
+    if (!only || std::find(only->begin(), only->end(), path) != only->end()) kept.push_back(path);
   }
   return std::make_unique<FixedInterfaceList>(std::move(kept));
 }
@@ -102,6 +103,10 @@ bool Devices::ResolveNamed() {
       continue;
     }
     if (!storage_->Resolve(wanted, names, why)) {
+      if (namesMayBeAbsent_) {
+        resolved_.emplace_back();  // nothing there now
+        continue;
+      }
       resolveProblem_ = EscapeControls(wanted) + ": " + why;
       return false;
     }
@@ -111,6 +116,18 @@ bool Devices::ResolveNamed() {
 }
 
 std::vector<FoundBridge> Devices::FindAll() {
+  namesMayBeAbsent_ = false;
+  if (chosenPort_) chosenPort_->passOver.clear();
+  return Find();
+}
+
+std::vector<FoundBridge> Devices::FindPlugged(const std::vector<std::string>& passOver) {
+  namesMayBeAbsent_ = true;
+  if (chosenPort_) chosenPort_->passOver = passOver;
+  return Find();
+}
+
+std::vector<FoundBridge> Devices::Find() {
   if (!options_.devices.empty()) {
     if (!ResolveNamed()) return {};
     if (chosenPort_) {

@@ -56,6 +56,7 @@ class ChosenPort final : public PassThroughPort {
   void Sleep(uint32_t milliseconds) override { inner_.Sleep(milliseconds); }
 
   std::optional<std::vector<std::string>> only;  // unset: every device listed
+  std::vector<std::string> passOver;             // never listed (busy elsewhere)
 
  private:
   PassThroughPort& inner_;
@@ -72,6 +73,13 @@ class Devices {
   // Every bridge found, in the transport's order, each left open. When the
   // user named devices, only those are opened and sent commands.
   std::vector<FoundBridge> FindAll();
+  // As FindAll, for a station that looks again and again: the devices in
+  // `passOver` (as discovery names them: those it is updating) are not
+  // opened, and a named device that is not attached now is passed over
+  // rather than refused.
+  std::vector<FoundBridge> FindPlugged(const std::vector<std::string>& passOver);
+  // The system's word of bridges plugged in or pulled out.
+  std::unique_ptr<DeviceEvents> Events() { return storage_->Events(); }
   // Why bridges could not be reached (after FindAll).
   std::vector<DeviceProblem> Problems();
   // Keeps the bridges the user named, in the order named; false with the
@@ -93,6 +101,9 @@ class Devices {
 
  private:
   bool ResolveNamed();
+  std::vector<FoundBridge> Find();
+
+  bool namesMayBeAbsent_ = false;
 
   DeviceOptions options_;
   std::unique_ptr<SystemStorage> storage_;

@@ -27,6 +27,9 @@ class EmulatedStorage final : public SystemStorage {
   bool CanDismount() const override { return true; }  // there is nothing to dismount
   std::optional<double> ModelledSeconds(const std::string& device) override;
   std::string StorageProblem(const std::string& device) override;
+  // With a plug schedule, each of its changes as it comes.
+  std::unique_ptr<DeviceEvents> Events() override;
+  EmulatedBridges& Bridges() { return bridges_; }
 
  private:
   std::unique_ptr<FileLocks> locks_ = MakeFileLocks();

@@ -68,6 +68,13 @@ void AddDeviceOptions(CLI::App& command, DeviceOptions& options) {
       ->needs(emulate)
       ->check(NON_EMPTY);
   command
+      .add_option("--emulate-plug", emulation.plugs,
+                  "plug the emulated bridges in and out on a schedule: K@SECONDS plugs bridge K "
+                  "in, K-@SECONDS pulls it out, comma-separated (\"1@0,2@1.5,1-@3,1@4\"); "
+                  "every bridge starts out")
+      ->needs(emulate)
+      ->check(NON_EMPTY);
+  command
       .add_flag("--emulate-timing", emulation.timing,
                 "the emulated bridges take a real chip's time for each command")
       ->needs(emulate);

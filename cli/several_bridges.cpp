@@ -9,7 +9,6 @@
 #include "cli/terminal.h"
 
 namespace zq::cli {
-namespace {
 
 // Several bridges: the command's outcome is theirs together.
 void SumUp(const BridgeRuns& runs, nlohmann::json& body) {
@@ -47,8 +46,6 @@ void SumUp(const BridgeRuns& runs, nlohmann::json& body) {
     TheReport().Message(TEXT_UPDATED);
   }
 }
-
-}  // namespace
 
 void UpdateAll(BridgeRuns& runs, const ImageBuffer& image, bool verify, bool together,
                const std::function<void(const BridgeRun&)>& ended) {

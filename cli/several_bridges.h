@@ -25,4 +25,8 @@ void UpdateAll(BridgeRuns& runs, const ImageBuffer& image, bool verify, bool tog
 int ReportUpdates(const BridgeRuns& runs, const Devices& devices, bool verify, uint32_t writeLength,
                   const std::string& backup);
 
+// The summary table of several runs (at least one) on the results stream,
+// and their outcome together in the report.
+void SumUp(const BridgeRuns& runs, nlohmann::json& body);
+
 }  // namespace zq::cli

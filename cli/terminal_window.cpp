@@ -32,6 +32,7 @@ std::string EscapeControls(const std::string& text) {
 }
 
 void TerminalView::Line(std::FILE* stream, const std::string& text) {
+  if (watcher_ != nullptr) return;  // the watcher shows what matters of it
   ClearBar();
   const std::string prefix = stream == err_ ? prefix_ : "";
   std::fprintf(stream, "%s%s\n", prefix.c_str(), EscapeControls(text).c_str());
@@ -40,10 +41,12 @@ void TerminalView::Line(std::FILE* stream, const std::string& text) {
 }
 
 void TerminalView::ShowStatus(const std::string& text) {
+  if (watcher_ != nullptr) watcher_->ShowStatus(text);
   if (!text.empty()) Line(err_, text);
 }
 
 void TerminalView::BeginProgress() {
+  if (watcher_ != nullptr) watcher_->BeginProgress();
   pos_ = 0;
   DrawBar();
   barVisible_ = true;
@@ -51,11 +54,13 @@ void TerminalView::BeginProgress() {
 }
 
 void TerminalView::ShowProgress(uint8_t pos) {
+  if (watcher_ != nullptr) watcher_->ShowProgress(pos);
   pos_ = pos;
   DrawBar();
 }
 
 void TerminalView::HideProgress() {
+  if (watcher_ != nullptr) watcher_->HideProgress();
   ClearBar();
   barVisible_ = false;
 }
@@ -70,6 +75,7 @@ void TerminalView::ShowChipInfo(const ChipInfo& info) {
 }
 
 void TerminalView::ShowNotice(const std::string& text) {
+  if (watcher_ != nullptr) watcher_->ShowNotice(text);
   notices_.push_back(text);
   lastNotice_ = text;
 }
@@ -77,7 +83,8 @@ void TerminalView::ShowNotice(const std::string& text) {
 void TerminalView::ShowError(const std::string& text) {
   lastError_ = text;
   Line(err_, text);
-  if (files_ == nullptr) return;
+  if (watcher_ != nullptr) watcher_->ShowError(text);
+  if (files_ == nullptr || watcher_ != nullptr) return;
   const std::string failure = files_->LastFailure();
   // a reason the box already gives is not said twice
   if (!failure.empty() && failure != seenFailure_ && text.find(failure) == std::string::npos) {
@@ -114,7 +121,7 @@ void TerminalView::ClearBar() {
 }
 
 void TerminalView::DrawBar() {
-  if (!drawProgress_ || !barVisible_) return;
+  if (!drawProgress_ || !barVisible_ || watcher_ != nullptr) return;
   const int filled = pos_ * BAR_WIDTH / 100;
   std::string bar(static_cast<size_t>(filled), '#');
   bar.append(static_cast<size_t>(BAR_WIDTH - filled), '.');

@@ -35,6 +35,9 @@ class TerminalView final : public OperationView {
 
   // After a failed file step, the system's reason is printed below the error.
   void WatchFileFailures(const FilePort* files);
+  // Hands what the operation shows to `watcher` (a station's line for the
+  // bridge) instead of printing it; errors and notices are still kept.
+  void HandTo(OperationView* watcher) { watcher_ = watcher; }
   // A line of the command line's own on the people's stream.
   void Say(const std::string& text);
   // Asks on the terminal; true only for a yes typed there.
@@ -64,6 +67,7 @@ class TerminalView final : public OperationView {
   std::vector<std::string> notices_;
   const FilePort* files_ = nullptr;
   std::string seenFailure_;
+  OperationView* watcher_ = nullptr;
 };
 
 // The label text as a line: without its leading blank.

@@ -12,6 +12,8 @@
 #include "cli/output_paths.h"
 #include "cli/report.h"
 #include "cli/several_bridges.h"
+#include "cli/station.h"
+#include "cli/stop_requests.h"
 #include "cli/terminal.h"
 #include "cli/update_log.h"
 
@@ -42,6 +44,11 @@ class UpdateCommand final : public BridgeCommand {
     command.add_flag("--all", all_, "update every bridge attached, all at once");
     command.add_option("--log", logPath_, "append a JSON line per bridge updated to FILE")
         ->check(NON_EMPTY);
+    command.add_flag("--watch", watch_,
+                     "a station: update the bridges attached, then each bridge as it is plugged "
+                     "in, once per plug, until Ctrl-C");
+    command.add_option("--count", count_, "with --watch: end after N bridges")
+        ->check(CLI::Range(1u, 1000000u));
     command.add_flag("--dismount", options.dismount,
                      "lock and dismount the bridge's mounted volumes for the update (Windows)");
   }
@@ -53,6 +60,17 @@ class UpdateCommand final : public BridgeCommand {
     body["result"] = "failed";
     body["verified"] = false;
     body["bytes_written"] = 0;
+    if (watch_ && (all_ || !backup_.empty())) {
+      std::fprintf(stderr, "zq5210: --watch excludes --%s\n%s", all_ ? "all" : "backup",
+                   UsageText().c_str());
+      TheReport().Message(std::string("--watch excludes --") + (all_ ? "all" : "backup"));
+      return EXIT_USAGE;
+    }
+    if (count_ != 0 && !watch_) {
+      std::fprintf(stderr, "zq5210: --count needs --watch\n%s", UsageText().c_str());
+      TheReport().Message("--count needs --watch");
+      return EXIT_USAGE;
+    }
     if (all_ && !options.devices.empty()) {
       std::fprintf(stderr, "zq5210: --all and --device exclude each other\n%s",
                    UsageText().c_str());
@@ -105,6 +123,54 @@ class UpdateCommand final : public BridgeCommand {
       std::fprintf(stderr, "  %s\n", EscapeControls(line).c_str());
     }
     return false;
+  }
+
+  bool Waits() const override { return watch_; }
+
+  // The station: asked once, then each bridge as it comes.
+  int Watch(Devices& devices) override {
+    if (!yes_ && StdinIsTerminal()) {
+      TerminalView asking(stdout, stderr, false);
+      if (!asking.Confirm("Update every bridge plugged in with " + path_ + "?")) {
+        return Failed("not confirmed; nothing changed");
+      }
+    }
+    std::unique_ptr<DeviceEvents> events = devices.Events();
+    StationView view(stderr, StderrTakesProgressBar());
+    StationSettings settings;
+    settings.verify = !noVerify_;
+    settings.rewrite = rewrite_;
+    settings.count = count_;
+    Station station(devices, *events, *image_, settings, view, log_, ProcessStops());
+    station.Run(path_, options.devices);
+    const BridgeRuns& runs = station.Ended();
+    const int status = station.Status();
+    nlohmann::json& body = TheReport().Body();
+    nlohmann::json& updates = body["updates"] = nlohmann::json::array();
+    const uint32_t writeLength = std::min(image_->codeSize, LARGEST_WRITE);
+    for (const auto& run : runs) {
+      updates.push_back(run->UpdateJson(!noVerify_, writeLength));
+      const std::optional<double> modelled = devices.ModelledSeconds(run->name);
+      if (modelled) updates.back()["modelled_seconds"] = *modelled;
+    }
+    if (runs.empty()) {
+      body["result"] = "unchanged";
+      TheReport().Message("no bridge was updated");
+    } else {
+      SumUp(runs, body);
+    }
+    const std::string summary = "station: " + std::to_string(view.Passed()) + " passed, " +
+                                std::to_string(view.Failed()) + " failed";
+    std::fprintf(TheReport().Results(), "%s\n", summary.c_str());
+    const std::string lost = log_.Failure();
+    if (!lost.empty()) {
+      TheReport().Message(lost);
+    } else if (status == EXIT_STOPPED || status == EXIT_AFTER_ERASE) {
+      TheReport().Message(summary + (status == EXIT_STOPPED
+                                         ? "; stopped"
+                                         : "; " + std::string(TEXT_STOPPED_AFTER_DAMAGE)));
+    }
+    return status;
   }
 
   int RunOn(Devices& devices, std::vector<FoundBridge> found) override {
@@ -168,6 +234,8 @@ class UpdateCommand final : public BridgeCommand {
   bool allowTruncate_ = false;
   bool yes_ = false;
   bool all_ = false;
+  bool watch_ = false;
+  uint32_t count_ = 0;
   std::string logPath_;
   std::unique_ptr<FilePort> files_ = MakeFilePort();
   UpdateLog log_;

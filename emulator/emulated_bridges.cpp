@@ -1,5 +1,6 @@
 #include "emulator/emulated_bridges.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -53,41 +54,54 @@ class EmulatedBridges::Chip final : public CommandObserver {
 
 namespace {
 
-// All the bridges' ports as one. A handle carries its port's number, so a
-// call goes to that port alone and no state here is shared between threads.
-// The emulated ports only record their waits; on real time they are real.
+// All the bridges' ports as one. A handle carries its port's number (and,
+// with a plug schedule, which plug it was opened in), so a call goes to that
+// port alone and no state here is shared between threads: the listing names
+// each port's one bridge without asking the port, which may be busy on
+// another thread. The emulated ports only record their waits; on real time
+// they are real. A bridge pulled out is not listed, cannot be opened, and
+// answers nothing more on a handle from before, as after a real unplug.
 class RoutingPort final : public PassThroughPort {
  public:
-  RoutingPort(std::vector<EmulatedPassThroughPort*> ports, bool realTime)
-      : ports_(std::move(ports)), realTime_(realTime) {}
+  RoutingPort(std::vector<EmulatedPassThroughPort*> ports, std::vector<std::string> names,
+              bool realTime, const PlugSchedule* schedule)
+      : ports_(std::move(ports)),
+        names_(std::move(names)),
+        realTime_(realTime),
+        schedule_(schedule) {}
 
   std::unique_ptr<InterfaceList> ListInterfaces(InterfaceClass cls) override {
     std::vector<std::string> paths;
-    for (EmulatedPassThroughPort* port : ports_) {
-      const std::unique_ptr<InterfaceList> list = port->ListInterfaces(cls);
-      std::string path;
-      for (uint32_t i = 0; list && list->Get(i, path) == ListStep::Found; ++i) {
-        paths.push_back(path);
-      }
+    uint32_t plugs = 0;
+    for (size_t i = 0; i < names_.size() && cls == InterfaceClass::Disk; ++i) {
+      if (schedule_ == nullptr || schedule_->Plugged(i, plugs)) paths.push_back(names_[i]);
     }
-    // the interfaces of every port, one port after the other
     return std::make_unique<FixedInterfaceList>(std::move(paths));
   }
   DeviceHandle Open(const std::string& path) override {
     for (size_t i = 0; i < ports_.size(); ++i) {
       if (ports_[i]->Find(path) == nullptr) continue;
+      uint32_t plugs = 0;
+      if (schedule_ != nullptr && !schedule_->Plugged(i, plugs)) return INVALID_DEVICE_HANDLE;
       const DeviceHandle inner = ports_[i]->Open(path);
-      return inner == INVALID_DEVICE_HANDLE ? inner : inner * PORTS + i;
+      if (inner == INVALID_DEVICE_HANDLE) return inner;
+      return ((inner * PLUGS) + plugs % PLUGS) * PORTS + i;
     }
     return INVALID_DEVICE_HANDLE;
   }
   bool Control(DeviceHandle device, PassThroughBuffer& buffer, uint32_t inputSize,
                uint32_t outputSize) override {
-    return device % PORTS < ports_.size() &&
-           ports_[device % PORTS]->Control(device / PORTS, buffer, inputSize, outputSize);
+    const size_t port = device % PORTS;
+    if (port >= ports_.size()) return false;
+    uint32_t plugs = 0;
+    if (schedule_ != nullptr &&
+        (!schedule_->Plugged(port, plugs) || plugs % PLUGS != device / PORTS % PLUGS)) {
+      return false;  // gone: nothing answers
+    }
+    return ports_[port]->Control(device / PORTS / PLUGS, buffer, inputSize, outputSize);
   }
   void Close(DeviceHandle device) override {
-    if (device % PORTS < ports_.size()) ports_[device % PORTS]->Close(device / PORTS);
+    if (device % PORTS < ports_.size()) ports_[device % PORTS]->Close(device / PORTS / PLUGS);
   }
   void Sleep(uint32_t milliseconds) override {
     if (realTime_) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -95,8 +109,11 @@ class RoutingPort final : public PassThroughPort {
 
  private:
   static constexpr DeviceHandle PORTS = 16;
+  static constexpr DeviceHandle PLUGS = 256;
   std::vector<EmulatedPassThroughPort*> ports_;
+  std::vector<std::string> names_;
   bool realTime_;
+  const PlugSchedule* schedule_;
 };
 
 // "K:F" names bridge K; a fault without a number is every bridge's. False
@@ -164,9 +181,23 @@ std::string EmulatedBridges::StorageProblem(size_t index) const {
   return index < chips_.size() ? chips_[index]->storageProblem : std::string();
 }
 
-bool EmulatedBridges::Prepare(const EmulationOptions& options, FileLocks& locks,
-                              std::string& problem, bool& usage) {
+bool EmulatedBridges::Plugged(size_t index) const {
+  uint32_t plugs = 0;
+  return index < chips_.size() && (schedule_ == nullptr || schedule_->Plugged(index, plugs));
+}
+
+bool EmulatedBridges::Prepare(const EmulationOptions& given, FileLocks& locks, std::string& problem,
+                              bool& usage) {
   usage = true;
+  EmulationOptions options = given;
+  if (!options.plugs.empty()) {
+    std::vector<PlugChange> changes;
+    if (!ParsePlugSchedule(options.plugs, ASPI_TARGETS_PER_ADAPTER, changes, problem)) {
+      return false;
+    }
+    schedule_ = std::make_unique<PlugSchedule>(std::move(changes), scheduleClock_);
+    options.bridges = std::max(options.bridges, schedule_->Bridges());
+  }
   if (options.bridges < 1 || options.bridges > ASPI_TARGETS_PER_ADAPTER) {
     problem = "--emulate-bridges takes 1 to 8";
     return false;
@@ -225,17 +256,18 @@ bool EmulatedBridges::Prepare(const EmulationOptions& options, FileLocks& locks,
 
   aspi_.SetHostAdapterCount(1);
   std::vector<EmulatedPassThroughPort*> ports;
+  std::vector<std::string> names;
   for (uint32_t i = 0; i < options.bridges; ++i) {
     BridgeDevice& device = chips_[i]->device;
     device.SetObserver(chips_[i].get());
     ports_.push_back(std::make_unique<EmulatedPassThroughPort>());
-    ports_.back()
-        ->AddBridge(InterfaceClass::Disk, device, "emulated" + std::to_string(i + 1))
-        .opens = !chips_[i]->inUse;
+    names.push_back(NameOf(i, true));
+    ports_.back()->AddBridge(InterfaceClass::Disk, device, names.back()).opens = !chips_[i]->inUse;
     ports.push_back(ports_.back().get());
     aspi_.SetTarget(0, static_cast<uint8_t>(i), AspiTargetKind::Bridge, &device);
   }
-  passThrough_ = std::make_unique<RoutingPort>(std::move(ports), options.timing);
+  passThrough_ = std::make_unique<RoutingPort>(std::move(ports), std::move(names), options.timing,
+                                               schedule_.get());
   return true;
 }
 

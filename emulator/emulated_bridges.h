@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@
 #include "emulator/emulated_aspi.h"
 #include "emulator/emulated_pass_through.h"
 #include "emulator/flash_file.h"
+#include "emulator/plug_schedule.h"
 
 namespace zq {
 
@@ -26,6 +28,10 @@ struct EmulationOptions {
   std::optional<uint32_t> busy;
   std::vector<std::string> faults;  // "F" for every bridge, "K:F" for bridge K
   bool timing = false;              // each command takes a real chip's time
+  // When bridges are plugged in and pulled out (plug_schedule.h); empty:
+  // every bridge is plugged in throughout. The bridges are then at least
+  // as many as the highest the schedule names.
+  std::string plugs;
 };
 
 class EmulatedBridges final : public Platform {
@@ -56,6 +62,12 @@ class EmulatedBridges final : public Platform {
   std::string WhyUnseen(size_t index, bool passThrough) const;
   // Why chip `index`'s flash file no longer holds its flash; empty while it does.
   std::string StorageProblem(size_t index) const;
+  // Whether chip `index` is plugged in now.
+  bool Plugged(size_t index) const;
+  // The plug schedule; null when every bridge stays plugged in.
+  const PlugSchedule* Schedule() const { return schedule_.get(); }
+  // Before Prepare: the schedule's clock, for tests that step it.
+  void SetScheduleClock(std::function<uint64_t()> clock) { scheduleClock_ = std::move(clock); }
 
  private:
   class Chip;
@@ -63,6 +75,8 @@ class EmulatedBridges final : public Platform {
   std::vector<std::unique_ptr<EmulatedPassThroughPort>> ports_;
   std::unique_ptr<PassThroughPort> passThrough_;
   EmulatedAspiLayer aspi_;
+  std::unique_ptr<PlugSchedule> schedule_;
+  std::function<uint64_t()> scheduleClock_;
 };
 
 }  // namespace zq
