@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <set>
 
@@ -48,11 +49,14 @@ class UeventEvents final : public DeviceEvents {
       const Clock::time_point now = Clock::now();
       Clock::time_point until = deadline;
       if (removed_ && !added_) until = now;
-      if (added_)
+      if (added_) {
+        // unsettled nodes are looked at again now and then, never in a busy loop
         until = std::min({deadline, now + Milliseconds(settings_.settleRetryMs), settleEnd_});
+      }
       const auto left = std::chrono::ceil<Milliseconds>(std::max(until - now, Clock::duration(0)));
       pollfd fds[2] = {{socket_, POLLIN, 0}, {wake_, POLLIN, 0}};
-      const int ready = poll(fds, 2, static_cast<int>(left.count()));
+      // poll takes an int: a wait of more than 24 days is cut there and goes on
+      const int ready = poll(fds, 2, static_cast<int>(std::min<int64_t>(left.count(), INT_MAX)));
       if (ready < 0 && errno != EINTR) {
         // the socket failed for good: wait out the time and let the station look itself
         const auto rest = std::chrono::ceil<Milliseconds>(deadline - Clock::now());
