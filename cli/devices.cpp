@@ -19,11 +19,15 @@ std::string OrDash(const std::string& text) {
 
 std::unique_ptr<InterfaceList> ChosenPort::ListInterfaces(InterfaceClass cls) {
   std::unique_ptr<InterfaceList> all = inner_.ListInterfaces(cls);
+  if (cls == InterfaceClass::Disk) passedOver.clear();  // listed first
   if (!all || (!only && passOver.empty())) return all;
   std::vector<std::string> kept;
   std::string path;
   for (uint32_t index = 0; all->Get(index, path) == ListStep::Found; ++index) {
-    if (std::find(passOver.begin(), passOver.end(), path) != passOver.end()) continue;
+    if (std::find(passOver.begin(), passOver.end(), path) != passOver.end()) {
+      passedOver.push_back(path);
+      continue;
+    }
     if (!only || std::find(only->begin(), only->end(), path) != only->end()) kept.push_back(path);
   }
   return std::make_unique<FixedInterfaceList>(std::move(kept));
@@ -121,10 +125,16 @@ std::vector<FoundBridge> Devices::FindAll() {
   return Find();
 }
 
-std::vector<FoundBridge> Devices::FindPlugged(const std::vector<std::string>& passOver) {
+std::vector<FoundBridge> Devices::FindPlugged(const std::vector<std::string>& passOver,
+                                              std::vector<std::string>& stillThere) {
   namesMayBeAbsent_ = true;
-  if (chosenPort_) chosenPort_->passOver = passOver;
-  return Find();
+  // ASPI lists no devices apart: what is passed over is taken as still there
+  stillThere = passOver;
+  if (!chosenPort_) return Find();
+  chosenPort_->passOver = passOver;
+  std::vector<FoundBridge> found = Find();
+  stillThere = chosenPort_->passedOver;
+  return found;
 }
 
 std::vector<FoundBridge> Devices::Find() {

@@ -57,6 +57,7 @@ class ChosenPort final : public PassThroughPort {
 
   std::optional<std::vector<std::string>> only;  // unset: every device listed
   std::vector<std::string> passOver;             // never listed (busy elsewhere)
+  std::vector<std::string> passedOver;           // those of them the system still lists
 
  private:
   PassThroughPort& inner_;
@@ -76,8 +77,10 @@ class Devices {
   // As FindAll, for a station that looks again and again: the devices in
   // `passOver` (as discovery names them: those it is updating) are not
   // opened, and a named device that is not attached now is passed over
-  // rather than refused.
-  std::vector<FoundBridge> FindPlugged(const std::vector<std::string>& passOver);
+  // rather than refused. `stillThere`: those of `passOver` the system still
+  // lists (not pulled out).
+  std::vector<FoundBridge> FindPlugged(const std::vector<std::string>& passOver,
+                                       std::vector<std::string>& stillThere);
   // The system's word of bridges plugged in or pulled out.
   std::unique_ptr<DeviceEvents> Events() { return storage_->Events(); }
   // Why bridges could not be reached (after FindAll).

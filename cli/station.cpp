@@ -14,10 +14,6 @@ namespace {
 // Bridges updated at once; more wait for a free slot. The ASPI layer is
 // driven from one thread: one at a time there.
 constexpr size_t SLOTS = 16;
-// How long a busy station waits for word before it looks at its bridges.
-constexpr uint32_t BUSY_WAIT_MS = 250;
-// An idle station waits for the system's word alone; this bounds each wait.
-constexpr uint32_t IDLE_WAIT_MS = 60000;
 // How often an idle slot looks for work while bridges are being updated.
 constexpr auto SLOT_POLL = std::chrono::milliseconds(20);
 
@@ -94,7 +90,7 @@ void Station::Run(const std::string& image, const std::vector<std::string>& port
       Session();
       continue;
     }
-    if (events_.Wait(IDLE_WAIT_MS)) Scan();
+    if (events_.Wait(STATION_IDLE_WAIT_MS)) Scan();
   }
   SetStationWaker(nullptr);
   stopped_ = stops_.Requested();
@@ -112,7 +108,7 @@ void Station::Session() {
       if (Taking()) Assign();
       if (!AnyBusy()) break;
       // only pass-through devices can be looked at beside those being updated
-      if (events_.Wait(BUSY_WAIT_MS) && devices_.PassThroughPath() && Taking()) Scan();
+      if (events_.Wait(STATION_BUSY_WAIT_MS) && devices_.PassThroughPath() && Taking()) Scan();
     }
     sessionOver_ = true;
   });
@@ -137,18 +133,26 @@ void Station::Work(Slot& slot) {
 }
 
 void Station::Scan() {
+  // the bridges being updated or waiting for a slot are not opened again
   std::vector<std::string> busy;
+  for (const auto& slot : slots_) {
+    if (slot->state.load() != IDLE) busy.push_back(slot->plug.device);
+  }
+  for (const FoundBridge& found : pending_) busy.push_back(found.bridge->Name());
+  std::vector<std::string> listed;
+  std::vector<FoundBridge> found = devices_.FindPlugged(busy, listed);
+  const auto there = [&listed](const std::string& device) {
+    return std::find(listed.begin(), listed.end(), device) != listed.end();
+  };
+  // one pulled out while being updated is a new plug when it comes back,
+  // even if no look fell between its end and its return
   std::vector<PlugIdentity> still;
   for (const auto& slot : slots_) {
-    if (slot->state.load() == IDLE) continue;
-    busy.push_back(slot->plug.device);
-    still.push_back(slot->plug);
+    if (slot->state.load() != IDLE && there(slot->plug.device)) still.push_back(slot->plug);
   }
-  for (const FoundBridge& found : pending_) {
-    busy.push_back(found.bridge->Name());
-    still.push_back(IdentityOf(found));
-  }
-  std::vector<FoundBridge> found = devices_.FindPlugged(busy);
+  // one pulled out before it was taken is not taken
+  std::erase_if(pending_, [&](const FoundBridge& bridge) { return !there(bridge.bridge->Name()); });
+  for (const FoundBridge& bridge : pending_) still.push_back(IdentityOf(bridge));
   for (FoundBridge& bridge : found) {
     const PlugIdentity plug = IdentityOf(bridge);
     still.push_back(plug);
@@ -158,6 +162,8 @@ void Station::Scan() {
   // a bridge taken and no longer there was pulled out: plugged in again, it is new
   for (const PlugIdentity& plug : known_) {
     if (std::find(still.begin(), still.end(), plug) != still.end()) continue;
+    if (std::find(busy.begin(), busy.end(), plug.device) != busy.end())
+      continue;  // said at its end
     view_.PulledOut(plug.usbPort.empty() ? plug.device : plug.usbPort);
   }
   known_ = std::move(still);

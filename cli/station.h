@@ -20,6 +20,12 @@
 
 namespace zq::cli {
 
+// How long a station with bridges under way waits for word before it looks
+// again; their ends wake it.
+constexpr uint32_t STATION_BUSY_WAIT_MS = 250;
+// An idle station waits for the system's word alone; this bounds each wait.
+constexpr uint32_t STATION_IDLE_WAIT_MS = 60000;
+
 struct StationSettings {
   bool verify = true;
   bool rewrite = false;
