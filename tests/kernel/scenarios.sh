@@ -20,6 +20,7 @@ DEFAULT_SCENARIOS="list_names_node_port_and_serial device_by_block_node_and_port
  missing_node_named_missing stop_while_another_bridge_reads_erases_nothing_more
  stop_at_once_not_overtaken_by_erase stop_after_failed_erase_exits_3
  station_updates_each_plug_once_idles_and_stops_at_ctrl_c station_logs_unplugged_bridge_failed_and_goes_on
+ station_waits_for_udev_to_grant_nodes
  bench_32k_update"
 
 GADGETS=/sys/kernel/config/usb_gadget
@@ -314,16 +315,22 @@ scenario_several_bridges_update_all() {
   done
 }
 
+# a real udev, with uid 1000 as the seat's active user
+start_udevd() {
+  [ -x /bin/udevadm ] || fail "udevadm is not in the VM"
+  mkdir -p /run/systemd/seats /run/udev
+  printf 'ACTIVE=c1\nACTIVE_UID=1000\n' >/run/systemd/seats/seat0
+  ln -sf /bin/udevadm /bin/systemd-udevd
+  systemd-udevd --daemon --resolve-names=never 2>/tmp/udevd.err || fail "udevd: $(cat /tmp/udevd.err)"
+}
+
 # The rule, applied by a real udev, gives the user at the seat the bridge's
 # nodes and nothing else: udev's uaccess builtin sets the ACL for the seat's
 # active user, as logind records it under /run/systemd/seats.
 scenario_udev_rule_gives_seat_user_access() {
   local s stranger sg disk ssg
   [ -x /bin/udevadm ] || fail "udevadm is not in the VM"
-  mkdir -p /run/systemd/seats /run/udev
-  printf 'ACTIVE=c1\nACTIVE_UID=1000\n' >/run/systemd/seats/seat0
-  ln -sf /bin/udevadm /bin/systemd-udevd
-  systemd-udevd --daemon --resolve-names=never 2>/tmp/udevd.err || fail "udevd: $(cat /tmp/udevd.err)"
+  start_udevd
   s=$(new_serial 1)
   stranger=$(new_serial 2)
   bridge_up 1 3f1d 5210 "$s"
@@ -742,7 +749,14 @@ station() {
     for i in $(seq 100); do [ -z "$(pidof zq5210)" ] && break; sleep 0.1; done
     pid=$(pidof zq5210) && kill -KILL "$pid" && echo "FAILED: the station was still running"
   ) >/tmp/driver.out 2>&1 &
-  zq update "$IMAGE" --watch --yes --log "$STATION_LOG" "$@"
+  if [ -n "${STATION_USER:-}" ]; then
+    echo "\$ (as uid 1000) zq5210 update $IMAGE --watch --yes --log $STATION_LOG $*"
+    as_user zq5210 update "$IMAGE" --watch --yes --log "$STATION_LOG" "$@" >/tmp/out 2>/tmp/err
+    rc=$?
+    cat /tmp/out /tmp/err
+  else
+    zq update "$IMAGE" --watch --yes --log "$STATION_LOG" "$@"
+  fi
   wait
   sed 's/^/  driver: /' /tmp/driver.out
   cat "$STATION_LOG"
@@ -816,6 +830,24 @@ scenario_station_logs_unplugged_bridge_failed_and_goes_on() {
   station drive_unplugged_mid_write
   # stopped after a bridge failed after its erase
   expect_rc 3
+}
+
+# the kernel tells of a bridge before udev has given the seat's user its nodes:
+# a plain user's station takes it only once they open
+drive_one_plug_granted_by_udev() {
+  local s
+  station_pid >/dev/null || fail "no station listening to the kernel's uevents after 10 s"
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s"
+  log_lines 1
+  expect_logged 1 "$s" "$(port_of "$s")" "$(sg_of "$s")" updated 0
+}
+
+scenario_station_waits_for_udev_to_grant_nodes() {
+  start_udevd
+  cp "$IMAGE" /tmp/station.bin
+  IMAGE=/tmp/station.bin STATION_USER=1 station drive_one_plug_granted_by_udev --count 1
+  expect_rc 0
 }
 
 # --- the runner ------------------------------------------------------------------
