@@ -21,9 +21,7 @@ const Command COMMANDS[] = {
     {"info", "find the bridge and show its chip information", "[DEVICE]", &MakeInfoCommand},
     {"update", "write IMAGE into the bridge's flash",
      "IMAGE [--no-verify] [--rewrite] [--backup FILE] [--force]\n"
-     "                     [--allow-truncate] [--yes] [--all] [--log FILE] [--dismount] [DEVICE]\n"
-     "       zq5210 update IMAGE --watch [--count N] [--no-verify] [--rewrite] [--yes] [--log "
-     "FILE]\n"
+     "                     [--allow-truncate] [--yes] [--all | --watch [--count N]] [--log FILE]\n"
      "                     [--dismount] [DEVICE]",
      &MakeUpdateCommand},
     {"read-rom", "read the bridge's flash into OUTPUT", "OUTPUT [--force] [DEVICE]",

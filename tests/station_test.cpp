@@ -102,6 +102,14 @@ struct Plan {
   bool rewrite = true;
 };
 
+std::string Shown(std::FILE* file) {
+  std::rewind(file);
+  std::string text;
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) text += static_cast<char>(c);
+  std::fclose(file);
+  return text;
+}
+
 Plan Planned(std::string schedule, std::vector<uint64_t> steps,
              std::vector<std::string> faults = {}, uint32_t count = 0,
              std::vector<std::string> devices = {}, bool rewrite = true) {
@@ -154,10 +162,7 @@ Outcome RunStation(const Plan& setup) {
     run.logged.push_back(entry["device"].get<std::string>() + " " +
                          entry["result"].get<std::string>());
   }
-  std::rewind(shown);
-  char buffer[256];
-  while (std::fgets(buffer, sizeof buffer, shown) != nullptr) run.view += buffer;
-  std::fclose(shown);
+  run.view = Shown(shown);
   run.ended = station.Ended().size();
   return run;
 }
@@ -218,6 +223,36 @@ TEST(Station, ALostLogLineStopsItBeforeTheNextBridge) {
   EXPECT_EQ(run.ended, 2u) << "the bridge whose line was lost still ends";
   EXPECT_EQ(run.status, EXIT_NOT_REPORTED);
   EXPECT_EQ(run.view.find("emulated3"), std::string::npos) << "taken after the lost line";
+}
+
+// On a terminal each redraw goes back over exactly the lines drawn before,
+// so the table stays in place under the lines of events.
+TEST(StationView, RedrawsInPlaceOverTheLinesItDrew) {
+  std::FILE* file = std::tmpfile();
+  StationView view(file, true);
+  view.Begin("fw.bin", {"2-1.4"});
+  view.Taken("2-1.4", "A1\x1b", "/dev/sg2");
+  view.Progress("2-1.4", 40);
+  view.Note("/dev/sg3: in use by another program");
+  view.Taken("2-1.5", "", "/dev/sg4");
+  view.Ended("2-1.4", false, "Can't write ROM code into the chip.");
+  const std::string text = Shown(file);
+  // header and column titles, then a line per port: 3, 3, 3 (the note
+  // scrolls above), then 4 with the second port
+  const std::vector<std::string> ups = {"\033[3A", "\033[3A", "\033[3A", "\033[3A", "\033[4A"};
+  size_t at = 0;
+  for (const std::string& up : ups) {
+    at = text.find(up, at);
+    ASSERT_NE(at, std::string::npos) << up;
+    at += up.size();
+  }
+  const std::string last = text.substr(text.rfind("\r\033[J"));
+  EXPECT_NE(last.find("passed 0   failed 1"), std::string::npos) << last;
+  EXPECT_NE(last.find("failed: Can't write ROM code into the chip."), std::string::npos) << last;
+  EXPECT_NE(last.find("2-1.5          -              /dev/sg4     updating\n"), std::string::npos)
+      << last;
+  EXPECT_NE(text.find("A1\\x1b"), std::string::npos) << "a serial's controls shown escaped";
+  EXPECT_EQ(text.find("A1\x1b"), std::string::npos);
 }
 
 TEST(PlugSchedule, ReadsTheTimetableAndRefusesWhatCannotHappen) {
