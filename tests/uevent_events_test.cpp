@@ -1,8 +1,10 @@
 #include "platform/linux/uevent_events.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -300,6 +302,35 @@ TEST(KernelEvents, TheKernelsSocketIsHadOrRefusedWithAReason) {
   const Clock::time_point start = Clock::now();
   EXPECT_FALSE(events->Wait(20000));
   EXPECT_LT(SecondsSince(start), 1.0);
+}
+
+// In a child in fresh namespaces: 1 when its network is deaf to the kernel,
+// plus 2 when the kernel's events are refused there with the reason; -1 when
+// the namespaces cannot be made here.
+int DeafInChild(int namespaces) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (unshare(namespaces) != 0) _exit(100);
+    std::string problem;
+    const bool refused = cli::MakeKernelDeviceEvents(problem) == nullptr &&
+                         problem.find("do not reach this network namespace") != std::string::npos;
+    _exit((cli::NetworkNamespaceIsDeaf() ? 1 : 0) + (refused ? 2 : 0));
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -2;
+  return WEXITSTATUS(status) == 100 ? -1 : WEXITSTATUS(status);
+}
+
+TEST(KernelEvents, AContainersOwnNetworkIsToldDeafNotWaitedOnForEver) {
+  const int ownUsers = DeafInChild(CLONE_NEWUSER);
+  const int ownNetwork = DeafInChild(CLONE_NEWUSER | CLONE_NEWNET);
+  if (ownUsers == -1 || ownNetwork == -1) GTEST_SKIP() << "no user namespaces to be had here";
+  // a rootless container's own network: the socket would open and stay silent
+  EXPECT_EQ(ownNetwork, 1 + 2);
+  // a user namespace alone still shares the network the kernel speaks into
+  if (!cli::NetworkNamespaceIsDeaf()) {
+    EXPECT_EQ(ownUsers, 0);
+  }
 }
 
 }  // namespace

@@ -1,15 +1,20 @@
 #include "platform/linux/uevent_events.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <linux/netlink.h>
+#include <linux/nsfs.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <set>
 
@@ -160,7 +165,46 @@ class UeventEvents final : public DeviceEvents {
   char buffer_[UEVENT_MESSAGE_MAX];
 };
 
+bool SameNamespace(int fd, const char* path) {
+  struct stat a;
+  struct stat b;
+  return fstat(fd, &a) == 0 && stat(path, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The first user namespace maps every id onto itself, in one line.
+bool InFirstUserNamespace() {
+  std::string map;
+  if (!ReadBoundedFile("/proc/self/uid_map", 4096, map)) return false;
+  unsigned long inside = 1;
+  unsigned long outside = 1;
+  unsigned long count = 0;
+  int used = 0;
+  return std::sscanf(map.c_str(), "%lu %lu %lu %n", &inside, &outside, &count, &used) == 3 &&
+         inside == 0 && outside == 0 && count == 4294967295UL &&
+         static_cast<size_t>(used) == map.size();
+}
+
 }  // namespace
+
+bool NetworkNamespaceIsDeaf() {
+  const int net = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+  if (net < 0) return false;  // no namespaces to tell apart
+  const int owner = ioctl(net, NS_GET_USERNS);
+  close(net);
+  if (owner < 0) return false;  // before Linux 4.9 this cannot be told: the socket is believed
+  bool deaf = false;
+  if (SameNamespace(owner, "/proc/self/ns/user")) {
+    // a rootless container's own network: deaf unless this is the first namespace
+    deaf = !InFirstUserNamespace();
+  } else {
+    // one below this process's user namespace has a parent in view; the first never has
+    const int parent = ioctl(owner, NS_GET_PARENT);
+    deaf = parent >= 0;
+    if (parent >= 0) close(parent);
+  }
+  close(owner);
+  return deaf;
+}
 
 int OpenUeventSocket(std::string& problem) {
   const int fd =
@@ -196,6 +240,10 @@ std::unique_ptr<DeviceEvents> MakeUeventEvents(int socket, bool kernelOnly,
 }
 
 std::unique_ptr<DeviceEvents> MakeKernelDeviceEvents(std::string& problem) {
+  if (NetworkNamespaceIsDeaf()) {
+    problem = "the kernel's device events do not reach this network namespace (a container's own)";
+    return nullptr;
+  }
   const int socket = OpenUeventSocket(problem);
   if (socket < 0) return nullptr;
   return MakeUeventEvents(socket, true, UeventSettings{SYSFS_ROOT, "/dev"}, problem);

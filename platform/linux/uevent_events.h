@@ -32,6 +32,11 @@ std::unique_ptr<DeviceEvents> MakeUeventEvents(int socket, bool kernelOnly,
                                                const UeventSettings& settings,
                                                std::string& problem);
 
+// The kernel sends device events only into network namespaces that the first
+// user namespace owns: in one a rootless container made, the socket opens
+// and stays silent. True when this process's network namespace is such a one.
+bool NetworkNamespaceIsDeaf();
+
 // The kernel's events for this system; null with the reason when they
 // cannot be had, where a station must look for itself.
 std::unique_ptr<DeviceEvents> MakeKernelDeviceEvents(std::string& problem);
