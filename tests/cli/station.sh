@@ -2,8 +2,9 @@
 # update IMAGE --watch: a station over emulated bridges plugged in and out on
 # a schedule. Each plug taken once and logged line by line, a failing bridge
 # and one pulled out mid-write logged as failed with the station going on,
-# plain lines where standard error is no terminal, Ctrl-C while it waits
-# ending it at once, and an idle station using next to no processor time.
+# plain lines where standard error is no terminal, Ctrl-C while a bridge is
+# written (it finishes and is logged) and while it waits (it ends at once),
+# and an idle station using next to no processor time.
 set -u
 . "$(dirname "$0")/harness.bash"  # takes ZQ5210 EXAMPLES_DIR
 
@@ -130,6 +131,24 @@ echo "Ctrl-C while waiting: ended in $took ms"
 check "Ctrl-C while waiting: exit 130" test "$status" = 130
 check "Ctrl-C while waiting: ended at once" test "$took" -lt 1000
 check "Ctrl-C while waiting: the summary" grep -q '^station: 1 passed, 0 failed$' "$work/idle.out"
+
+# Ctrl-C while a bridge is written: it finishes, is logged, the station ends
+rm -f "$log" "$work"/f?
+"$zq" update "$work/big.bin" --watch --yes --log "$log" --emulate --emulate-flash "$work/f1" \
+  --emulate-timing --emulate-plug "1@0" </dev/null >"$work/held.out" 2>"$work/held.err" &
+pid=$!
+for _ in $(seq 100); do grep -q "emulated1: updating" "$work/held.err" && break; sleep 0.05; done
+sleep 0.4
+kill -INT "$pid"
+wait "$pid" && status=0 || status=$?
+check "Ctrl-C mid-write: exit 130" test "$status" = 130
+check "Ctrl-C mid-write: the bridge logged, the write finished or never begun" python3 -c '
+import json, sys
+lines = [json.loads(l) for l in open(sys.argv[1])]
+assert len(lines) == 1 and lines[0]["exit_code"] == 130, lines
+assert lines[0]["message"].startswith(("Stopped after writing", "zq5210: stopped before erasing")), lines' \
+  "$log"
+check "Ctrl-C mid-write: the summary" grep -q '^station: 0 passed, 1 failed$' "$work/held.out"
 
 # usage
 expect "--watch with --all" 2 "*" "*" -- "$zq" update "$image" --watch --all --emulate
