@@ -60,6 +60,7 @@ bool Devices::Open(const DeviceOptions& options, std::unique_ptr<SystemStorage> 
     return false;
   }
   storage_->dismountVolumes = options.dismount;
+  storage_->verboseLog = options.verbose ? stderr : nullptr;
   Platform* ports = &storage_->Ports();
   // as the window does: Windows 98 and Me reach their disks through ASPI
   const bool aspi = options.transport.empty() ? ports->Family() == PlatformFamily::Consumer

@@ -3,6 +3,7 @@
 // platform's binding folder defines MakeSystemStorage.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -71,6 +72,9 @@ class SystemStorage {
   // `dismountVolumes`.
   virtual bool CanDismount() const { return false; }
   bool dismountVolumes = false;
+  // --verbose: where the storage says how it goes about its work (how it
+  // hears of plugs, say); null when nobody asked.
+  std::FILE* verboseLog = nullptr;
   // Why the latest failed control call on `device` failed, in words.
   virtual std::string ControlFailure(DeviceHandle) { return {}; }
   // True once this system refused to open a device for lack of rights.

@@ -15,6 +15,7 @@
 #include "platform/linux/mount_check.h"
 #include "platform/linux/node_problems.h"
 #include "platform/linux/sg_pass_through.h"
+#include "platform/linux/uevent_events.h"
 #include "platform/linux/usb_storage_scan.h"
 
 namespace zq::cli {
@@ -102,6 +103,20 @@ class LinuxStorage final : public SystemStorage {
 
   std::string ControlFailure(DeviceHandle device) override {
     return CommandFailureWords(platform_.port_.LastFailure(device));
+  }
+
+  std::unique_ptr<DeviceEvents> Events() override {
+    std::string problem;
+    std::unique_ptr<DeviceEvents> events = MakeKernelDeviceEvents(problem);
+    if (events) {
+      if (verboseLog != nullptr) std::fprintf(verboseLog, "plugs told by the kernel's uevents\n");
+      return events;
+    }
+    // in a container or under a policy that keeps the socket from us
+    if (verboseLog != nullptr) {
+      std::fprintf(verboseLog, "%s; looking for bridges once a second instead\n", problem.c_str());
+    }
+    return MakePollingEvents(1000);
   }
 
  private:

@@ -2,12 +2,14 @@
 // window's, with the NT device tree's and the volumes' rules.
 #include "platform/win32/win32_headers.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "cli/system_storage.h"
 #include "platform/nt/usb_identity.h"
 #include "platform/nt/volume_check.h"
 #include "platform/win32/claiming_port_win32.h"
+#include "platform/win32/device_events_win32.h"
 #include "platform/win32/device_tree_win32.h"
 #include "platform/win32/pass_through_win32.h"
 #include "platform/win32/platform_win32.h"
@@ -98,6 +100,21 @@ class Win32Storage final : public SystemStorage {
     std::erase_if(held_, [&](const auto& held) { return held.first == device; });
   }
   bool AccessWasDenied() override { return PassThroughAccessWasDenied(); }
+
+  std::unique_ptr<DeviceEvents> Events() override {
+    std::string problem;
+    std::unique_ptr<DeviceEvents> events =
+        MakeWindowDeviceEvents(DeviceNotifications::Get(), problem);
+    if (events) {
+      if (verboseLog != nullptr) std::fprintf(verboseLog, "plugs told by device notifications\n");
+      return events;
+    }
+    // 95, 98 and Me: no message-only window, or no notifications at all
+    if (verboseLog != nullptr) {
+      std::fprintf(verboseLog, "%s; looking for bridges once a second instead\n", problem.c_str());
+    }
+    return MakePollingEvents(1000);
+  }
 
  private:
   // The walk, taken again when `device` is not in it: plugged in since.

@@ -55,6 +55,20 @@ const ConfigManager* ConfigManager::Get() {
   return loaded;
 }
 
+const DeviceNotifications* DeviceNotifications::Get() {
+  static const DeviceNotifications* const loaded = [] {
+    static DeviceNotifications api;
+    SystemLibrary library("USER32.DLL");
+    if (!library.Bind("RegisterDeviceNotificationA", api.registerNotification) ||
+        !library.Bind("UnregisterDeviceNotification", api.unregisterNotification)) {
+      return static_cast<const DeviceNotifications*>(nullptr);
+    }
+    library.Keep();
+    return static_cast<const DeviceNotifications*>(&api);
+  }();
+  return loaded;
+}
+
 const TimerResolution* TimerResolution::Get() {
   static const TimerResolution* const loaded = [] {
     static TimerResolution api;

@@ -79,6 +79,17 @@ struct ConfigManager {
   static const ConfigManager* Get();
 };
 
+// A window's notifications of devices coming and going: 98 and 2000 brought
+// them, and a program that imported them would not start on 95. Null when
+// either is missing.
+struct DeviceNotifications {
+  using RegisterEntry = void*(WINAPI*)(HANDLE recipient, void* filter, DWORD flags);
+  using UnregisterEntry = BOOL(WINAPI*)(void* notification);
+  RegisterEntry registerNotification = nullptr;      // RegisterDeviceNotificationA
+  UnregisterEntry unregisterNotification = nullptr;  // UnregisterDeviceNotification
+  static const DeviceNotifications* Get();
+};
+
 // The multimedia timer's resolution calls; null when the library is missing.
 struct TimerResolution {
   using PeriodEntry = UINT(WINAPI*)(UINT);

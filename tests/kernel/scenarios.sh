@@ -18,7 +18,10 @@ DEFAULT_SCENARIOS="list_names_node_port_and_serial device_by_block_node_and_port
  mbr_fat_partition_updates_while_mounts_fail gpt_two_partitions_update thirty_two_bit_program_updates
  device_deleted_during_slow_command unplugged_during_chip_info_reads_unplugged
  missing_node_named_missing stop_while_another_bridge_reads_erases_nothing_more
- stop_at_once_not_overtaken_by_erase stop_after_failed_erase_exits_3 bench_32k_update"
+ stop_at_once_not_overtaken_by_erase stop_after_failed_erase_exits_3
+ station_updates_each_plug_once_idles_and_stops_at_ctrl_c station_logs_unplugged_bridge_failed_and_goes_on
+ station_waits_for_udev_to_grant_nodes
+ bench_32k_update"
 
 GADGETS=/sys/kernel/config/usb_gadget
 IMAGE=/root/sample.bin
@@ -312,16 +315,22 @@ scenario_several_bridges_update_all() {
   done
 }
 
+# a real udev, with uid 1000 as the seat's active user
+start_udevd() {
+  [ -x /bin/udevadm ] || fail "udevadm is not in the VM"
+  mkdir -p /run/systemd/seats /run/udev
+  printf 'ACTIVE=c1\nACTIVE_UID=1000\n' >/run/systemd/seats/seat0
+  ln -sf /bin/udevadm /bin/systemd-udevd
+  systemd-udevd --daemon --resolve-names=never 2>/tmp/udevd.err || fail "udevd: $(cat /tmp/udevd.err)"
+}
+
 # The rule, applied by a real udev, gives the user at the seat the bridge's
 # nodes and nothing else: udev's uaccess builtin sets the ACL for the seat's
 # active user, as logind records it under /run/systemd/seats.
 scenario_udev_rule_gives_seat_user_access() {
   local s stranger sg disk ssg
   [ -x /bin/udevadm ] || fail "udevadm is not in the VM"
-  mkdir -p /run/systemd/seats /run/udev
-  printf 'ACTIVE=c1\nACTIVE_UID=1000\n' >/run/systemd/seats/seat0
-  ln -sf /bin/udevadm /bin/systemd-udevd
-  systemd-udevd --daemon --resolve-names=never 2>/tmp/udevd.err || fail "udevd: $(cat /tmp/udevd.err)"
+  start_udevd
   s=$(new_serial 1)
   stranger=$(new_serial 2)
   bridge_up 1 3f1d 5210 "$s"
@@ -666,6 +675,180 @@ scenario_verbose_shows_each_command() {
   zq info --verbose
   expect_rc 0
   expect_err "E0 00 00 00 00 00"
+}
+
+# --- the station: bridges plugged in one after another ------------------------------
+
+STATION_LOG=/tmp/station.log
+
+# log_field N KEY: KEY's value on line N of the station's log, text or number
+log_field() {
+  sed -n "$1p" "$STATION_LOG" |
+    sed -n -e "s/.*\"$2\":\"\([^\"]*\)\".*/\1/p" -e "s/.*\"$2\":\(-*[0-9]*\)[,}].*/\1/p"
+}
+log_count() { if [ -f "$STATION_LOG" ]; then wc -l <"$STATION_LOG"; else echo 0; fi; }
+
+# log_lines N: waits until the station has logged N bridges
+log_lines() {
+  local i
+  for i in $(seq 600); do
+    [ "$(log_count)" -ge "$1" ] && return 0
+    sleep 0.1
+  done
+  fail "the station logged $(log_count) bridges, not $1, within 60 s"
+}
+
+# expect_logged N SERIAL USB_PORT DEVICE RESULT EXIT_CODE: line N, field by field
+expect_logged() {
+  local n=$1 field
+  shift
+  for field in serial usb_port device result exit_code; do
+    [ "$(log_field "$n" "$field")" = "$1" ] ||
+      fail "log line $n has $field '$(log_field "$n" "$field")', not '$1': $(sed -n "${n}p" "$STATION_LOG")"
+    shift
+  done
+}
+
+# whether process $1 holds a socket on the kernel's uevents (netlink protocol 15)
+listens_to_uevents() {
+  local inode
+  for inode in $(ls -l "/proc/$1/fd" 2>/dev/null | sed -n 's/.*socket:\[\([0-9]*\)\].*/\1/p'); do
+    awk -v i="$inode" '$2 == 15 && $NF == i { found = 1 } END { exit !found }' /proc/net/netlink &&
+      return 0
+  done
+  return 1
+}
+
+# the station's process, once it waits on the kernel's uevents; false when
+# none does within 10 s
+station_pid() {
+  local i pid
+  for i in $(seq 100); do
+    pid=$(pidof zq5210)
+    [ -n "$pid" ] && listens_to_uevents "$pid" && echo "$pid" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# the station's CPU time so far, in clock ticks (1/100 s)
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+
+# station DRIVER [OPTION...]: the station runs in the foreground, as at a
+# terminal (a job started with & has Ctrl-C ignored), while DRIVER plugs
+# bridges in beside it, checks its log and ends it with Ctrl-C. A driver that
+# failed still ends it; one that does not end within 10 s is killed.
+station() {
+  local driver=$1 pid i
+  shift
+  rm -f "$STATION_LOG" /tmp/driver.status
+  (
+    ("$driver")
+    echo $? >/tmp/driver.status
+    pid=$(pidof zq5210) && kill -INT "$pid"
+    for i in $(seq 100); do [ -z "$(pidof zq5210)" ] && break; sleep 0.1; done
+    pid=$(pidof zq5210) && kill -KILL "$pid" && echo "FAILED: the station was still running"
+  ) >/tmp/driver.out 2>&1 &
+  if [ -n "${STATION_USER:-}" ]; then
+    echo "\$ (as uid 1000) zq5210 update $IMAGE --watch --yes --log $STATION_LOG $*"
+    as_user zq5210 update "$IMAGE" --watch --yes --log "$STATION_LOG" "$@" >/tmp/out 2>/tmp/err
+    rc=$?
+    cat /tmp/out /tmp/err
+  else
+    zq update "$IMAGE" --watch --yes --log "$STATION_LOG" "$@"
+  fi
+  wait
+  sed 's/^/  driver: /' /tmp/driver.out
+  cat "$STATION_LOG"
+  grep -q '^FAILED: ' /tmp/driver.out && fail "$(grep '^FAILED: ' /tmp/driver.out | tail -n 1 | cut -c9-)"
+  [ "$(cat /tmp/driver.status 2>/dev/null)" = 0 ] || fail "the driver ended with $(cat /tmp/driver.status)"
+}
+
+# three bridges plugged in one after another, each updated once and logged;
+# the first pulled out and plugged in again is updated again; then idle, the
+# station sleeps on the kernel's uevents; Ctrl-C ends its wait at once
+drive_three_plugs_replug_idle_ctrl_c() {
+  local k s pid s1 port1 before used start waited i
+  pid=$(station_pid) || fail "no station listening to the kernel's uevents after 10 s"
+  for k in 1 2 3; do
+    s=$(new_serial $k)
+    bridge_up $k 3f1d 5210 "$s"
+    log_lines $k
+    expect_logged $k "$s" "$(port_of "$s")" "$(sg_of "$s")" updated 0
+    [ $k = 1 ] && s1=$s && port1=$(port_of "$s")
+  done
+  bridge_down 1
+  bridge_up 1 3f1d 5210 "$s1"
+  log_lines 4
+  expect_logged 4 "$s1" "$port1" "$(sg_of "$s1")" updated 0
+  sleep 1
+  before=$(cpu_ticks "$pid")
+  sleep 3
+  used=$(($(cpu_ticks "$pid") - before))
+  echo "CPU while idle: $used ticks in 3 s"
+  [ "$used" -lt 30 ] || fail "the idle station used $used ticks of CPU in 3 s"
+  [ "$(log_count)" = 4 ] || fail "$(log_count) bridges logged, not 4"
+  for k in 1 2 3; do
+    [ "$(count_op $k e1)" = 1 ] || fail "bridge $k erased $(count_op $k e1) times on its last plug"
+  done
+  kill -INT "$pid"
+  start=$(uptime_cs)
+  # the shell that started it reaps it at once: its /proc entry goes with it
+  for i in $(seq 100); do [ -d "/proc/$pid" ] || break; sleep 0.02; done
+  waited=$(($(uptime_cs) - start))
+  echo "ended $waited cs after Ctrl-C"
+  running "$pid" && fail "still running after Ctrl-C"
+  [ "$waited" -lt 100 ] || fail "the wait ended only $waited cs after Ctrl-C"
+  echo "ZQTEST measured station: idle, $used ticks of CPU in 3 s; Ctrl-C ended it in $waited cs" \
+    >/dev/console
+}
+
+scenario_station_updates_each_plug_once_idles_and_stops_at_ctrl_c() {
+  station drive_three_plugs_replug_idle_ctrl_c
+  expect_rc 130
+}
+
+# pulled out in the middle of the write (its 18th command): logged as failed,
+# and the next bridge is still taken and updated. Its first read is slow, so
+# that its node can be seen before it goes.
+drive_unplugged_mid_write() {
+  local s port sg
+  station_pid >/dev/null || fail "no station listening to the kernel's uevents after 10 s"
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s" --fault vanish:18 --slow e3@1:1000
+  port=$(port_of "$s")
+  sg=$(sg_of "$s")
+  log_lines 1
+  expect_logged 1 "$s" "$port" "$sg" failed 3
+  [ "$(count_op 1 e2)" -ge 2 ] || fail "gone before the write"
+  s=$(new_serial 2)
+  bridge_up 2 3f1d 5210 "$s"
+  log_lines 2
+  expect_logged 2 "$s" "$(port_of "$s")" "$(sg_of "$s")" updated 0
+}
+
+scenario_station_logs_unplugged_bridge_failed_and_goes_on() {
+  station drive_unplugged_mid_write
+  # stopped after a bridge failed after its erase
+  expect_rc 3
+}
+
+# the kernel tells of a bridge before udev has given the seat's user its nodes:
+# a plain user's station takes it only once they open
+drive_one_plug_granted_by_udev() {
+  local s
+  station_pid >/dev/null || fail "no station listening to the kernel's uevents after 10 s"
+  s=$(new_serial 1)
+  bridge_up 1 3f1d 5210 "$s"
+  log_lines 1
+  expect_logged 1 "$s" "$(port_of "$s")" "$(sg_of "$s")" updated 0
+}
+
+scenario_station_waits_for_udev_to_grant_nodes() {
+  start_udevd
+  cp "$IMAGE" /tmp/station.bin
+  IMAGE=/tmp/station.bin STATION_USER=1 station drive_one_plug_granted_by_udev --count 1
+  expect_rc 0
 }
 
 # --- the runner ------------------------------------------------------------------
