@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A board's Debian package as a station gets it: its fields, its program
 # built for the board, lintian's verdict, and the program unpacked and run
-# under qemu-user on emulated bridges (an update, its read-back, a dump).
+# under qemu-user on emulated bridges (an update, its read-back, a dump,
+# a station).
 # Arguments: the .deb, its architecture (arm64 or armhf), the examples
 # folder, the project's version.
 set -u
@@ -47,4 +48,11 @@ check "$arch: update reported" grep -q '"result": "updated"' "$work/stdout"
 expect "$arch: read the flash back" 0 "*" "*" -- run read-rom "$work/dump.bin" "${flash[@]}"
 check "$arch: the dump begins with the image" \
   cmp -n 4660 "$work/dump.bin" "$examples/sample.bin"
+# a station, as a board at the line runs it: two bridges plugged in one
+# after the other, each updated once and logged
+expect "$arch: a station of two plugs" 0 "*" "*" -- \
+  run update "$examples/sample.bin" --watch --count 2 --yes --log "$work/station.log" \
+  --emulate --emulate-bridges 2 --emulate-plug 1@0,2@0.3
+check "$arch: each plug logged once, updated" \
+  test "$(grep -c '"result":"updated"' "$work/station.log")" = 2
 finish
