@@ -219,6 +219,15 @@ for pfx in "$prefix-nt" "$prefix-98"; do
     --all --yes --emulate --emulate-bridges 3 --emulate-busy 2 \
     --emulate-flash "${flashes[0]}" --emulate-flash "${flashes[1]}" --emulate-flash "${flashes[2]}" &&
     verify "cli-update-all-$tag flashes" holds_sample "${flashes[@]/#/$work/cli/}"
+  # a station: two bridges plugged in one after the other and the first
+  # plugged in again, each plug updated once and logged, on threads of the
+  # Win32 thread model
+  run_cli "cli-station-$tag" "$pfx" "$work/cli" 0 update "$(winpath "$root/examples/sample.hex")" \
+    --watch --count 3 --rewrite --yes --log "station-$tag.log" --emulate --emulate-bridges 2 \
+    --emulate-plug 1@0,2@0.5,1-@1.5,1@2 &&
+    verify "cli-station-$tag logs each plug once" test "$(sed -n \
+      's/.*"device":"\([^"]*\)".*"result":"\([^"]*\)".*/\1 \2/p' "station-$tag.log" | sort |
+      tr '\n' ,)" = "emulated1 updated,emulated1 updated,emulated2 updated,"
 done
 # the session ending while a bridge is written: the hidden window holds it
 # back, the write goes on, and the program stops after it
