@@ -50,4 +50,16 @@ std::unique_ptr<DeviceEvents> MakePollingEvents(uint32_t intervalMs) {
   return std::make_unique<PollingEvents>(intervalMs);
 }
 
+std::unique_ptr<DeviceEvents> EventsOrPolling(std::unique_ptr<DeviceEvents> events, const char* how,
+                                              const std::string& problem, std::FILE* verbose) {
+  if (events) {
+    if (verbose != nullptr) std::fprintf(verbose, "plugs told by %s\n", how);
+    return events;
+  }
+  if (verbose != nullptr) {
+    std::fprintf(verbose, "%s; looking for bridges once a second instead\n", problem.c_str());
+  }
+  return MakePollingEvents(1000);
+}
+
 }  // namespace zq::cli

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
+#include <string>
 
 namespace zq::cli {
 
@@ -23,5 +25,10 @@ class DeviceEvents {
 // Tells of a possible change every `intervalMs`: for systems that offer no
 // plug events, where the station looks again once a second.
 std::unique_ptr<DeviceEvents> MakePollingEvents(uint32_t intervalMs);
+
+// The system's own events when it offered them (`how` says which), else a
+// look once a second; `verbose`, when given, is told which and why.
+std::unique_ptr<DeviceEvents> EventsOrPolling(std::unique_ptr<DeviceEvents> events, const char* how,
+                                              const std::string& problem, std::FILE* verbose);
 
 }  // namespace zq::cli

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -107,16 +106,9 @@ class LinuxStorage final : public SystemStorage {
 
   std::unique_ptr<DeviceEvents> Events() override {
     std::string problem;
+    // none in a container or under a policy that keeps the socket from us
     std::unique_ptr<DeviceEvents> events = MakeKernelDeviceEvents(problem);
-    if (events) {
-      if (verboseLog != nullptr) std::fprintf(verboseLog, "plugs told by the kernel's uevents\n");
-      return events;
-    }
-    // in a container or under a policy that keeps the socket from us
-    if (verboseLog != nullptr) {
-      std::fprintf(verboseLog, "%s; looking for bridges once a second instead\n", problem.c_str());
-    }
-    return MakePollingEvents(1000);
+    return EventsOrPolling(std::move(events), "the kernel's uevents", problem, verboseLog);
   }
 
  private:

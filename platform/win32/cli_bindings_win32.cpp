@@ -2,7 +2,6 @@
 // window's, with the NT device tree's and the volumes' rules.
 #include "platform/win32/win32_headers.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "cli/system_storage.h"
@@ -103,17 +102,10 @@ class Win32Storage final : public SystemStorage {
 
   std::unique_ptr<DeviceEvents> Events() override {
     std::string problem;
+    // none on 95, 98 and Me: no message-only window, or no notifications at all
     std::unique_ptr<DeviceEvents> events =
         MakeWindowDeviceEvents(DeviceNotifications::Get(), problem);
-    if (events) {
-      if (verboseLog != nullptr) std::fprintf(verboseLog, "plugs told by device notifications\n");
-      return events;
-    }
-    // 95, 98 and Me: no message-only window, or no notifications at all
-    if (verboseLog != nullptr) {
-      std::fprintf(verboseLog, "%s; looking for bridges once a second instead\n", problem.c_str());
-    }
-    return MakePollingEvents(1000);
+    return EventsOrPolling(std::move(events), "device notifications", problem, verboseLog);
   }
 
  private:
