@@ -64,17 +64,23 @@ void UpdateAll(BridgeRuns& runs, const ImageBuffer& image, bool verify, bool tog
   RunTogether(jobs);
 }
 
-int ReportUpdates(const BridgeRuns& runs, const Devices& devices, bool verify, uint32_t writeLength,
-                  const std::string& backup) {
-  int status = EXIT_OK;
-  nlohmann::json& body = TheReport().Body();
-  nlohmann::json& updates = body["updates"] = nlohmann::json::array();
+nlohmann::json& ListUpdates(const BridgeRuns& runs, const Devices& devices, bool verify,
+                            uint32_t writeLength) {
+  nlohmann::json& updates = TheReport().Body()["updates"] = nlohmann::json::array();
   for (const auto& run : runs) {
-    status = Worst(status, run->status);
     updates.push_back(run->UpdateJson(verify, writeLength));
     const std::optional<double> modelled = devices.ModelledSeconds(run->name);
     if (modelled) updates.back()["modelled_seconds"] = *modelled;
   }
+  return updates;
+}
+
+int ReportUpdates(const BridgeRuns& runs, const Devices& devices, bool verify, uint32_t writeLength,
+                  const std::string& backup) {
+  int status = EXIT_OK;
+  for (const auto& run : runs) status = Worst(status, run->status);
+  nlohmann::json& body = TheReport().Body();
+  const nlohmann::json& updates = ListUpdates(runs, devices, verify, writeLength);
   // the first bridge's outcome stands for the command; every one is in "updates"
   for (const char* key : {"device", "result", "verified", "bytes_written"}) {
     body[key] = updates[0][key];

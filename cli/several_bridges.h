@@ -25,6 +25,11 @@ void UpdateAll(BridgeRuns& runs, const ImageBuffer& image, bool verify, bool tog
 int ReportUpdates(const BridgeRuns& runs, const Devices& devices, bool verify, uint32_t writeLength,
                   const std::string& backup);
 
+// The report's "updates": what each run's update did, in order, with a
+// modelled chip's time where there is one.
+nlohmann::json& ListUpdates(const BridgeRuns& runs, const Devices& devices, bool verify,
+                            uint32_t writeLength);
+
 // The summary table of several runs (at least one) on the results stream,
 // and their outcome together in the report.
 void SumUp(const BridgeRuns& runs, nlohmann::json& body);

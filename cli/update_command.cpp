@@ -146,13 +146,7 @@ class UpdateCommand final : public BridgeCommand {
     const BridgeRuns& runs = station.Ended();
     const int status = station.Status();
     nlohmann::json& body = TheReport().Body();
-    nlohmann::json& updates = body["updates"] = nlohmann::json::array();
-    const uint32_t writeLength = std::min(image_->codeSize, LARGEST_WRITE);
-    for (const auto& run : runs) {
-      updates.push_back(run->UpdateJson(!noVerify_, writeLength));
-      const std::optional<double> modelled = devices.ModelledSeconds(run->name);
-      if (modelled) updates.back()["modelled_seconds"] = *modelled;
-    }
+    ListUpdates(runs, devices, !noVerify_, std::min(image_->codeSize, LARGEST_WRITE));
     if (runs.empty()) {
       body["result"] = "unchanged";
       TheReport().Message("no bridge was updated");
