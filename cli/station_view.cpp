@@ -11,12 +11,8 @@ void StationView::Begin(const std::string& image, const std::vector<std::string>
   SpinLock lock(busy_);
   image_ = EscapeControls(image);
   for (const std::string& port : ports) Find(port);
-  if (live_) {
-    Draw();
-  } else {
-    Plain("station: updating every bridge plugged in with '" + image_ +
-          "'; waiting for bridges (Ctrl-C ends)");
-  }
+  Show("station: updating every bridge plugged in with '" + image_ +
+       "'; waiting for bridges (Ctrl-C ends)");
 }
 
 void StationView::Taken(const std::string& port, const std::string& serial,
@@ -28,14 +24,9 @@ void StationView::Taken(const std::string& port, const std::string& serial,
   line.state = State::Updating;
   line.percent = -1;
   line.words.clear();
-  if (live_) {
-    Draw();
-  } else {
-    // the device is named where the port is not it
-    const std::string name = line.port == line.device ? "" : ": " + line.device;
-    Plain(line.port + name + (serial.empty() ? "" : " (serial " + line.serial + ")") +
-          ": updating");
-  }
+  // the device is named where the port is not it
+  const std::string name = line.port == line.device ? "" : ": " + line.device;
+  Show(line.port + name + (serial.empty() ? "" : " (serial " + line.serial + ")") + ": updating");
 }
 
 void StationView::Progress(const std::string& port, int percent) {
@@ -53,12 +44,8 @@ void StationView::Ended(const std::string& port, bool passed, const std::string&
   line.state = passed ? State::Passed : State::Failed;
   line.words = EscapeControls(words);
   (passed ? passed_ : failed_) += 1;
-  if (live_) {
-    Draw();
-  } else {
-    Plain(line.port + ": " + StateText(line) + " (passed " + std::to_string(passed_) + ", failed " +
-          std::to_string(failed_) + ")");
-  }
+  Show(line.port + ": " + StateText(line) + " (passed " + std::to_string(passed_) + ", failed " +
+       std::to_string(failed_) + ")");
 }
 
 void StationView::PulledOut(const std::string& port) {
@@ -67,11 +54,7 @@ void StationView::PulledOut(const std::string& port) {
   line.state = State::Waiting;
   line.serial.clear();
   line.device.clear();
-  if (live_) {
-    Draw();
-  } else {
-    Plain(line.port + ": pulled out");
-  }
+  Show(line.port + ": pulled out");
 }
 
 void StationView::Note(const std::string& text) {
@@ -94,6 +77,14 @@ StationView::Port& StationView::Find(const std::string& port) {
   line.port = shown;
   ports_.push_back(line);
   return ports_.back();
+}
+
+void StationView::Show(const std::string& plain) {
+  if (live_) {
+    Draw();
+  } else {
+    Plain(plain);
+  }
 }
 
 void StationView::Plain(const std::string& text) {

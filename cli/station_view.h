@@ -45,6 +45,8 @@ class StationView {
   };
 
   Port& Find(const std::string& port);
+  // The table redrawn on a terminal, else `plain` as a line of its own.
+  void Show(const std::string& plain);
   void Plain(const std::string& text);
   void Clear();
   void Draw();
